@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every system package that the build, the tests, the benchmarks and the demo need.
+# Quick when everything is present: apt is only asked when a package is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libxml2-dev
+  qt6-base-dev libgl-dev xvfb xauth
+  nginx-light tinyproxy curl zip unzip python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The distribution's nginx and tinyproxy services are not wanted: tests start their own on free ports.
+for svc in nginx tinyproxy; do
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$svc" 2>/dev/null; then
+    systemctl stop "$svc" || true
+  fi
+done

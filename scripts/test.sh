@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, then builds and tests three ways:
+# the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of every fuzz target.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/bootstrap.sh
+
+summary=()
+run_ctest() {  # run_ctest FOLDER LABEL
+  local log
+  log=$(mktemp)
+  set +e
+  (cd "$1" && ctest -j "$(nproc)" --output-on-failure --timeout 600) 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  set -e
+  summary+=("$2: $(grep -E 'tests passed, [0-9]+ tests failed' "$log" | tail -n1)")
+  rm -f "$log"
+  return "$status"
+}
+
+echo "== normal build"
+bash scripts/build.sh build
+run_ctest build normal
+
+echo "== sanitizer build (ASan + UBSan)"
+bash scripts/build.sh build-asan -DORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan sanitizer
+
+echo "== fuzz targets"
+bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-15}"
+
+printf '%s\n' "${summary[@]}"

@@ -1,0 +1,28 @@
+#pragma once
+// A private scratch folder for one test, removed with everything in it when the object goes away.
+#include <string>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder, with a trailing '/'.
+    const std::string& path() const { return path_; }
+    // path() + relative.
+    std::string operator/(const std::string& relative) const { return path_ + relative; }
+
+private:
+    std::string path_;
+};
+
+// Whole-file helpers; they fail the running test (ADD_FAILURE) when the file system says no.
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+}  // namespace testsupport
