@@ -1,0 +1,116 @@
+#include "platform/stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+int64_t TStream::Size() {
+    const int64_t position = Position();
+    const int64_t size = Seek(0, TSeekOrigin::soEnd);
+    SetPosition(position);
+    return size;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
+    if (count > 0 && Read(buffer, count) != count) throw EStreamError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+    if (count > 0 && Write(buffer, count) != count) throw EStreamError("Stream write error");
+}
+
+// --- memory ---
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+    const int64_t available = std::max<int64_t>(0, Size() - position_);
+    const int64_t n = std::clamp<int64_t>(count, 0, available);
+    if (n > 0) std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+    position_ += n;
+    return n;
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    const int64_t end = position_ + count;
+    if (end > Size()) data_.resize(static_cast<size_t>(end));
+    std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+    position_ = end;
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+    const int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? position_ : Size();
+    position_ = std::max<int64_t>(0, base + offset);
+    return position_;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+    data_.resize(static_cast<size_t>(std::max<int64_t>(0, size)));
+    position_ = std::min(position_, Size());
+}
+
+// --- file ---
+
+namespace {
+
+int OpenFlags(TFileStream::Mode mode) {
+    switch (mode) {
+        case TFileStream::Mode::Create: return O_RDWR | O_CREAT | O_TRUNC;
+        case TFileStream::Mode::OpenRead: return O_RDONLY;
+        case TFileStream::Mode::OpenReadWrite: return O_RDWR;
+    }
+    return O_RDONLY;
+}
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
+    fd_ = ::open(fileName.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        const char* verb = mode == Mode::Create ? "create" : "open";
+        throw EFOpenError(std::string("Cannot ") + verb + " file \"" + fileName + "\". " + std::strerror(errno));
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    int64_t done = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::read(fd_, bytes + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    int64_t done = 0;
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::write(fd_, bytes + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+    const off_t position = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    if (position < 0) throw EStreamError("Stream seek error");
+    return position;
+}
+
+void TFileStream::SetSize(int64_t size) {
+    const int64_t position = Position();
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw EStreamError("Stream write error");
+    if (position > size) SetPosition(size);
+}
