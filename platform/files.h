@@ -1,0 +1,92 @@
+#pragma once
+// Files and folders: a small RAII file over a descriptor, existence tests, folder enumeration that never
+// follows symbolic links, and the one atomic way every caller replaces a file.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// An open file; closed by the destructor. Every operation reports failure through its result.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens an existing file for reading. A folder does not open.
+    bool OpenRead(const std::string& path);
+    // Creates the file for writing, or truncates it when it exists (mode 0666 less the umask).
+    bool Create(const std::string& path);
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close();
+
+    // Reads up to `size` bytes; the count read (0 at the end), or -1 on an error. Retries interrupted reads.
+    std::ptrdiff_t Read(void* buffer, std::size_t size);
+    // Reads until `size` bytes or the end; false on an error (`read` then holds the count that arrived).
+    bool ReadFull(void* buffer, std::size_t size, std::size_t& read);
+    // Writes all `size` bytes or fails.
+    bool Write(const void* buffer, std::size_t size);
+    bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
+    // Size in bytes, or -1 when it cannot be had.
+    std::int64_t Size() const;
+    // Moves to an absolute position.
+    bool Seek(std::int64_t position);
+    // Flushes the written content to the device.
+    bool Sync();
+    int Descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// True when something other than a folder is there: a regular file, a device, a symbolic link (even a
+// dangling one, unless it leads to a folder). "A folder of that name does not count."
+bool FileExists(const std::string& path);
+// True when the path is a folder (a symbolic link to a folder counts).
+bool DirectoryExists(const std::string& path);
+// True when the path itself is a symbolic link.
+bool IsSymbolicLink(const std::string& path);
+// Removes a file or a symbolic link (never what the link points at); a folder is not removed.
+bool DeleteFile(const std::string& path);
+// Renames within one file system, replacing an existing target file.
+bool RenameFile(const std::string& from, const std::string& to);
+// Creates one folder (mode 0777 less the umask); false when it exists already or cannot be made.
+bool CreateDirectory(const std::string& path);
+// Creates the folder and every missing parent; true when the folder exists afterwards.
+bool ForceDirectories(const std::string& path);
+// Removes an empty folder.
+bool RemoveDirectory(const std::string& path);
+// The "archive attribute alone" step before a deletion: clears read-only by adding owner write permission.
+// A symbolic link is left alone (its target is not ours to change) and counts as success.
+bool MakeWritable(const std::string& path);
+
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false;   // a real folder; never true for a symbolic link
+    bool isSymlink = false;  // a link, whatever it points at: delete or skip it as a file
+};
+// Lists the entries of a folder ("." and ".." left out), in the order the file system gives them. Entries are
+// examined without following links. False when the folder cannot be read.
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// Writes the new content of `target` through `writer` into a temporary file beside it, then renames that over
+// the target. The old file is replaced only once the writer returned true and the content is on disk; on any
+// failure the old file stays as it was and the temporary file is removed. A new file gets mode 0666 less the
+// umask; an existing target keeps its permission bits.
+bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer);
+// ReplaceFile with the bytes of `source`; false (target untouched) when the source cannot be read.
+bool ReplaceFileWithCopy(const std::string& source, const std::string& target);
+// ReplaceFile with the given bytes.
+bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& content);
+
+}  // namespace platform

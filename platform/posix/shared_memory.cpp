@@ -1,0 +1,1 @@
+#include "platform/shared_memory.h"

@@ -1,0 +1,1 @@
+#include "platform/version_resource.h"
