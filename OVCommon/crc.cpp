@@ -1,0 +1,27 @@
+#include <zlib.h>
+
+#include <vector>
+
+#include "OVCommon/OVCommon.h"
+#include "platform/files.h"
+
+uint32_t CrcUpdate(uint32_t crc, const void* buffer, size_t length) {
+    if (buffer == nullptr || length == 0) return crc;
+    // zlib keeps the register inverted on both sides; undo that to get the plain register.
+    return ~static_cast<uint32_t>(crc32_z(~crc & 0xFFFFFFFFUL, static_cast<const Bytef*>(buffer), length));
+}
+
+uint32_t FileCrc(const std::string& fileName) {
+    constexpr size_t BlockSize = 64 * 1024;
+    platform::File file;
+    if (!file.OpenRead(fileName)) return 0;
+    std::vector<unsigned char> block(BlockSize);
+    uint32_t crc = 0;
+    std::ptrdiff_t count = 0;
+    // A short read ends the file: the end was reached or the device failed.
+    do {
+        count = file.Read(block.data(), BlockSize);
+        if (count > 0) crc = CrcUpdate(crc, block.data(), static_cast<size_t>(count));
+    } while (count == static_cast<std::ptrdiff_t>(BlockSize));
+    return crc;
+}

@@ -1,0 +1,84 @@
+#include <iostream>
+#include <optional>
+
+#include "OVCommon/OVCommon.h"
+
+namespace {
+
+bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+uint32_t HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return static_cast<uint32_t>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<uint32_t>(c - 'a' + 10);
+    return static_cast<uint32_t>(c - 'A' + 10);
+}
+
+// Up to 8 hexadecimal digits taken as a 32-bit pattern.
+std::optional<uint32_t> ParseHex(const std::string& digits) {
+    if (digits.empty() || digits.size() > 8) return std::nullopt;
+    uint32_t value = 0;
+    for (char c : digits) {
+        if (!IsHexDigit(c)) return std::nullopt;
+        value = value << 4 | HexDigitValue(c);
+    }
+    return value;
+}
+
+// Decimal digits whose magnitude fits the signed range of the given sign.
+std::optional<int64_t> ParseDecimal(const std::string& digits, bool negative) {
+    if (digits.empty()) return std::nullopt;
+    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > limit) return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+// The length of a hexadecimal prefix at the position, 0 when there is none.
+size_t HexPrefixLength(const std::string& text, size_t pos) {
+    if (pos < text.size() && (text[pos] == '$' || text[pos] == 'x' || text[pos] == 'X')) return 1;
+    if (text.compare(pos, 2, "0x") == 0 || text.compare(pos, 2, "0X") == 0) return 2;
+    return 0;
+}
+
+}  // namespace
+
+std::string AddBackslash(const std::string& folder) {
+    if (folder.empty() || IsPathSeparator(folder.back())) return folder;
+    return folder + '/';
+}
+
+std::string TrimChar(const std::string& text, char character) {
+    const size_t first = text.find_first_not_of(character);
+    if (first == std::string::npos) return {};
+    const size_t last = text.find_last_not_of(character);
+    return text.substr(first, last - first + 1);
+}
+
+int32_t TextToInt(const std::string& text, int32_t defaultValue) {
+    size_t pos = text.find_first_not_of(" \t");
+    if (pos == std::string::npos) return defaultValue;
+    const bool negative = text[pos] == '-';
+    if (text[pos] == '-' || text[pos] == '+') ++pos;
+    if (const size_t prefix = HexPrefixLength(text, pos)) {
+        const auto pattern = ParseHex(text.substr(pos + prefix));
+        if (!pattern) return defaultValue;
+        return static_cast<int32_t>(negative ? 0u - *pattern : *pattern);
+    }
+    const auto value = ParseDecimal(text.substr(pos), negative);
+    return value ? static_cast<int32_t>(*value) : defaultValue;
+}
+
+AppMessageBoxHandler AppMessageBoxFunction = [](const std::string& text, unsigned /*style*/) {
+    std::cerr << text << std::endl;
+    return IdOk;
+};
+
+int AppMessageBox(const std::string& text, unsigned style) { return AppMessageBoxFunction(text, style); }
