@@ -1,0 +1,63 @@
+#pragma once
+// Reading zip packages: members are found by walking the local file headers from the start of the file and
+// extracted one at a time into memory, checked against the CRC-32 of their header.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/exception.h"
+
+// Raised when the compressed data of a member cannot be decompressed.
+class ECompressionError : public Exception {
+public:
+    ECompressionError() : Exception("Error") {}
+};
+
+// Raised when an extracted member does not match the CRC-32 of its header.
+class EZipFileCRCError : public Exception {
+public:
+    explicit EZipFileCRCError(const std::string& memberName) : Exception("CRC Error in \"" + memberName + "\".") {}
+};
+
+// One local file header as stored; the variable parts are kept as positions in the archive's bytes.
+struct TLocalFile {
+    uint16_t VersionNeeded = 0;
+    uint16_t Flags = 0;
+    uint16_t CompressionMethod = 0;
+    uint16_t LastModTime = 0;
+    uint16_t LastModDate = 0;
+    uint32_t Crc32 = 0;
+    uint32_t CompressedSize = 0;
+    uint32_t UncompressedSize = 0;
+    uint16_t FileNameLength = 0;
+    uint16_t ExtraFieldLength = 0;
+    size_t NameOffset = 0;
+    size_t ExtraOffset = 0;
+    size_t DataOffset = 0;
+    // The file ended inside this member: its header, name, extra field or data is cut short.
+    bool Truncated = false;
+};
+
+class TZipFile {
+public:
+    // Reads the whole archive; raises EFOpenError when the file cannot be opened. Replaces the member list.
+    void LoadFromFile(const std::string& fileName);
+
+    int Count() const { return static_cast<int>(entries_.size()); }
+    const std::vector<TLocalFile>& Entries() const { return entries_; }
+    // The stored name of a member (0-based); raises Exception "Index out of range." outside the list.
+    std::string MemberName(int index) const;
+    // The uncompressed bytes of a member, checked against its CRC-32.
+    std::string Extract(int index) const;
+
+private:
+    const TLocalFile& Entry(int index) const;
+    std::string Bytes(size_t offset, size_t length) const;
+    std::string Decompress(const TLocalFile& entry) const;
+
+    std::string archive_;
+    std::vector<TLocalFile> entries_;
+};
+
+// The CRC-32 of zip and zlib (reflected 0xEDB88320, initial and final inversion); 0 for empty data.
+uint32_t ZipCrc32(const std::string& data);
