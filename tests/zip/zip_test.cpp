@@ -1,0 +1,195 @@
+#include "zip/zip.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/stream.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+// Runs a Python script with the folder as working directory; the script writes the archive it is given.
+void RunPython(const TempDir& dir, const std::string& script) {
+    WriteFile(dir / "make.py", "import sys, zipfile\n" + script);
+    const std::string command = "cd '" + dir.path() + "' && python3 make.py";
+    ASSERT_EQ(std::system(command.c_str()), 0) << script;
+}
+
+TZipFile Load(const std::string& path) {
+    TZipFile zip;
+    zip.LoadFromFile(path);
+    return zip;
+}
+
+// A local header written by hand, for what no archiving tool produces.
+std::string LocalHeader(const std::string& name, uint16_t method, uint32_t crc, const std::string& data,
+                        uint32_t uncompressedSize) {
+    auto le = [](uint64_t value, int width) {
+        std::string bytes;
+        for (int i = 0; i < width; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return bytes;
+    };
+    return std::string("PK\x03\x04", 4) + le(20, 2) + le(0, 2) + le(method, 2) + le(0, 4) + le(crc, 4) +
+           le(data.size(), 4) + le(uncompressedSize, 4) + le(name.size(), 2) + le(0, 2) + name + data;
+}
+
+std::string RawDeflate(const std::string& text) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, text.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+const std::string kTextA = "alpha alpha alpha alpha, the first member\n";
+const std::string kTextB = "second member in a folder; second member in a folder\n";
+
+}  // namespace
+
+TEST(ZipFile, ListsAndExtractsMembersOfEveryKind) {
+    TempDir dir;
+    RunPython(dir,
+              "big = bytes(range(256)) * 4000\n"
+              "with zipfile.ZipFile('t.zip', 'w') as z:\n"
+              "    z.writestr('a.txt', '" + kTextA.substr(0, kTextA.size() - 1) + "\\n', zipfile.ZIP_DEFLATED)\n"
+              "    z.writestr('dir/b.txt', '" + kTextB.substr(0, kTextB.size() - 1) + "\\n', zipfile.ZIP_DEFLATED)\n"
+              "    z.writestr('empty.txt', '', zipfile.ZIP_DEFLATED)\n"
+              "    z.writestr('folder/', '')\n"
+              "    z.writestr('stored.bin', big, zipfile.ZIP_STORED)\n"
+              "    z.writestr('big.bin', big, zipfile.ZIP_DEFLATED)\n"
+              "open('big.bin', 'wb').write(big)\n");
+    const TZipFile zip = Load(dir / "t.zip");
+    ASSERT_EQ(zip.Count(), 6);
+    EXPECT_EQ(zip.MemberName(0), "a.txt");
+    EXPECT_EQ(zip.MemberName(1), "dir/b.txt");
+    EXPECT_EQ(zip.MemberName(3), "folder/");
+    EXPECT_EQ(zip.Extract(0), kTextA);
+    EXPECT_EQ(zip.Extract(1), kTextB);
+    EXPECT_EQ(zip.Extract(2), "");
+    EXPECT_EQ(zip.Extract(3), "");
+    const std::string big = ReadFile(dir / "big.bin");
+    EXPECT_EQ(zip.Extract(4), big);
+    EXPECT_EQ(zip.Extract(5), big);
+}
+
+TEST(ZipFile, IndexOutsideTheListIsRefused) {
+    TempDir dir;
+    RunPython(dir, "zipfile.ZipFile('t.zip', 'w').writestr('a.txt', 'a')\n");
+    const TZipFile zip = Load(dir / "t.zip");
+    ASSERT_EQ(zip.Count(), 1);
+    for (int index : {-1, 1}) {
+        try {
+            zip.Extract(index);
+            ADD_FAILURE() << "Extract(" << index << ") returned";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), "Index out of range.");
+        }
+        EXPECT_THROW(zip.MemberName(index), Exception);
+    }
+}
+
+TEST(ZipFile, DamagedMemberFailsAndTheOthersStillExtract) {
+    TempDir dir;
+    RunPython(dir,
+              "with zipfile.ZipFile('t.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+              "    z.writestr('bin/app.dll', 'payload ' * 500)\n"
+              "    z.writestr('b.txt', 'untouched')\n");
+    std::string archive = ReadFile(dir / "t.zip");
+    const size_t dataStart = 30 + std::string("bin/app.dll").size();
+    std::string flipped = archive;
+    flipped[dataStart + 3] = static_cast<char>(flipped[dataStart + 3] ^ 0x55);
+    WriteFile(dir / "flipped.zip", flipped);
+    const TZipFile damaged = Load(dir / "flipped.zip");
+    EXPECT_ANY_THROW({
+        try {
+            damaged.Extract(0);
+        } catch (const ECompressionError& e) {
+            EXPECT_EQ(e.Message(), "Error");
+            throw;
+        } catch (const EZipFileCRCError& e) {
+            EXPECT_EQ(e.Message(), "CRC Error in \"bin/app.dll\".");
+            throw;
+        }
+    });
+    EXPECT_EQ(damaged.Extract(1), "untouched");
+
+    std::string badCrc = archive;
+    badCrc[14] = static_cast<char>(badCrc[14] ^ 1);  // first byte of the header's CRC-32
+    WriteFile(dir / "crc.zip", badCrc);
+    try {
+        Load(dir / "crc.zip").Extract(0);
+        ADD_FAILURE() << "a wrong CRC-32 was accepted";
+    } catch (const EZipFileCRCError& e) {
+        EXPECT_EQ(e.Message(), "CRC Error in \"bin/app.dll\".");
+    }
+}
+
+TEST(ZipFile, DataDescriptorMemberEndsTheList) {
+    TempDir dir;
+    // Written to a pipe, the archive cannot be sought back: sizes and CRC go into data descriptors.
+    WriteFile(dir / "stream.py",
+              "import sys, zipfile\n"
+              "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+              "    z.writestr('first.txt', 'one ' * 100)\n"
+              "    z.writestr('second.txt', 'two')\n");
+    const std::string command = "cd '" + dir.path() + "' && python3 stream.py | cat > t.zip";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const TZipFile zip = Load(dir / "t.zip");
+    ASSERT_EQ(zip.Count(), 1);
+    EXPECT_EQ(zip.MemberName(0), "first.txt");
+    EXPECT_EQ(zip.Extract(0), "");
+}
+
+TEST(ZipFile, FindsMembersAfterAPrefixAndToleratesFilesWithoutMembers) {
+    TempDir dir;
+    RunPython(dir, "zipfile.ZipFile('t.zip', 'w', zipfile.ZIP_DEFLATED).writestr('a.txt', 'after a prefix')\n");
+    const std::string archive = ReadFile(dir / "t.zip");
+    for (const std::string prefix : {"MZ!", "MZ\x90\x00stub", "#!/bin/sh\nexit 0\n"}) {
+        WriteFile(dir / "sfx.zip", prefix + archive);
+        const TZipFile zip = Load(dir / "sfx.zip");
+        ASSERT_EQ(zip.Count(), 1) << prefix.size();
+        EXPECT_EQ(zip.Extract(0), "after a prefix");
+    }
+    TZipFile zip = Load(dir / "t.zip");
+    for (const std::string content : {"", "PK\x03", "no archive here at all"}) {
+        WriteFile(dir / "none.zip", content);
+        zip.LoadFromFile(dir / "none.zip");
+        EXPECT_EQ(zip.Count(), 0) << content;
+    }
+    EXPECT_THROW(zip.LoadFromFile(dir / "missing.zip"), EFOpenError);
+}
+
+TEST(ZipFile, HostileHeadersFailWithTheMemberError) {
+    TempDir dir;
+    const std::string ten = RawDeflate("hello");
+    // Claims 4 GB for a few bytes of data: the output grows only as data arrives, then the CRC check fails.
+    WriteFile(dir / "huge.zip", LocalHeader("huge.bin", 8, ZipCrc32("hello"), ten, 0xFFFFFFFF) +
+                                    LocalHeader("stored.bin", 0, ZipCrc32("abc"), "abc", 3) +
+                                    LocalHeader("other.bin", 12, 0, "abc", 3) +
+                                    LocalHeader("cut.bin", 0, ZipCrc32("abcdef"), "abcdef", 6).substr(0, 40));
+    const TZipFile zip = Load(dir / "huge.zip");
+    ASSERT_EQ(zip.Count(), 4);
+    EXPECT_THROW(zip.Extract(0), EZipFileCRCError);
+    EXPECT_EQ(zip.Extract(1), "abc");
+    EXPECT_THROW(zip.Extract(2), ECompressionError);
+    EXPECT_THROW(zip.Extract(3), EZipFileCRCError);
+    EXPECT_EQ(zip.MemberName(3), "cut.bin");
+}
+
+TEST(ZipFile, Crc32IsTheZipChecksum) {
+    EXPECT_EQ(ZipCrc32("abc"), 0x352441C2u);
+    EXPECT_EQ(ZipCrc32(""), 0u);
+}
