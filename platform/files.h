@@ -14,6 +14,8 @@ namespace platform {
 class File {
 public:
     File() = default;
+    // Takes ownership of an open descriptor.
+    explicit File(int descriptor) : fd_(descriptor) {}
     ~File();
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;

@@ -27,7 +27,8 @@ enum class Reaping {
 // (parameters are then not used), else nothing is started. The process id, or nothing when no process started.
 std::optional<pid_t> StartProcess(const std::string& file, const std::string& parameters,
                                   Reaping reaping = Reaping::ByCaller);
-// Waits, without time limit, until the process ends. Its exit status, or -1 when it cannot be waited for.
+// Waits, without time limit, until the process ends. Its exit code (128 + the signal when a signal ended it),
+// or -1 when it cannot be waited for.
 int WaitForProcess(pid_t pid);
 
 struct ProcessEntry {

@@ -1,1 +1,261 @@
 #include "platform/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kNewFolderMode = 0777;
+
+bool OpenDescriptor(int& fd, const std::string& path, int flags) {
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFileMode);
+    } while (fd < 0 && errno == EINTR);
+    return fd >= 0;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// The permission bits the replacement gets: the old file's, or those of a newly created file.
+mode_t ReplacementMode(const std::string& target) {
+    struct stat status {};
+    if (::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return status.st_mode & 07777;
+    return kNewFileMode & ~CurrentUmask();
+}
+
+// A uniquely named file beside the target; removed again unless it was renamed over the target.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& target)
+        : path_(ParentFolder(target) + "/." + BaseName(target) + ".XXXXXX") {}
+    ~TemporaryFile() {
+        if (!renamed_ && created_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // Creates the file with a unique name and opens `file` on it.
+    bool Create(File& file) {
+        const int fd = ::mkostemp(path_.data(), O_CLOEXEC);
+        if (fd < 0) return false;
+        created_ = true;
+        file = File(fd);
+        return true;
+    }
+    bool RenameOver(const std::string& target) {
+        renamed_ = ::rename(path_.c_str(), target.c_str()) == 0;
+        return renamed_;
+    }
+private:
+    std::string path_;
+    bool created_ = false;
+    bool renamed_ = false;
+};
+
+// Hands every block of the file to `consume` until the end; false on a read error or when `consume` says so.
+template <typename Consumer>
+bool ForEachBlock(File& input, Consumer consume) {
+    char buffer[64 * 1024];
+    for (;;) {
+        const std::ptrdiff_t count = input.Read(buffer, sizeof buffer);
+        if (count < 0) return false;
+        if (count == 0) return true;
+        if (!consume(std::string_view(buffer, static_cast<std::size_t>(count)))) return false;
+    }
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool File::OpenRead(const std::string& path) {
+    Close();
+    if (!OpenDescriptor(fd_, path, O_RDONLY)) return false;
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode)) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool File::Create(const std::string& path) {
+    Close();
+    return OpenDescriptor(fd_, path, O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+void File::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+std::ptrdiff_t File::Read(void* buffer, std::size_t size) {
+    if (fd_ < 0) return -1;
+    for (;;) {
+        const ssize_t count = ::read(fd_, buffer, size);
+        if (count >= 0 || errno != EINTR) return count;
+    }
+}
+
+bool File::ReadFull(void* buffer, std::size_t size, std::size_t& read) {
+    read = 0;
+    while (read < size) {
+        const std::ptrdiff_t count = Read(static_cast<char*>(buffer) + read, size - read);
+        if (count < 0) return false;
+        if (count == 0) break;
+        read += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+bool File::Write(const void* buffer, std::size_t size) {
+    if (fd_ < 0) return false;
+    const char* bytes = static_cast<const char*>(buffer);
+    while (size > 0) {
+        const ssize_t count = ::write(fd_, bytes, size);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        bytes += count;
+        size -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+std::int64_t File::Size() const {
+    struct stat status {};
+    if (fd_ < 0 || ::fstat(fd_, &status) != 0) return -1;
+    return status.st_size;
+}
+
+bool File::Seek(std::int64_t position) {
+    return fd_ >= 0 && position >= 0 && ::lseek(fd_, position, SEEK_SET) == position;
+}
+
+bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool FileExists(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return false;
+    if (S_ISLNK(status.st_mode)) return !DirectoryExists(path);
+    return !S_ISDIR(status.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), kNewFolderMode) == 0; }
+
+bool ForceDirectories(const std::string& path) {
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.empty() || DirectoryExists(folder)) return !folder.empty();
+    const std::string parent = ParentFolder(folder);
+    if (parent != folder && !ForceDirectories(parent)) return false;
+    return CreateDirectory(folder) || DirectoryExists(folder);
+}
+
+bool RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+bool MakeWritable(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return false;
+    if (S_ISLNK(status.st_mode) || (status.st_mode & S_IWUSR) != 0) return true;
+    return ::chmod(path.c_str(), (status.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) return false;
+    const int folderFd = ::dirfd(directory);
+    while (const dirent* item = ::readdir(directory)) {
+        const std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat status {};
+        if (::fstatat(folderFd, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+        entries.push_back({name, S_ISDIR(status.st_mode), S_ISLNK(status.st_mode)});
+    }
+    ::closedir(directory);
+    return true;
+}
+
+bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer) {
+    TemporaryFile temporary(target);
+    File output;
+    if (!temporary.Create(output)) return false;
+    if (::fchmod(output.Descriptor(), ReplacementMode(target)) != 0) return false;
+    if (!writer(output) || !output.Sync()) return false;
+    output.Close();
+    return temporary.RenameOver(target);
+}
+
+bool ReplaceFileWithCopy(const std::string& source, const std::string& target) {
+    File input;
+    if (!input.OpenRead(source)) return false;
+    return ReplaceFile(target, [&input](File& output) {
+        return ForEachBlock(input, [&output](std::string_view block) { return output.Write(block); });
+    });
+}
+
+bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes) {
+    return ReplaceFile(target, [bytes](File& output) { return output.Write(bytes); });
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    File input;
+    if (!input.OpenRead(path)) return false;
+    return ForEachBlock(input, [&content](std::string_view block) {
+        content.append(block);
+        return true;
+    });
+}
+
+}  // namespace platform

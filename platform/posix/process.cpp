@@ -1,1 +1,189 @@
 #include "platform/process.h"
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/files.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+// The kernel keeps at most this many bytes of a process name in /proc/<pid>/comm.
+constexpr std::size_t kCommLength = 15;
+
+bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+bool IsExecutableRegularFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string FindOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const std::size_t colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        const std::string candidate = std::string(folder.empty() ? "." : folder) + "/" + program;
+        if (IsExecutableRegularFile(candidate)) return candidate;
+    }
+    return {};
+}
+
+// The argument list for starting `file`: the program itself, or the desktop's opener for anything else.
+std::vector<std::string> LaunchArguments(const std::string& file, const std::string& parameters) {
+    if (IsExecutableRegularFile(file)) {
+        std::vector<std::string> arguments = SplitCommandLine(parameters);
+        arguments.insert(arguments.begin(), file);
+        return arguments;
+    }
+    const std::string opener = FindOnPath("xdg-open");
+    if (opener.empty()) return {};
+    return {opener, file};
+}
+
+std::optional<pid_t> Spawn(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return std::nullopt;
+    return pid;
+}
+
+// Nobody waits for this child, yet it must not stay a zombie. A thread that waits for exactly this pid does it
+// without side effects on other children: ignoring SIGCHLD (or a reaping signal handler) would make the
+// waitpid of callers that do wait fail, and a double fork is unsafe once the process has threads (the window's
+// toolkit). The thread lives only as long as the child.
+void ReapInBackground(pid_t pid) {
+    std::thread([pid] { WaitForProcess(pid); }).detach();
+}
+
+std::string BaseName(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string ReadLink(const std::string& path) {
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) return {};
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+// The name of the program file of a process whose comm was cut: the executable's own name, or (for a script
+// started through its interpreter) the first arguments' names, whichever continues the cut name.
+std::string CompleteCutName(const std::string& procFolder, const std::string& comm) {
+    std::string executable = ReadLink(procFolder + "/exe");
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (executable.ends_with(kDeleted)) executable.resize(executable.size() - kDeleted.size());
+    std::vector<std::string> candidates{BaseName(executable)};
+    std::string commandLine;
+    if (ReadWholeFile(procFolder + "/cmdline", commandLine)) {
+        std::string_view rest = commandLine;
+        for (int index = 0; index < 2 && !rest.empty(); ++index) {
+            const std::size_t end = rest.find('\0');
+            candidates.push_back(BaseName(rest.substr(0, end)));
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        }
+    }
+    for (const std::string& candidate : candidates) {
+        if (candidate.size() > comm.size() && candidate.starts_with(comm)) return candidate;
+    }
+    return comm;
+}
+
+std::optional<ProcessEntry> ReadProcess(pid_t pid) {
+    const std::string procFolder = "/proc/" + std::to_string(pid);
+    std::string comm;
+    if (!ReadWholeFile(procFolder + "/comm", comm)) return std::nullopt;
+    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    if (comm.size() >= kCommLength) comm = CompleteCutName(procFolder, comm);
+    return ProcessEntry{pid, comm};
+}
+
+bool IsProcessId(const char* name) {
+    if (*name == '\0') return false;
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (!std::isdigit(static_cast<unsigned char>(*c))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view text) {
+    std::vector<std::string> arguments;
+    std::size_t position = 0;
+    for (;;) {
+        while (position < text.size() && IsSeparator(text[position])) ++position;
+        if (position == text.size()) return arguments;
+        std::string argument;
+        bool quoted = false;
+        for (; position < text.size() && (quoted || !IsSeparator(text[position])); ++position) {
+            if (text[position] == '"') {
+                quoted = !quoted;
+            } else {
+                argument += text[position];
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+}
+
+std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
+
+std::optional<pid_t> StartProcess(const std::string& file, const std::string& parameters, Reaping reaping) {
+    if (!FileExists(file)) return std::nullopt;
+    const std::vector<std::string> arguments = LaunchArguments(file, parameters);
+    if (arguments.empty()) return std::nullopt;
+    const std::optional<pid_t> pid = Spawn(arguments);
+    if (pid && reaping == Reaping::Automatically) ReapInBackground(*pid);
+    return pid;
+}
+
+int WaitForProcess(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}
+
+std::vector<ProcessEntry> ProcessSnapshot() {
+    std::vector<ProcessEntry> processes;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return processes;
+    while (const dirent* item = ::readdir(proc)) {
+        if (!IsProcessId(item->d_name)) continue;
+        if (auto entry = ReadProcess(static_cast<pid_t>(std::atol(item->d_name)))) processes.push_back(*entry);
+    }
+    ::closedir(proc);
+    return processes;
+}
+
+bool TerminateProcess(pid_t pid) {
+    // 0 and negative ids name whole process groups; they are never what a caller means.
+    return pid > 0 && ::kill(pid, SIGKILL) == 0;
+}
+
+}  // namespace platform
