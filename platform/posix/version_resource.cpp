@@ -132,7 +132,7 @@ std::optional<std::string_view> VersionResource(const Bytes& file, const Image& 
     const auto dataSize = file.U32(directory + 4);
     if (!dataRva || !dataSize) return std::nullopt;
     const auto data = FileOffset(image, *dataRva, *dataSize);
-    if (!data) return std::nullopt;
+    if (!data || !file.Contains(*data, *dataSize)) return std::nullopt;
     return file.Slice(*data, *dataSize);
 }
 

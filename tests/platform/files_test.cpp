@@ -1,0 +1,170 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+mode_t ModeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<platform::FolderEntry> entries;
+    EXPECT_TRUE(platform::ListFolder(folder, entries)) << folder;
+    std::vector<std::string> names;
+    for (const auto& entry : entries) names.push_back(entry.name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Removes a tree the way the program's folder helpers do: links are entries of their own, never entered.
+bool RemoveTree(const std::string& folder) {
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::ListFolder(folder, entries)) return false;
+    for (const auto& entry : entries) {
+        const std::string path = folder + "/" + entry.name;
+        const bool removed = entry.isFolder ? RemoveTree(path)
+                                            : platform::MakeWritable(path) && platform::DeleteFile(path);
+        if (!removed) return false;
+    }
+    return platform::RemoveDirectory(folder);
+}
+
+TEST(Files, ExistenceTellsFilesFoldersAndLinksApart) {
+    TempDir dir;
+    WriteFile(dir / "file", "x");
+    ASSERT_TRUE(platform::CreateDirectory(dir / "folder"));
+    ASSERT_EQ(::symlink((dir / "folder").c_str(), (dir / "folder-link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "missing").c_str(), (dir / "dangling").c_str()), 0);
+
+    EXPECT_TRUE(platform::FileExists(dir / "file"));
+    EXPECT_FALSE(platform::FileExists(dir / "folder"));
+    EXPECT_FALSE(platform::FileExists(dir / "folder-link"));
+    EXPECT_TRUE(platform::FileExists(dir / "dangling"));  // the name is taken
+    EXPECT_FALSE(platform::FileExists(dir / "missing"));
+    EXPECT_TRUE(platform::DirectoryExists(dir / "folder-link"));
+    EXPECT_FALSE(platform::DirectoryExists(dir / "file"));
+    EXPECT_TRUE(platform::IsSymbolicLink(dir / "dangling"));
+    EXPECT_FALSE(platform::CreateDirectory(dir / "folder"));
+    EXPECT_TRUE(platform::ForceDirectories(dir / "a/b/c/"));
+    EXPECT_TRUE(platform::DirectoryExists(dir / "a/b/c"));
+    EXPECT_FALSE(platform::ForceDirectories(dir / "file/sub"));
+}
+
+TEST(Files, FileReadsWritesSeeksAndRefusesFolders) {
+    TempDir dir;
+    platform::File out;
+    ASSERT_TRUE(out.Create(dir / "data"));
+    EXPECT_TRUE(out.Write("hello world"));
+    EXPECT_EQ(out.Size(), 11);
+    out.Close();
+
+    platform::File in;
+    ASSERT_TRUE(in.OpenRead(dir / "data"));
+    ASSERT_TRUE(in.Seek(6));
+    char buffer[16] = {};
+    std::size_t read = 0;
+    EXPECT_TRUE(in.ReadFull(buffer, sizeof buffer, read));
+    EXPECT_EQ(std::string(buffer, read), "world");
+    EXPECT_EQ(in.Read(buffer, sizeof buffer), 0);
+
+    EXPECT_FALSE(platform::File().OpenRead(dir.path()));
+    EXPECT_FALSE(platform::File().OpenRead(dir / "missing"));
+    std::string content;
+    EXPECT_FALSE(platform::ReadWholeFile(dir / "missing", content));
+}
+
+TEST(Files, EnumerationAndDeletionNeverFollowLinksOutOfTheTree) {
+    TempDir outside;
+    WriteFile(outside / "precious", "keep");
+    ASSERT_EQ(::chmod((outside / "precious").c_str(), 0444), 0);
+    TempDir dir;
+    const std::string tree = dir / "tree";
+    ASSERT_TRUE(platform::ForceDirectories(tree + "/sub"));
+    WriteFile(tree + "/sub/read-only", "r");
+    ASSERT_EQ(::chmod((tree + "/sub/read-only").c_str(), 0444), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (tree + "/sub/folder-link").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "precious").c_str(), (tree + "/file-link").c_str()), 0);
+
+    std::vector<platform::FolderEntry> entries;
+    ASSERT_TRUE(platform::ListFolder(tree + "/sub", entries));
+    ASSERT_EQ(entries.size(), 2u);
+    for (const auto& entry : entries) {
+        EXPECT_FALSE(entry.isFolder) << entry.name;
+        EXPECT_EQ(entry.isSymlink, entry.name == "folder-link") << entry.name;
+    }
+    EXPECT_EQ(Names(tree), (std::vector<std::string>{"file-link", "sub"}));
+
+    EXPECT_TRUE(RemoveTree(tree));
+    EXPECT_FALSE(platform::DirectoryExists(tree));
+    EXPECT_EQ(ReadFile(outside / "precious"), "keep");
+    EXPECT_EQ(ModeOf(outside / "precious"), 0444u);  // MakeWritable left the link's target alone
+    EXPECT_FALSE(platform::ListFolder(tree, entries));
+}
+
+TEST(Files, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
+    TempDir dir;
+    const std::string target = dir / "target";
+    WriteFile(target, "old content");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+
+    const bool replaced = platform::ReplaceFile(target, [](platform::File& output) {
+        EXPECT_TRUE(output.Write("half of the new"));
+        return false;  // the writer fails midway
+    });
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(ReadFile(target), "old content");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"target"}));
+
+    EXPECT_FALSE(platform::ReplaceFileWithCopy(dir / "missing", target));
+    EXPECT_EQ(ReadFile(target), "old content");
+
+    WriteFile(dir / "source", "new content");
+    EXPECT_TRUE(platform::ReplaceFileWithCopy(dir / "source", target));
+    EXPECT_EQ(ReadFile(target), "new content");
+    EXPECT_EQ(ModeOf(target), 0640u);
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "fresh", "bytes"));
+    EXPECT_EQ(ReadFile(dir / "fresh"), "bytes");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"fresh", "source", "target"}));
+
+    ASSERT_TRUE(platform::CreateDirectory(dir / "folder"));
+    EXPECT_FALSE(platform::ReplaceFileWithBytes(dir / "folder", "x"));
+    EXPECT_TRUE(platform::DirectoryExists(dir / "folder"));
+    EXPECT_FALSE(platform::ReplaceFileWithBytes(dir / "no-such-folder/file", "x"));
+}
+
+TEST(Files, ReplaceSurvivesAFullDevice) {
+    TempDir dir;
+    const std::string target = dir / "target";
+    WriteFile(target, "old content");
+    // A file size limit makes write() fail with EFBIG: the same as a disk that fills up mid-copy.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool replaced = platform::ReplaceFileWithBytes(target, std::string(100000, 'n'));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(ReadFile(target), "old content");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"target"}));
+}
+
+}  // namespace
