@@ -125,6 +125,8 @@ protected:
     void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort, int limit);
     // Hands the connection an already connected descriptor (tests and fuzzing); it owns it from now on.
     void AdoptConnectedSocket(int fd);
+    // The orderly close itself, for the thread that owns the transfer.
+    void CloseNow();
     virtual void DoOnConnected() {}
     virtual void DoOnDisconnected();
 
@@ -142,7 +144,6 @@ protected:
     };
 
 private:
-    void CloseNow();
     void OpenHandler();
     bool HandlerAllocated() const;
     void WaitForBuffered(size_t count);

@@ -1,0 +1,498 @@
+#include "http/http.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+using httptext::SameText;
+using httptext::Trim;
+
+constexpr int ProtocolErrorReadTimeout = 2000;
+constexpr int DiscardReadTimeout = 4000;
+
+// A destination that takes every byte and keeps none, for bodies that are read only to be skipped.
+class TNullStream : public TStream {
+public:
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void*, int64_t count) override { return count; }
+    int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+    void SetSize(int64_t) override {}
+};
+
+// Sets a value and puts the old one back when the scope ends, also when it ends by an exception.
+template <typename T>
+class TemporaryValue {
+public:
+    TemporaryValue(T& slot, T value) : slot_(slot), saved_(slot) { slot_ = value; }
+    ~TemporaryValue() { slot_ = saved_; }
+    TemporaryValue(const TemporaryValue&) = delete;
+    TemporaryValue& operator=(const TemporaryValue&) = delete;
+
+private:
+    T& slot_;
+    T saved_;
+};
+
+const char* MethodWord(TIdHTTPMethod method) {
+    switch (method) {
+        case hmHead: return "HEAD ";
+        case hmGet: return "GET ";
+        case hmPost: return "POST ";
+        case hmOptions: return "OPTIONS ";
+        case hmTrace: return "TRACE ";
+        case hmPut: return "PUT ";
+        case hmConnect: return "CONNECT ";
+        case hmDelete: return "";
+    }
+    return "";
+}
+
+// Decimal digits with an optional sign; false for anything else or a value beyond 64 bits.
+bool ParseInteger(const std::string& text, int64_t& value) {
+    if (text.empty()) return false;
+    size_t pos = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    if (pos == text.size()) return false;
+    uint64_t magnitude = 0;
+    for (; pos < text.size(); ++pos) {
+        if (text[pos] < '0' || text[pos] > '9') return false;
+        if (magnitude > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) - 9) / 10) return false;
+        magnitude = magnitude * 10 + static_cast<uint64_t>(text[pos] - '0');
+    }
+    value = text[0] == '-' ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return true;
+}
+
+int64_t ToInteger(const std::string& text) {
+    int64_t value = 0;
+    if (!ParseInteger(text, value)) throw EConvertError("'" + text + "' is not a valid integer value");
+    return value;
+}
+
+// The size of a chunk: the leading hexadecimal digits of its line (an extension after ";" or a blank does not
+// count); no digits is 0. A size beyond 64 bits is held at the largest one, which no peer can deliver.
+int64_t ChunkSize(const std::string& line) {
+    int64_t size = 0;
+    for (char c : line) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else break;
+        if (size > (std::numeric_limits<int64_t>::max() - digit) / 16) return std::numeric_limits<int64_t>::max();
+        size = size * 16 + digit;
+    }
+    return size;
+}
+
+std::string InternetDate(TDateTime value) {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * 86400.0));
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[parts.tm_wday], parts.tm_mday,
+                  months[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+}
+
+std::string RangeValue(int64_t start, int64_t end) {
+    if (end != 0) return "bytes=" + std::to_string(start) + "-" + std::to_string(end);
+    if (start != 0) return "bytes=" + std::to_string(start) + "-";
+    return "";
+}
+
+}  // namespace
+
+// --- response ---
+
+void TIdResponseHeaderInfo::ProcessHeaders() {
+    const TIdHeaderList& h = RawHeaders;
+    Location = h.Value("Location");
+    Server = h.Value("Server");
+    ProxyConnection = h.Value("Proxy-Connection");
+    Connection = h.Value("Connection");
+    ContentVersion = h.Value("Content-Version");
+    ContentEncoding = h.Value("Content-Encoding");
+    ContentLanguage = h.Value("Content-Language");
+    ContentType = h.Value("Content-Type");
+    TransferEncoding = h.Value("Transfer-Encoding");
+    Date = h.Value("Date");
+    LastModified = h.Value("Last-Modified");
+    Expires = h.Value("Expires");
+    Pragma = h.Value("Pragma");
+    if (!ParseInteger(Trim(h.Value("Content-Length")), ContentLength) || ContentLength < 0) ContentLength = -1;
+    ContentRangeStart = ContentRangeEnd = 0;
+    const std::string range = h.Value("Content-Range");
+    if (!range.empty()) {
+        const size_t blank = range.find(' ');
+        const size_t dash = range.find('-', blank == std::string::npos ? 0 : blank);
+        const size_t slash = range.find('/', dash == std::string::npos ? 0 : dash);
+        const size_t startAt = blank == std::string::npos ? 0 : blank + 1;
+        ContentRangeStart = ToInteger(Trim(range.substr(startAt, dash - startAt)));
+        ContentRangeEnd = dash == std::string::npos ? 0 : ToInteger(Trim(range.substr(dash + 1, slash - dash - 1)));
+    }
+    WWWAuthenticate = h.Extract("WWW-Authenticate");
+    ProxyAuthenticate = h.Extract("Proxy-Authenticate");
+}
+
+int TIdHTTPResponse::StatusCode() const {
+    const size_t first = StatusLine.find(' ');
+    if (first == std::string::npos) return -1;
+    const size_t second = StatusLine.find(' ', first + 1);
+    int64_t code = 0;
+    if (!ParseInteger(StatusLine.substr(first + 1, second - first - 1), code) || code < 0 ||
+        code > std::numeric_limits<int32_t>::max())
+        return -1;
+    return static_cast<int>(code);
+}
+
+std::string TIdHTTPResponse::StatusText() const {
+    const size_t first = StatusLine.find(' ');
+    const size_t second = first == std::string::npos ? first : StatusLine.find(' ', first + 1);
+    return second == std::string::npos ? "" : StatusLine.substr(second + 1);
+}
+
+bool TIdHTTPResponse::KeepConnection() {
+    if (!owner_.IsOpen()) return false;
+    const std::string connection = Trim(Connection);
+    const std::string proxyConnection = Trim(ProxyConnection);
+    if (owner_.ProtocolVersion == pv1_0)
+        return SameText(connection, "KEEP-ALIVE") || SameText(proxyConnection, "KEEP-ALIVE");
+    return !SameText(connection, "CLOSE") && !SameText(proxyConnection, "CLOSE");
+}
+
+// --- component ---
+
+TIdCustomHTTP::TIdCustomHTTP() : response_(*this) { port_ = 80; }
+
+TIdCustomHTTP::~TIdCustomHTTP() = default;
+
+void TIdCustomHTTP::SetHost(const std::string& value) {
+    TIdTCPClient::SetHost(value);
+    url_.HostName = value;
+}
+
+void TIdCustomHTTP::SetPort(int value) {
+    TIdTCPClient::SetPort(value);
+    url_.PortText = std::to_string(value);
+}
+
+void TIdCustomHTTP::DoOnDisconnected() {
+    TIdTCPClient::DoOnDisconnected();
+    // The server-side Basic object never completes its steps, so it stays; the proxy one starts over.
+    proxyParams_.ResetAuthentication();
+}
+
+std::string TIdCustomHTTP::Get(const std::string& url) {
+    TMemoryStream stream;
+    Get(url, stream);
+    return stream.Data();
+}
+
+void TIdCustomHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, stream); }
+
+void TIdCustomHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream& stream) {
+    TransferScope scope(*this);
+    const int64_t start = stream.Position();
+    authRetryCount_ = proxyAuthRetryCount_ = 0;
+    request_.Target = url;
+    request_.Verb = method;
+    response_.BodyStream = &stream;
+    try {
+        for (;;) {
+            const Step step = Exchange();
+            if (step == Step::Done) break;
+            if (step == Step::Undecided) throw EIdException("Undefined situation");
+            if (step == Step::Retry) {
+                stream.SetSize(start);
+                stream.SetPosition(start);
+                authRetryCount_ = proxyAuthRetryCount_ = 0;
+            } else {
+                --redirectCount_;
+                request_.Target = url;
+            }
+        }
+    } catch (const EIdHTTPProtocolException&) {
+        FinishRequest();  // the refused answer was read completely: the connection is still in step
+        throw;
+    } catch (...) {
+        // Whatever is left of a broken answer must not become the start of the next one.
+        redirectCount_ = 0;
+        if (IOHandler()) CloseNow();
+        throw;
+    }
+    FinishRequest();
+}
+
+void TIdCustomHTTP::FinishRequest() {
+    redirectCount_ = 0;
+    if (!response_.KeepConnection()) CloseNow();
+}
+
+TIdCustomHTTP::Step TIdCustomHTTP::Exchange() {
+    ++redirectCount_;
+    PrepareRequest();
+    ConnectToHost();
+    SendRequest();
+    ReadResponse();
+    return DecideStep();
+}
+
+void TIdCustomHTTP::PrepareRequest() {
+    const TIdURI target(request_.Target);
+    if (!target.AuthUser.empty()) {
+        request_.Username = target.AuthUser;
+        request_.Password = target.AuthPassword;
+    }
+    url_.AuthUser = request_.Username;
+    url_.AuthPassword = request_.Password;
+    url_.DirPath = MergePath(url_.DirPath, target.DirPath);
+    url_.Leaf = target.Leaf;
+    url_.Query = target.Query;
+    url_.Fragment = target.Fragment;
+    if (!target.HostName.empty()) url_.HostName = target.HostName;
+    url_.Scheme = target.Scheme.empty() ? "http" : target.Scheme;
+    // A URL with a host of its own goes to its own port, or its scheme's; only a URL without a host keeps the
+    // port of the previous request.
+    const std::string& current = url_.PortText;
+    if (!target.PortText.empty()) {
+        url_.PortText = target.PortText;
+    } else if (!target.HostName.empty() || current.empty() || current == "0" || current == "80" ||
+               current == "443") {
+        url_.PortText = DefaultPortText(url_.Scheme);
+    }
+    request_.Target = url_.DirPath + url_.Leaf + url_.Query;
+    if (request_.Verb == hmOptions && url_.Leaf == "*") request_.Target = "*";
+    const TIdHTTPMethod verb = request_.Verb;
+    if (ProtocolVersion == pv1_0 && (verb == hmOptions || verb == hmTrace || verb == hmPut || verb == hmDelete))
+        throw EIdException("This request method is supported in HTTP 1.1");
+    request_.ContentLength = -1;  // no uploads: a GET never states a length
+    request_.Host = url_.HostName + (url_.PortText == "80" ? "" : ":" + url_.PortText);
+}
+
+void TIdCustomHTTP::ChooseRoute() {
+    const bool tls = SameText(url_.Scheme, "https");
+    const bool proxy = !proxyParams_.ProxyServer().empty();
+    const std::string host = proxy ? proxyParams_.ProxyServer() : url_.HostName;
+    const int port = proxy ? proxyParams_.ProxyPort() : static_cast<int>(ToInteger(url_.PortText));
+    if (!SameText(host_, host) || port_ != port) {
+        if (IOHandler()) CloseNow();
+        host_ = host;
+        port_ = port;
+    }
+    // No TLS layer exists in this client, neither direct nor through a proxy tunnel.
+    if (tls) throw EIdIOHandlerPropInvalid();
+    request_.ConnectionType = proxy ? ctProxy : ctNormal;
+    if (proxy) request_.Target = url_.ProxyRequestText();
+    if (ProtocolVersion == pv1_0) {
+        std::string& keepAlive = proxy ? request_.ProxyConnection : request_.Connection;
+        if (keepAlive.empty()) keepAlive = "keep-alive";
+    }
+}
+
+void TIdCustomHTTP::ConnectToHost() {
+    ChooseRoute();
+    if (!response_.KeepConnection()) CloseNow();
+    // A kept connection the server has closed in the meantime shows that now, before the request goes out.
+    FillInput(false, 1, false);
+    if (!IsOpen()) OpenConnection(ReadTimeout);
+}
+
+TIdHeaderList TIdCustomHTTP::RequestHeaders() {
+    const TIdHTTPRequest& r = request_;
+    TIdHeaderList h;
+    h.SetValue("Connection", r.Connection);
+    h.SetValue("Content-Version", r.ContentVersion);
+    h.SetValue("Content-Encoding", r.ContentEncoding);
+    h.SetValue("Content-Language", r.ContentLanguage);
+    h.SetValue("Content-Type", r.ContentType);
+    if (r.ContentLength >= 0) h.SetValue("Content-Length", std::to_string(r.ContentLength));
+    h.SetValue("Cache-control", r.CacheControl);
+    if (r.Date != 0) h.SetValue("Date", InternetDate(r.Date));
+    if (r.Expires != 0) h.SetValue("Expires", InternetDate(r.Expires));
+    h.SetValue("Pragma", r.Pragma);
+    for (const std::string& line : r.CustomHeaders.Lines()) h.AddLine(line);
+    h.SetValue("Proxy-Connection", r.ProxyConnection);
+    h.SetValue("Host", r.Host);
+    h.SetValue("Accept", r.Accept);
+    h.SetValue("Accept-Charset", r.AcceptCharSet);
+    h.SetValue("Accept-Encoding", r.AcceptEncoding);
+    h.SetValue("Accept-Language", r.AcceptLanguage);
+    h.SetValue("From", r.From);
+    h.SetValue("Referer", r.Referer);
+    h.SetValue("User-Agent", r.UserAgent);
+    if (r.LastModified != 0) h.SetValue("If-Modified-Since", InternetDate(r.LastModified));
+    h.SetValue("Range", RangeValue(r.ContentRangeStart, r.ContentRangeEnd));
+    h.SetValue("Authorization",
+               AuthorizationValue(request_.Authentication, r.BasicAuthentication, r.Username, r.Password));
+    proxyParams_.AddProxyAuthorization(h);
+    if (CookieManager != nullptr)
+        h.SetValue("Cookie", CookieManager->CookieLine(url_.HostName, url_.DirPath, r.ConnectionType == ctSSL ||
+                                                                                   r.ConnectionType == ctSSLProxy));
+    return h;
+}
+
+void TIdCustomHTTP::SendRequest() {
+    const TIdHeaderList headers = RequestHeaders();
+    StartWriteBatch(-1);
+    try {
+        SendLine(MethodWord(request_.Verb) + request_.Target + " HTTP/" + (ProtocolVersion == pv1_0 ? "1.0" : "1.1"));
+        for (const std::string& line : headers.FoldedLines())
+            if (!line.empty()) SendLine(line);
+        SendLine("");
+    } catch (...) {
+        EndWriteBatch();
+        throw;
+    }
+    EndWriteBatch();
+}
+
+void TIdCustomHTTP::ReadResponse() {
+    do {
+        response_.StatusLine = ReadLine();
+        ReadHeaders();
+        UpdateCookies();
+    } while (response_.StatusCode() == 100);
+}
+
+void TIdCustomHTTP::ReadHeaders() {
+    response_.RawHeaders.Clear();
+    try {
+        for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) response_.RawHeaders.AddLine(line);
+    } catch (const EIdConnClosedGracefully&) {
+        CloseNow();  // what arrived before the close counts as the whole header block
+    }
+    response_.ProcessHeaders();
+}
+
+void TIdCustomHTTP::UpdateCookies() {
+    if (CookieManager == nullptr && AllowCookies) {
+        ownCookieManager_ = std::make_unique<TIdCookieManager>();
+        CookieManager = ownCookieManager_.get();
+    }
+    if (CookieManager == nullptr) return;
+    for (const std::string& value : response_.RawHeaders.Extract("Set-cookie"))
+        CookieManager->AddCookie(value, url_.HostName);
+    for (const std::string& value : response_.RawHeaders.Extract("Set-cookie2"))
+        CookieManager->AddCookie2(value, url_.HostName);
+}
+
+TIdCustomHTTP::Step TIdCustomHTTP::DecideStep() {
+    const int code = response_.StatusCode();
+    if ((code / 100 == 3 && code != 304) || !response_.Location.empty()) return HandleRedirect();
+    if (code / 100 == 2) {
+        if (!IsOpen()) return Step::Undecided;
+        if (code != 204) ReadBody();
+        return Step::Done;
+    }
+    if (code == 401) return HandleChallenge(false);
+    if (code == 407) return HandleChallenge(true);
+    RaiseProtocolError();
+}
+
+TIdCustomHTTP::Step TIdCustomHTTP::HandleRedirect() {
+    std::string location = response_.Location;
+    TIdHTTPMethod method = request_.Verb;
+    const bool follow = HandleRedirects && redirectCount_ < RedirectMaximum;
+    bool handled = follow || HandleRedirects;
+    if (OnRedirect) OnRedirect(this, location, redirectCount_, handled, method);
+    if (!handled) RaiseProtocolError();
+    DiscardBody(DiscardReadTimeout);
+    if (!follow) {
+        response_.Location = location;
+        return Step::Done;
+    }
+    request_.Target = location;
+    request_.Verb = method;
+    return Step::Retry;
+}
+
+TIdAuthorizationHandlers TIdCustomHTTP::Handlers(bool proxy) {
+    TIdAuthorizationHandlers handlers;
+    const TIdSelectAuthorizationEvent& select = proxy ? OnSelectProxyAuthorization : OnSelectAuthorization;
+    const TIdAuthorizationEvent& authorize = proxy ? OnProxyAuthorization : OnAuthorization;
+    if (select)
+        handlers.OnSelectAuthorization = [this, &select](const TIdAuthenticationClass*& schemeClass,
+                                                         const std::vector<std::string>& authInfo) {
+            select(this, schemeClass, authInfo);
+        };
+    if (authorize)
+        handlers.OnAuthorization = [this, &authorize](TIdAuthentication& authentication) {
+            bool handled = false;
+            authorize(this, authentication, handled);
+            return handled;
+        };
+    return handlers;
+}
+
+TIdCustomHTTP::Step TIdCustomHTTP::HandleChallenge(bool proxy) {
+    int& attempts = proxy ? proxyAuthRetryCount_ : authRetryCount_;
+    ++attempts;
+    const bool answered =
+        attempts < AuthRetries &&
+        (proxy ? proxyParams_.AnswerProxyChallenge(response_.ProxyAuthenticate, Handlers(true))
+               : AnswerChallenge(request_.Authentication, request_.Username, request_.Password,
+                                 response_.WWWAuthenticate, Handlers(false)));
+    if (!answered) {
+        if (proxy) proxyParams_.ResetAuthentication();
+        else if (request_.Authentication) request_.Authentication->Reset();
+        RaiseProtocolError();
+    }
+    if (!IsOpen()) return Step::Retry;
+    if (HTTPOptions & hoInProcessAuth) {
+        DiscardBody(DiscardReadTimeout);
+        return Step::AuthRetry;
+    }
+    ReadBody();
+    return Step::Done;
+}
+
+void TIdCustomHTTP::RaiseProtocolError() {
+    TMemoryStream errorBody;
+    {
+        TemporaryValue<int> timeout(ReadTimeout, ProtocolErrorReadTimeout);
+        TemporaryValue<TStream*> destination(response_.BodyStream, &errorBody);
+        ReadBody();
+    }
+    throw EIdHTTPProtocolException(response_.StatusCode(), response_.StatusLine, errorBody.Data());
+}
+
+void TIdCustomHTTP::DiscardBody(int timeout) {
+    if (!IsOpen()) return;
+    TNullStream discarded;
+    TemporaryValue<int> limit(ReadTimeout, timeout);
+    TemporaryValue<TStream*> destination(response_.BodyStream, &discarded);
+    try {
+        ReadBody();
+    } catch (const EIdException&) {
+        // A redirect's or challenge's body is of no use; failing to read it changes nothing.
+    }
+}
+
+void TIdCustomHTTP::ReadBody() {
+    TStream* stream = response_.BodyStream;
+    if (stream == nullptr) return;
+    if (response_.ContentLength > 0) {
+        ReadIntoStream(*stream, response_.ContentLength, false);
+    } else if (response_.TransferEncoding.find("chunked") != std::string::npos) {
+        ReadChunkedBody(*stream);
+    } else if (!response_.HasContentLength()) {
+        ReadIntoStream(*stream, -1, true);
+    }
+}
+
+void TIdCustomHTTP::ReadChunkedBody(TStream& stream) {
+    ReportStatus(hsStatusText, "Chunk Started");
+    for (int64_t size = ChunkSize(ReadLine()); size > 0; size = ChunkSize(ReadLine())) {
+        ReadIntoStream(stream, size, false);
+        ReadLine();
+    }
+    // Trailer lines up to the empty line belong to this body, not to the next response.
+    while (!ReadLine().empty()) {
+    }
+}

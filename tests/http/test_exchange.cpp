@@ -1,0 +1,195 @@
+// One GET exchange against a scripted loopback server: the exact request bytes, the status decisions, the
+// body framings and the connection's reuse.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http/http.h"
+#include "tests/support/scripted_server.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string ProgramAccept =
+    "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/msword, application/vnd.ms-powerpoint, */*";
+const std::string ProgramUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
+
+// The component as the update program configures it before a fetch.
+void ConfigureAsProgram(TIdHTTP& http) {
+    http.Request().ContentType = "text/html";
+    http.Request().Accept = ProgramAccept;
+    http.Request().UserAgent = ProgramUserAgent;
+    http.Request().ContentLength = 0;
+}
+
+std::string Ok(const std::string& body, const std::string& extraHeaders = "") {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" +
+           body;
+}
+
+std::string RequestLines(const std::string& requestLine, const std::string& host) {
+    return requestLine + "\r\nContent-Type: text/html\r\nHost: " + host + "\r\nAccept: " + ProgramAccept +
+           "\r\nUser-Agent: " + ProgramUserAgent + "\r\n";
+}
+
+template <typename F>
+EIdHTTPProtocolException ProtocolError(F&& call) {
+    try {
+        call();
+    } catch (const EIdHTTPProtocolException& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no protocol exception";
+    return EIdHTTPProtocolException(0, "", "");
+}
+
+}  // namespace
+
+TEST(HttpRequestBytes, PlainGetAndProxyGetAreExactlyTheProgramsLines) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("catalogue"))}});
+    TIdHTTP http;
+    ConfigureAsProgram(http);
+    EXPECT_EQ(http.Get(server.Url("/upd/list.xml?p=1#top")), "catalogue");
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(http.StatusLine(), "HTTP/1.1 200 OK");
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    EXPECT_EQ(server.Received(0), RequestLines("GET /upd/list.xml?p=1 HTTP/1.1", host) + "\r\n");
+
+    ScriptedServer proxy({{AwaitRequest(), Send(Ok("package"))}});
+    TIdHTTP viaProxy;
+    ConfigureAsProgram(viaProxy);
+    viaProxy.ProxyParams().SetProxyServer("127.0.0.1");
+    viaProxy.ProxyParams().SetProxyPort(proxy.Port());
+    viaProxy.ProxyParams().SetProxyUsername("user");
+    viaProxy.ProxyParams().SetProxyPassword("secret");
+    viaProxy.ProxyParams().SetBasicAuthentication(true);
+    EXPECT_EQ(viaProxy.Get("http://updates.example.com/files/a.zip"), "package");
+    EXPECT_EQ(proxy.Received(0), RequestLines("GET http://updates.example.com:80/files/a.zip HTTP/1.1",
+                                              "updates.example.com") +
+                                     "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n");
+}
+
+TEST(HttpBody, FramingsContinueBlocksAndLineEndings) {
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                "1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n10\r\n0123456789ABCDEF\r\n0\r\n\r\n";
+    ScriptedServer server({{AwaitRequest(), Send(chunked), AwaitRequest(),
+                            Send("HTTP/1.1 100 Continue\r\n\r\n" + Ok("after continue")), AwaitRequest(),
+                            Send("HTTP/1.1 200 OK\nContent-Length:4\n\nlfok"), AwaitRequest(),
+                            Send("HTTP/1.1 200 OK\r\n\r\nuntil close"), Close()}});
+    TIdHTTP http;
+    std::vector<int32_t> begins;
+    http.OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int32_t max) {
+        if (mode == wmRead) begins.push_back(max);
+    };
+    EXPECT_EQ(http.Get(server.Url("/chunked")), "abcdefghijklmnopqrstuvwxyz0123456789ABCDEF");
+    EXPECT_EQ(begins, (std::vector<int32_t>{26, 16}));
+    EXPECT_EQ(http.Get(server.Url("/continue")), "after continue");
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(http.Get(server.Url("/lf")), "lfok");
+    EXPECT_EQ(http.Get(server.Url("/close")), "until close");
+    EXPECT_FALSE(http.IsOpen());
+    EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+TEST(HttpBody, ShortOrHostileCountedBodyFailsAndKeepsWhatArrived) {
+    ScriptedServer server({{AwaitRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" +
+                                                 std::string(300, 'x')),
+                            Close()},
+                           {AwaitRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\ntiny"),
+                            Close()},
+                           {AwaitRequest(), Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                                 "7fffffffffffffffffff\r\nsmall"),
+                            Close()}});
+    TIdHTTP http;
+    TMemoryStream stream;
+    stream.WriteText("kept:");
+    EXPECT_THROW(http.Get(server.Url("/short"), stream), EIdConnClosedGracefully);
+    EXPECT_EQ(stream.Data(), "kept:" + std::string(300, 'x'));
+    EXPECT_FALSE(http.IsOpen());
+
+    TMemoryStream hostile;
+    EXPECT_THROW(http.Get(server.Url("/hostile"), hostile), EIdConnClosedGracefully);
+    EXPECT_EQ(hostile.Data(), "tiny");
+    TMemoryStream hostileChunk;
+    EXPECT_THROW(http.Get(server.Url("/chunk"), hostileChunk), EIdConnClosedGracefully);
+    EXPECT_EQ(hostileChunk.Data(), "small");
+}
+
+TEST(HttpStatus, RedirectsAndErrorsRaiseWithTheirBody) {
+    ScriptedServer server({{AwaitRequest(),
+                            Send("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved"),
+                            AwaitRequest(), Send(Ok("body", "Location: /x\r\n")), AwaitRequest(),
+                            Send("HTTP/1.1 404 Not Found\r\nContent-Length: 15\r\n\r\n<html>no</html>"),
+                            AwaitRequest(), Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n"),
+                            AwaitRequest(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n"), Stall()}});
+    TIdHTTP http;
+    TMemoryStream stream;
+    EIdHTTPProtocolException redirect = ProtocolError([&] { http.Get(server.Url("/moved"), stream); });
+    EXPECT_EQ(redirect.StatusCode(), 302);
+    EXPECT_EQ(redirect.Message(), "HTTP/1.1 302 Found");
+    EXPECT_EQ(redirect.ErrorBody(), "moved");
+    EXPECT_EQ(stream.Size(), 0);
+    EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/located")); }).StatusCode(), 200);
+    EIdHTTPProtocolException missing = ProtocolError([&] { http.Get(server.Url("/missing")); });
+    EXPECT_EQ(missing.StatusCode(), 404);
+    EXPECT_EQ(missing.ErrorBody(), "<html>no</html>");
+    EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/cached")); }).StatusCode(), 304);
+    EXPECT_THROW(http.Get(server.Url("/silent-404")), EIdReadTimeout);
+    EXPECT_EQ(http.ReadTimeout, 0);
+    EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+TEST(HttpFailures, BrokenAnswersAndUnsupportedUrls) {
+    ScriptedServer server({{AwaitRequest(), Close()},
+                           {AwaitRequest(), Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(16400, 'h') + "\r\n")},
+                           {AwaitRequest(), Stall()},
+                           {AwaitRequest(), Send("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                                 "Proxy-Authenticate: Negotiate\r\nContent-Length: 6\r\n\r\ndenied")}});
+    TIdHTTP http;
+    EXPECT_THROW(http.Get(server.Url("/nothing")), EIdConnClosedGracefully);
+    EXPECT_THROW(http.Get(server.Url("/long")), EIdReadLnMaxLineLengthExceeded);
+    http.ReadTimeout = 100;
+    EXPECT_THROW(http.Get(server.Url("/silent")), EIdReadTimeout);
+    http.ReadTimeout = 0;
+
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(server.Port());
+    EIdHTTPProtocolException denied = ProtocolError([&] { http.Get("http://example.com/file"); });
+    EXPECT_EQ(denied.StatusCode(), 407);
+    EXPECT_EQ(denied.ErrorBody(), "denied");
+    EXPECT_EQ(server.ConnectionCount(), 4);
+
+    TIdHTTP tls;
+    try {
+        tls.Get(server.Url("/").replace(0, 4, "https"));
+        ADD_FAILURE() << "https without a TLS layer";
+    } catch (const EIdIOHandlerPropInvalid& e) {
+        EXPECT_EQ(e.Message(), "IOHandler value is not valid");
+    }
+    EXPECT_THROW(tls.Get("ftp://example.com/file"), EIdUnknownProtocol);
+    EXPECT_EQ(server.ConnectionCount(), 4);
+}
+
+TEST(HttpConnection, KeepAliveReuseCloseAndPortsOfLaterUrls) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("one", "Set-Cookie: a=1; path=/\r\n")), AwaitRequest(),
+                            Send(Ok("two", "Connection: close\r\n"))},
+                           {AwaitRequest(), Send(Ok("three"))}});
+    TIdHTTP http;
+    EXPECT_EQ(http.Get(server.Url("/first/x.xml")), "one");
+    EXPECT_TRUE(http.IsOpen());
+    EXPECT_EQ(http.Get("/second/y.xml"), "two");  // no host: the previous host and port
+    EXPECT_FALSE(http.IsOpen());
+    EXPECT_EQ(http.Get(server.Url("/third")), "three");
+    EXPECT_EQ(server.ConnectionCount(), 2);
+    const std::string secondRequest = server.Received(0).substr(server.Received(0).find("GET /second"));
+    EXPECT_NE(secondRequest.find("\r\nCookie: a=1\r\n"), std::string::npos) << secondRequest;
+    EXPECT_NE(server.Received(1).find("\r\nCookie: a=1\r\n"), std::string::npos);
+
+    // An absolute URL without a port goes to port 80, never to the port of the previous request.
+    EXPECT_THROW(http.Get("http://127.0.0.1/fourth"), EIdException);
+    EXPECT_EQ(http.Port(), 80);
+    EXPECT_EQ(server.ConnectionCount(), 2);
+}
