@@ -4,6 +4,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ struct TIdCookie {
     std::time_t Expires = 0;  // seconds since the epoch, when HasExpiry
 };
 
+// An Internet date ("Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT" or
+// "Sun Nov  6 08:49:37 1994", always UTC) as seconds since the epoch; nothing when the text is not one.
+std::optional<std::time_t> InternetDateToTime(const std::string& text);
+
 class TIdCookieManager {
 public:
     using TClock = std::function<std::time_t()>;
@@ -26,7 +31,8 @@ public:
     // Adds the cookie of one "Set-cookie" value received from requestHost. A cookie whose domain the host may
     // not set is dropped; one with the name of a stored cookie of its domain replaces it.
     void AddCookie(const std::string& setCookieValue, const std::string& requestHost);
-    // The same for one "Set-cookie2" value.
+    // The same for one "Set-cookie2" value; its attributes are read by the same rules (Version, Port, Comment
+    // and Discard do not change what is stored or sent).
     void AddCookie2(const std::string& setCookie2Value, const std::string& requestHost);
 
     // The "Cookie" value for a request (empty when nothing applies): the non-empty cookies of every domain the
@@ -40,7 +46,6 @@ public:
     static std::time_t DefaultClock();
 
 private:
-    void Add(const std::string& value, const std::string& requestHost, bool rfc2965);
     void Store(TIdCookie cookie);
     void DiscardExpired();
 

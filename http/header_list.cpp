@@ -39,8 +39,11 @@ bool HasName(const std::string& line, const std::string& name) {
 void AppendFolded(const std::string& line, std::vector<std::string>& out) {
     std::string rest = line;
     while (rest.size() > TIdHeaderList::FoldLength) {
+        // Never at the line's first blank: that would leave the name (or a lone blank) on a line of its own.
+        const auto firstBlank = rest.find(' ');
+        if (firstBlank == std::string::npos) break;
         auto cut = rest.rfind(' ', TIdHeaderList::FoldLength);
-        if (cut == std::string::npos || cut == 0) cut = rest.find(' ', TIdHeaderList::FoldLength);
+        if (cut <= firstBlank) cut = rest.find(' ', std::max(TIdHeaderList::FoldLength, firstBlank) + 1);
         if (cut == std::string::npos) break;
         out.push_back(rest.substr(0, cut));
         rest.erase(0, cut);
@@ -68,7 +71,10 @@ std::size_t TIdHeaderList::ContinuationEnd(std::size_t index) const {
 std::string TIdHeaderList::ValueAt(std::size_t index) const {
     const std::string& line = lines_[index];
     std::string value = httptext::Trim(line.substr(line.find(':') + 1));
-    for (std::size_t i = index + 1; i < ContinuationEnd(index); ++i) value += ' ' + httptext::Trim(lines_[i]);
+    // A value may start on a continuation line ("Name:" alone, then " value").
+    for (std::size_t i = index + 1; i < ContinuationEnd(index); ++i) {
+        value += (value.empty() ? "" : " ") + httptext::Trim(lines_[i]);
+    }
     return value;
 }
 

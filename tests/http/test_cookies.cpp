@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "http/cookies.h"
+
+namespace {
+
+// A store whose clock the test moves.
+struct CookieStore {
+    std::time_t now = 1700000000;  // 2023-11-14 22:13:20 UTC
+    TIdCookieManager manager{[this] { return now; }};
+};
+
+}  // namespace
+
+TEST(Cookies, DomainAcceptanceFollowsTheRequestHost) {
+    CookieStore store;
+    auto& m = store.manager;
+    m.AddCookie("a=1", "www.example.com");
+    m.AddCookie("b=2; Domain=.example.com", "www.example.com");
+    m.AddCookie("c=3; domain=example.com", "www.example.com");       // names a parent without the dot
+    m.AddCookie("d=4; Domain=.other.com", "www.example.com");        // foreign domain
+    m.AddCookie("e=5; Domain=.com", "example.com");                   // a top-level domain
+    m.AddCookie("e2=5; Domain=.com", "www.com");
+    m.AddCookie("f=6; Domain=.Example.com", "www.example.com");      // case must match exactly
+    m.AddCookie("g=7; Domain=.0.0.1", "127.0.0.1");                  // an address has no parent domain
+    m.AddCookie("h=8", "127.0.0.1");
+    m.AddCookie("=9", "www.example.com");                             // no name
+
+    ASSERT_EQ(m.CookiesOf("www.example.com").size(), 1u);
+    EXPECT_EQ(m.CookiesOf("www.example.com")[0].Name, "a");
+    ASSERT_EQ(m.CookiesOf(".example.com").size(), 1u);
+    EXPECT_EQ(m.CookiesOf(".example.com")[0].Name, "b");
+    EXPECT_TRUE(m.CookiesOf("example.com").empty());
+    EXPECT_TRUE(m.CookiesOf(".other.com").empty());
+    EXPECT_TRUE(m.CookiesOf(".com").empty());
+    EXPECT_TRUE(m.CookiesOf(".Example.com").empty());
+    EXPECT_TRUE(m.CookiesOf(".0.0.1").empty());
+    EXPECT_EQ(m.CookiesOf("127.0.0.1").size(), 1u);
+}
+
+TEST(Cookies, CookiesGoOnlyToTheirOwnDomainAndHostsBelowIt) {
+    CookieStore store;
+    auto& m = store.manager;
+    m.AddCookie("own=1; Path=/a/", "example.com");
+    m.AddCookie("parent=2; Domain=.example.com", "www.example.com");
+
+    EXPECT_EQ(m.CookieLine("example.com", "/a/", false), "own=1");
+    EXPECT_EQ(m.CookieLine("EXAMPLE.com", "/a/", false), "own=1");
+    EXPECT_EQ(m.CookieLine("www.example.com", "/a/", false), "own=1; parent=2");
+    EXPECT_EQ(m.CookieLine("a.b.example.com", "/a/", false), "own=1; parent=2");
+    // Hosts that merely contain the domain's text are someone else's.
+    EXPECT_EQ(m.CookieLine("evilexample.com", "/a/", false), "");
+    EXPECT_EQ(m.CookieLine("example.com.attacker.net", "/a/", false), "");
+    EXPECT_EQ(m.CookieLine("wwwexample.com", "/a/", false), "");
+}
+
+TEST(Cookies, ReplacementPathSecureAndOrder) {
+    CookieStore store;
+    auto& m = store.manager;
+    const std::string host = "h.test";
+    m.AddCookie("root=r; Path=/", host);
+    m.AddCookie("deep=d; path=/a/b/", host);
+    m.AddCookie("mid=m; PATH=/a/", host);
+    m.AddCookie("file=f; Path=/a/page.html", host);
+    m.AddCookie("upper=u; Path=/A/", host);
+    m.AddCookie("safe=s; Secure; Path=/", host);
+    m.AddCookie("empty=; Path=/", host);
+    m.AddCookie("root=\"r2\"", host);  // same name: replaces, default path "/"
+
+    EXPECT_EQ(m.CookiesOf(host).size(), 7u);
+    EXPECT_EQ(m.CookieLine(host, "/a/b/", false), "deep=d; mid=m; root=r2");
+    EXPECT_EQ(m.CookieLine(host, "/a/", false), "mid=m; root=r2") << "a file path is not a prefix of its directory";
+    EXPECT_EQ(m.CookieLine(host, "/", false), "root=r2");
+    EXPECT_EQ(m.CookieLine(host, "/", true), "root=r2; safe=s");
+}
+
+TEST(Cookies, ExpiryByDateAndMaxAge) {
+    CookieStore store;
+    auto& m = store.manager;
+    const std::string host = "h.test";
+    m.AddCookie("past=1; expires=Tue, 14-Nov-2023 22:13:19 GMT", host);
+    m.AddCookie("future=2; Expires=Wed, 15 Nov 2023 22:13:20 GMT", host);
+    m.AddCookie("age=3; Max-Age=60; expires=Thu, 01 Jan 1970 00:00:00 GMT", host);
+    m.AddCookie("zero=4; max-age=0", host);
+    m.AddCookie("huge=5; max-age=999999999999999999", host);
+    m.AddCookie("baddate=6; expires=yesterday", host);
+    m.AddCookie2("v2=7; Version=1; Max-Age=30; Port=\"80\"; Discard", host);
+
+    EXPECT_EQ(m.CookieLine(host, "/", false), "future=2; age=3; huge=5; baddate=6; v2=7");
+    store.now += 31;
+    EXPECT_EQ(m.CookieLine(host, "/", false), "future=2; age=3; huge=5; baddate=6");
+    store.now += 30;
+    EXPECT_EQ(m.CookieLine(host, "/", false), "future=2; huge=5; baddate=6");
+    store.now += 86400;
+    EXPECT_EQ(m.CookieLine(host, "/", false), "huge=5; baddate=6");
+    EXPECT_EQ(m.CookiesOf(host).size(), 2u) << "expired cookies are discarded, not only skipped";
+
+    m.AddCookie("huge=gone; Max-Age=-1", host);
+    EXPECT_EQ(m.CookieLine(host, "/", false), "baddate=6") << "an expired cookie deletes the stored one";
+}
+
+TEST(Cookies, InternetDateForms) {
+    EXPECT_EQ(InternetDateToTime("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+    EXPECT_EQ(InternetDateToTime("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
+    EXPECT_EQ(InternetDateToTime("Sun Nov  6 08:49:37 1994"), 784111777);
+    EXPECT_EQ(InternetDateToTime("Thu, 01-Jan-2037 00:00:00 GMT"), 2114380800);
+    EXPECT_FALSE(InternetDateToTime("Sun, 06 Nov 1994"));
+    EXPECT_FALSE(InternetDateToTime("Sun, 32 Nov 1994 08:49:37 GMT"));
+    EXPECT_FALSE(InternetDateToTime("06 Foo 1994 08:49:37"));
+    EXPECT_FALSE(InternetDateToTime("06 Nov 1994 25:00:00"));
+    EXPECT_FALSE(InternetDateToTime(""));
+}
