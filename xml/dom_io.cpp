@@ -1,0 +1,167 @@
+// Building a document from XML text, and writing nodes out as text.
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "xml/dom.h"
+#include "xml/reader.h"
+#include "platform/files.h"
+
+namespace {
+
+// Text between tags that is whitespace only and spans lines is layout, not content.
+bool IsRetainedText(const std::string& text, bool keepWhitespace) {
+    if (keepWhitespace) {
+        return true;
+    }
+    bool hasLineBreak = false;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) > 32) {
+            return true;
+        }
+        hasLineBreak = hasLineBreak || c == '\r' || c == '\n';
+    }
+    return !hasLineBreak;
+}
+
+class TDocumentLoader {
+public:
+    TDocumentLoader(TXmlDDocument* document, TXmlReader& reader) : document_(document), reader_(reader) {}
+
+    void Load() {
+        reader_.Next();
+        while (reader_.TokenKind() != xtEndOfDocument) {
+            if (reader_.TokenKind() == xtStartElement) {
+                ReadElement();
+            } else if (!AppendMarkup(document_)) {
+                throw Exception("XML: неправильная конструкция в XML-документе");
+            }
+        }
+    }
+
+private:
+    // Adds an instruction, document type or comment token to Parent and moves on; false for other tokens.
+    bool AppendMarkup(TXmlDNode* parent) {
+        switch (reader_.TokenKind()) {
+            case xtProcessingInstruction:
+                Append(parent, new TXmlDProcessingInstruction(reader_.TokenName(), reader_.TakeTokenValue()));
+                return true;
+            case xtDocumentType:
+                Append(parent, new TXmlDDocumentType(reader_.TokenName()));
+                return true;
+            case xtComment:
+                Append(parent, new TXmlDComment(reader_.TakeTokenValue()));
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    void Append(TXmlDNode* parent, TXmlDNode* node) {
+        TRef<TXmlDNode> keepAlive(node);
+        AppendChild(parent, node);
+        reader_.Next();
+    }
+
+    // Reads the element at the current start token with everything inside it. Open elements are kept on an
+    // explicit stack, so nesting depth costs heap, not call stack.
+    void ReadElement() {
+        std::vector<TXmlDNode*> open{document_};
+        OpenElement(open);
+        while (open.size() > 1) {
+            TXmlDNode* element = open.back();
+            switch (reader_.TokenKind()) {
+                case xtEndOfDocument:
+                    return;  // the elements stay as read
+                case xtStartElement:
+                    OpenElement(open);
+                    break;
+                case xtEndElement:
+                    open.pop_back();
+                    reader_.Next();
+                    break;
+                case xtCData:
+                    Append(element, new TXmlDCDATASection(reader_.TakeTokenValue()));
+                    break;
+                case xtAttribute:
+                    SetLoadedAttribute(element);
+                    reader_.Next();
+                    break;
+                case xtText:
+                    if (IsRetainedText(reader_.TokenValue(), document_->KeepWhitespaceText)) {
+                        Append(element, new TXmlDText(XmlUnescape(reader_.TakeTokenValue())));
+                    } else {
+                        reader_.Next();
+                    }
+                    break;
+                default:
+                    AppendMarkup(element);
+                    break;
+            }
+        }
+    }
+
+    void OpenElement(std::vector<TXmlDNode*>& open) {
+        TXmlDNode* element = new TXmlDElement(reader_.TokenName());
+        open.push_back(element);
+        indexedElement_ = nullptr;
+        Append(open[open.size() - 2], element);
+    }
+
+    // A repeated name keeps its first position and takes the last value. Past a few attributes the names
+    // are looked up in an index, so a tag with very many attributes still loads in linear time.
+    void SetLoadedAttribute(TXmlDNode* element) {
+        std::string value = XmlUnescape(reader_.TakeTokenValue());
+        if (!element->FirstAttribute() || element->Attributes().Count() < kIndexedFrom) {
+            SetAttribute(element, reader_.TokenName(), value);
+            return;
+        }
+        if (indexedElement_ != element) {
+            attributeIndex_.clear();
+            for (TXmlDNode* node = element->FirstAttribute(); node; node = node->NextSibling()) {
+                attributeIndex_.try_emplace(node->NodeName(), node);
+            }
+            indexedElement_ = element;
+        }
+        auto [position, inserted] = attributeIndex_.try_emplace(reader_.TokenName(), nullptr);
+        if (!inserted) {
+            position->second->SetNodeValue(value);
+            return;
+        }
+        TRef<TXmlDNode> attribute(new TXmlDAttribute(reader_.TokenName()));
+        attribute->SetNodeValue(value);
+        element->Attributes().Insert(-1, attribute.get());
+        position->second = attribute.get();
+    }
+
+    static constexpr int kIndexedFrom = 16;
+
+    TXmlDDocument* document_;
+    TXmlReader& reader_;
+    const TXmlDNode* indexedElement_ = nullptr;
+    std::unordered_map<std::string, TXmlDNode*> attributeIndex_;
+};
+
+}  // namespace
+
+void LoadXml(TXmlDDocument* document, std::string_view text) {
+    TMemoryStream stream{std::string(text)};
+    LoadFromStream(document, stream);
+}
+
+void LoadFromStream(TXmlDDocument* document, TStream& stream) {
+    ClearChildNodes(document);
+    ClearAttributes(document);
+    TXmlReader reader;
+    reader.Open(&stream, false);
+    TDocumentLoader(document, reader).Load();
+}
+
+void SaveToFile(const TXmlDNode* node, const std::string& fileName) {
+    if (!platform::ReplaceFileWithBytes(fileName, node->GetXml())) {
+        throw EFOpenError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
+    }
+}
+
+void SaveToStream(const TXmlDNode* node, TStream& stream) { stream.WriteText(node->GetXml()); }
