@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/nginx_server.h"
+#include "tests/support/tinyproxy_server.h"
 
 namespace {
 
@@ -62,4 +63,24 @@ TEST(NginxServerFixture, TwoServersRunSideBySideAndStopWithTheirObject) {
         firstPort = first.port();
     }
     EXPECT_EQ(Get(firstPort, "/"), "");
+}
+
+TEST(TinyproxyServerFixture, ForwardsOnlyWithItsCredentialsAndCountsRequests) {
+    testsupport::NginxServer nginx;
+    nginx.AddFile("f.txt", "through the proxy");
+    testsupport::TinyproxyServer proxy("user", "secret");
+    ASSERT_TRUE(nginx.running() && proxy.running());
+
+    const std::string refused = Get(proxy.port(), nginx.Url("f.txt"));
+    EXPECT_EQ(refused.rfind("HTTP/1.0 407", 0), 0u) << refused;
+    EXPECT_NE(refused.find("Proxy-Authenticate: Basic"), std::string::npos);
+    // "user:secret" in base64.
+    const std::string passed = Get(proxy.port(), nginx.Url("f.txt"), "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n");
+    EXPECT_NE(passed.find(" 200 OK"), std::string::npos) << passed;
+    EXPECT_NE(passed.find("\r\n\r\nthrough the proxy"), std::string::npos);
+    EXPECT_EQ(proxy.RequestCount(), 2);
+
+    testsupport::TinyproxyServer open;
+    ASSERT_TRUE(open.running());
+    EXPECT_NE(Get(open.port(), nginx.Url("f.txt")).find("\r\n\r\nthrough the proxy"), std::string::npos);
 }
