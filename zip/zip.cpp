@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <future>
 #include <string_view>
 
 #include "platform/stream.h"
@@ -14,9 +15,11 @@ constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 // Reads of the archive file: large enough that a package is read in a few calls.
 constexpr int64_t kFileReadBlock = int64_t{64} << 20;
-// Output is produced, and its CRC taken, in slices that stay in the cache.
-constexpr size_t kInflateSlice = size_t{256} << 10;
-constexpr size_t kMinimumFirstOutput = size_t{64} << 10;
+// Output is produced in slices, so the buffer can grow and the CRC-32 be taken between them.
+constexpr size_t kInflateSlice = size_t{4} << 20;
+constexpr size_t kFirstOutput = size_t{64} << 10;
+// Slices from this size on have their CRC-32 taken on a helper thread while the next one is inflated.
+constexpr size_t kBackgroundCrcSlice = size_t{1} << 20;
 
 // The whole file. The size the file reports only bounds each read; the bytes that really arrive decide.
 std::string ReadWholeFile(const std::string& fileName) {
@@ -89,6 +92,47 @@ size_t ReadLocalFile(const std::string& bytes, size_t position, TLocalFile& entr
     return reader.Position();
 }
 
+// The next size of a full output buffer: the output so far extrapolated over the input still to come, with a
+// margin, and at least twice the current size, never beyond the stated size. A stated size that the data does
+// not bear out therefore never decides an allocation; for honest data the buffer grows about once.
+size_t NextOutputSize(size_t current, size_t wanted, size_t consumed, size_t remainingInput) {
+    const double rate = static_cast<double>(current) / static_cast<double>(std::max<size_t>(consumed, 1));
+    const double expected = static_cast<double>(current) + rate * static_cast<double>(remainingInput) * 1.25;
+    const double next = std::max(2.0 * static_cast<double>(current), expected);
+    return next >= static_cast<double>(wanted) ? wanted : static_cast<size_t>(next);
+}
+
+// The CRC-32 of output produced slice by slice. A large slice is checked on a helper thread while the next one
+// is inflated; Wait() must be called before the bytes of a slice move or go away.
+class SliceCrc {
+public:
+    ~SliceCrc() { Wait(); }
+
+    void Add(const char* bytes, size_t length) {
+        Wait();
+        if (length < kBackgroundCrcSlice) {
+            crc_ = crc32_z(crc_, reinterpret_cast<const Bytef*>(bytes), length);
+            return;
+        }
+        pendingLength_ = length;
+        // The default policy falls back to a deferred call when no thread can be started.
+        pending_ = std::async([bytes, length] { return crc32_z(0, reinterpret_cast<const Bytef*>(bytes), length); });
+    }
+    void Wait() {
+        if (!pending_.valid()) return;
+        crc_ = crc32_combine(crc_, pending_.get(), static_cast<z_off_t>(pendingLength_));
+    }
+    uint32_t Value() {
+        Wait();
+        return static_cast<uint32_t>(crc_);
+    }
+
+private:
+    uLong crc_ = 0;
+    std::future<uLong> pending_;
+    size_t pendingLength_ = 0;
+};
+
 // Raw deflate into a string that grows as output really arrives, never beyond the stated size. Returns the
 // empty string when the data ends before the stated size; raises ECompressionError on data zlib rejects.
 class MemberInflater {
@@ -100,28 +144,31 @@ public:
     MemberInflater(const MemberInflater&) = delete;
     MemberInflater& operator=(const MemberInflater&) = delete;
 
-    // The output and its CRC-32, taken slice by slice while the bytes are still in the cache.
+    // The output and its CRC-32.
     std::string Inflate(std::string_view input, size_t wanted, uint32_t& crc) {
         stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
         stream_.avail_in = static_cast<uInt>(input.size());
-        std::string output(std::min(wanted, std::max(kMinimumFirstOutput, input.size() * 4)), '\0');
+        std::string output(std::min(wanted, kFirstOutput), '\0');
+        SliceCrc sliceCrc;  // after output: its helper is done before the output goes away
         size_t produced = 0;
-        crc = 0;
         while (produced < wanted) {
-            if (produced == output.size()) output.resize(std::min(wanted, output.size() * 2));
+            if (produced == output.size()) {
+                sliceCrc.Wait();
+                output.resize(NextOutputSize(produced, wanted, stream_.total_in, stream_.avail_in));
+            }
             const size_t slice = std::min(kInflateSlice, output.size() - produced);
             stream_.next_out = reinterpret_cast<Bytef*>(output.data() + produced);
             stream_.avail_out = static_cast<uInt>(slice);
             const int status = inflate(&stream_, Z_NO_FLUSH);
             const size_t made = slice - stream_.avail_out;
-            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(output.data() + produced), made);
+            sliceCrc.Add(output.data() + produced, made);
             produced += made;
             if (status == Z_STREAM_END || status == Z_BUF_ERROR) break;
             if (status != Z_OK) throw ECompressionError();
         }
-        if (produced == wanted) return output;
-        crc = 0;
-        return {};
+        crc = produced < wanted ? 0 : sliceCrc.Value();
+        if (produced < wanted) return {};
+        return output;
     }
 
 private:

@@ -62,7 +62,11 @@ const std::string kTextB = "second member in a folder; second member in a folder
 TEST(ZipFile, ListsAndExtractsMembersOfEveryKind) {
     TempDir dir;
     RunPython(dir,
+              "import random\n"
+              "random.seed(7)\n"
               "big = bytes(range(256)) * 4000\n"
+              "words = [b'update ', b'package ', b'member ', b'folder\\n']\n"
+              "large = b''.join(random.choice(words) for _ in range(1500000))\n"
               "with zipfile.ZipFile('t.zip', 'w') as z:\n"
               "    z.writestr('a.txt', '" + kTextA.substr(0, kTextA.size() - 1) + "\\n', zipfile.ZIP_DEFLATED)\n"
               "    z.writestr('dir/b.txt', '" + kTextB.substr(0, kTextB.size() - 1) + "\\n', zipfile.ZIP_DEFLATED)\n"
@@ -70,9 +74,11 @@ TEST(ZipFile, ListsAndExtractsMembersOfEveryKind) {
               "    z.writestr('folder/', '')\n"
               "    z.writestr('stored.bin', big, zipfile.ZIP_STORED)\n"
               "    z.writestr('big.bin', big, zipfile.ZIP_DEFLATED)\n"
-              "open('big.bin', 'wb').write(big)\n");
+              "    z.writestr('large.txt', large, zipfile.ZIP_DEFLATED)\n"
+              "open('big.bin', 'wb').write(big)\n"
+              "open('large.txt', 'wb').write(large)\n");
     const TZipFile zip = Load(dir / "t.zip");
-    ASSERT_EQ(zip.Count(), 6);
+    ASSERT_EQ(zip.Count(), 7);
     EXPECT_EQ(zip.MemberName(0), "a.txt");
     EXPECT_EQ(zip.MemberName(1), "dir/b.txt");
     EXPECT_EQ(zip.MemberName(3), "folder/");
@@ -83,6 +89,10 @@ TEST(ZipFile, ListsAndExtractsMembersOfEveryKind) {
     const std::string big = ReadFile(dir / "big.bin");
     EXPECT_EQ(zip.Extract(4), big);
     EXPECT_EQ(zip.Extract(5), big);
+    // Several megabytes: the output grows while it is inflated and its CRC-32 is taken in slices.
+    const std::string large = ReadFile(dir / "large.txt");
+    ASSERT_GT(large.size(), size_t{8} << 20);
+    EXPECT_EQ(zip.Extract(6), large);
 }
 
 TEST(ZipFile, IndexOutsideTheListIsRefused) {
