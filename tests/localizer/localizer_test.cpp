@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -153,6 +154,12 @@ TEST(FileLocalizer, ChoosesTheDefaultLanguageAndKeepsItForUnlistedOnes) {
     EXPECT_EQ(localizer.Language(), "French");
     EXPECT_EQ(localizer.GetMessage("MsgOV1"), "Hello");
     localizer.SetLanguage("GERMAN");
+    EXPECT_EQ(localizer.GetMessage("MsgOV1"), "Hallo");
+
+    // A listed language that cannot be read fails and leaves the loaded table in force.
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "broken.lng"));
+    localizer.ScanLanguages();
+    EXPECT_THROW(localizer.SetLanguage("broken"), EFOpenError);
     EXPECT_EQ(localizer.GetMessage("MsgOV1"), "Hallo");
 
     // Without a trailing separator, and without English: the first listed language.
