@@ -101,38 +101,33 @@ TIdTCPConnection::TIdTCPConnection() = default;
 TIdTCPConnection::~TIdTCPConnection() = default;
 
 TIdTCPConnection::TransferScope::TransferScope(TIdTCPConnection& connection) : connection_(connection) {
-    std::lock_guard<std::mutex> lock(connection_.closeLock_);
+    std::lock_guard<std::recursive_mutex> lock(connection_.closeLock_);
     ++connection_.transferDepth_;
 }
 
 TIdTCPConnection::TransferScope::~TransferScope() {
-    bool closeRequested;
-    {
-        std::lock_guard<std::mutex> lock(connection_.closeLock_);
-        if (--connection_.transferDepth_ > 0) return;
-        closeRequested = connection_.closeRequested_.exchange(false);
-    }
-    if (closeRequested && connection_.ioHandler_) connection_.CloseNow();
+    std::lock_guard<std::recursive_mutex> lock(connection_.closeLock_);
+    if (--connection_.transferDepth_ > 0) return;
+    if (connection_.closeRequested_.exchange(false) && connection_.ioHandler_) connection_.CloseNow();
 }
 
 void TIdTCPConnection::CloseConnection() {
-    {
-        std::lock_guard<std::mutex> lock(closeLock_);
-        if (transferDepth_ > 0) {
-            // The transferring thread notices the flag or the shut-down socket and closes by itself.
-            closeRequested_ = true;
-            if (ioHandler_) ioHandler_->Shutdown();
-            return;
-        }
+    std::lock_guard<std::recursive_mutex> lock(closeLock_);
+    if (transferDepth_ == 0) {
+        CloseNow();
+        return;
     }
-    CloseNow();
+    // The transferring thread notices the flag or the shut-down socket, fails its read or send and closes the
+    // socket itself when the transfer ends.
+    closeRequested_ = true;
+    if (ioHandler_) ioHandler_->Shutdown();
 }
 
 void TIdTCPConnection::CloseNow() {
     ReportStatus(hsDisconnecting);
     DropSocket();
     {
-        std::lock_guard<std::mutex> lock(closeLock_);
+        std::lock_guard<std::recursive_mutex> lock(closeLock_);
         ioHandler_.reset();
     }
     DoOnDisconnected();
@@ -146,7 +141,7 @@ void TIdTCPConnection::DoOnDisconnected() {
 void TIdTCPConnection::DropSocket() {
     peerClosed_ = true;
     if (!ioHandler_) return;
-    std::lock_guard<std::mutex> lock(closeLock_);
+    std::lock_guard<std::recursive_mutex> lock(closeLock_);
     ioHandler_->Close();
 }
 
@@ -171,7 +166,7 @@ void TIdTCPConnection::PollPeerClosed(bool raiseIfClosed, bool ignoreBuffer) {
 
 void TIdTCPConnection::OpenHandler() {
     if (!ioHandler_) {
-        std::lock_guard<std::mutex> lock(closeLock_);
+        std::lock_guard<std::recursive_mutex> lock(closeLock_);
         ioHandler_ = std::make_unique<TIdIOHandlerSocket>();
     } else if (ioHandler_->Allocated()) {
         throw EIdAlreadyConnected();
@@ -187,7 +182,7 @@ void TIdTCPConnection::ConnectTo(const std::string& host, int port, const std::s
     OpenHandler();
     try {
         {
-            std::lock_guard<std::mutex> lock(closeLock_);
+            std::lock_guard<std::recursive_mutex> lock(closeLock_);
             ioHandler_->Allocate(boundIP, boundPort);
         }
         if (!IsDottedIPv4(host)) ReportStatus(hsResolving, host);
@@ -205,7 +200,7 @@ void TIdTCPConnection::ConnectTo(const std::string& host, int port, const std::s
 
 void TIdTCPConnection::AdoptConnectedSocket(int fd) {
     OpenHandler();
-    std::lock_guard<std::mutex> lock(closeLock_);
+    std::lock_guard<std::recursive_mutex> lock(closeLock_);
     ioHandler_->Adopt(fd);
 }
 

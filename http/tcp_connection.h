@@ -164,8 +164,10 @@ private:
     bool readLnSplit_ = false;
     bool readLnTimedOut_ = false;
 
-    // Cross-thread close: transferDepth_ and the handler pointer change under closeLock_.
-    std::mutex closeLock_;
+    // Cross-thread close: transferDepth_ and the handler change under closeLock_, and a close outside a transfer
+    // holds it throughout, so a transfer cannot start halfway through one. Recursive: the close's own events
+    // may close again.
+    std::recursive_mutex closeLock_;
     int transferDepth_ = 0;
     std::atomic<bool> closeRequested_{false};
 };
