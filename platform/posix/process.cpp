@@ -51,7 +51,8 @@ std::vector<std::string> LaunchArguments(const std::string& file, const std::str
     }
     const std::string opener = FindOnPath("xdg-open");
     if (opener.empty()) return {};
-    return {opener, file};
+    // A name that starts with '-' would be taken for an option of the opener.
+    return {opener, file.starts_with('-') ? "./" + file : file};
 }
 
 std::optional<pid_t> Spawn(const std::vector<std::string>& arguments) {
