@@ -1,0 +1,210 @@
+// Loads and writes back a large update catalogue with the XML subsystem and with libxml2, from the same text,
+// and prints the time and the memory each tree takes: xml_bench [ENTRIES]
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "xml/xml.h"
+
+namespace {
+
+// --- Allocation counting: every block carries its requested size in front of it ---
+
+constexpr std::size_t kHeader = 16;
+long long liveBytes = 0;
+
+void* CountedMalloc(std::size_t size) {
+    auto* block = static_cast<char*>(std::malloc(size + kHeader));
+    if (!block) {
+        return nullptr;
+    }
+    std::memcpy(block, &size, sizeof size);
+    liveBytes += static_cast<long long>(size);
+    return block + kHeader;
+}
+
+void CountedFree(void* pointer) {
+    if (!pointer) {
+        return;
+    }
+    char* block = static_cast<char*>(pointer) - kHeader;
+    std::size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    liveBytes -= static_cast<long long>(size);
+    std::free(block);
+}
+
+void* CountedRealloc(void* pointer, std::size_t size) {
+    if (!pointer) {
+        return CountedMalloc(size);
+    }
+    char* block = static_cast<char*>(pointer) - kHeader;
+    std::size_t old = 0;
+    std::memcpy(&old, block, sizeof old);
+    auto* grown = static_cast<char*>(std::realloc(block, size + kHeader));
+    if (!grown) {
+        return nullptr;
+    }
+    std::memcpy(grown, &size, sizeof size);
+    liveBytes += static_cast<long long>(size) - static_cast<long long>(old);
+    return grown + kHeader;
+}
+
+char* CountedStrdup(const char* text) {
+    std::size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(CountedMalloc(size));
+    if (copy) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (void* pointer = CountedMalloc(size)) {
+        return pointer;
+    }
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* pointer) noexcept { CountedFree(pointer); }
+void operator delete[](void* pointer) noexcept { CountedFree(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { CountedFree(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { CountedFree(pointer); }
+
+namespace {
+
+// --- The catalogue ---
+
+void AppendEntry(std::string& out, const char* group, int index, bool required) {
+    std::string id = std::to_string(index);
+    out += "      <file>\r\n";
+    out += "        <name>" + std::string(group) + " component " + id + "</name>\r\n";
+    out += "        <filename>" + std::string(group) + "/part" + id + ".bin</filename>\r\n";
+    out += "        <crc>$" + std::to_string(0x10000000 + index * 7919) + "</crc>\r\n";
+    out += "        <size>" + std::to_string(100000 + index * 37 % 900000) + "</size>\r\n";
+    out += "        <downloadsize>" + std::to_string(40000 + index * 13 % 400000) + "</downloadsize>\r\n";
+    out += "        <download>http://update.quelmar.example/release/" + std::string(group) + "/part" + id +
+           ".zip</download>\r\n";
+    out += "        <action>replace</action>\r\n";
+    if (required) {
+        out += "        <required/>\r\n";
+    }
+    if (std::string_view(group) == "custom") {
+        out += "        <destination>%ProgramData%\\Quelmar\\Brellium &amp; Extras</destination>\r\n";
+    }
+    out += "      </file>\r\n";
+}
+
+std::string Catalogue(int entries) {
+    static const char* const groups[] = {"database", "tools", "program", "custom"};
+    static const int shares[] = {80, 10, 2, 8};  // percent of the entries per group
+    // The root is "run", so the pre- and post-install programs sit beside "update" in one root element.
+    std::string out = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<run>\r\n  <update>\r\n";
+    int index = 0;
+    for (int g = 0; g < 4; ++g) {
+        out += "    <" + std::string(groups[g]) + ">\r\n";
+        for (int i = 0; i < entries * shares[g] / 100; ++i) {
+            AppendEntry(out, groups[g], index++, g == 2);
+        }
+        out += "    </" + std::string(groups[g]) + ">\r\n";
+    }
+    out += "  </update>\r\n  <postinstall>\r\n    <filename>%ProgramFiles%\\Brellium\\post.exe</filename>\r\n"
+           "    <nowait/>\r\n  </postinstall>\r\n</run>\r\n";
+    return out;
+}
+
+// --- Measuring ---
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+struct TResult {
+    double loadSeconds = 1e9;
+    double saveSeconds = 1e9;
+    long long treeBytes = 0;
+    std::size_t writtenBytes = 0;
+};
+
+TResult MeasureOurs(const std::string& text, int rounds) {
+    TResult result;
+    for (int round = 0; round < rounds; ++round) {
+        long long before = liveBytes;
+        TRef<TXmlDDocument> document(new TXmlDDocument);
+        auto start = Clock::now();
+        LoadXml(document.get(), text);
+        result.loadSeconds = std::min(result.loadSeconds, Seconds(start));
+        result.treeBytes = liveBytes - before;
+        start = Clock::now();
+        std::string written = document->GetXml();
+        result.saveSeconds = std::min(result.saveSeconds, Seconds(start));
+        result.writtenBytes = written.size();
+    }
+    return result;
+}
+
+TResult MeasureLibxml2(const std::string& text, int rounds, int options) {
+    TResult result;
+    for (int round = 0; round < rounds; ++round) {
+        long long before = liveBytes;
+        auto start = Clock::now();
+        xmlDocPtr document = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, options);
+        result.loadSeconds = std::min(result.loadSeconds, Seconds(start));
+        if (!document) {
+            std::fprintf(stderr, "libxml2 did not load the catalogue\n");
+            std::exit(1);
+        }
+        result.treeBytes = liveBytes - before;
+        start = Clock::now();
+        xmlChar* written = nullptr;
+        int size = 0;
+        xmlDocDumpMemory(document, &written, &size);
+        result.saveSeconds = std::min(result.saveSeconds, Seconds(start));
+        result.writtenBytes = static_cast<std::size_t>(size);
+        xmlFree(written);
+        xmlFreeDoc(document);
+    }
+    return result;
+}
+
+void Print(const char* name, const TResult& result) {
+    std::printf("%-28s load %8.1f ms   write %8.1f ms   tree %8.1f MB   written %6.1f MB\n", name,
+                result.loadSeconds * 1e3, result.saveSeconds * 1e3, static_cast<double>(result.treeBytes) / 1e6,
+                static_cast<double>(result.writtenBytes) / 1e6);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    xmlMemSetup(CountedFree, CountedMalloc, CountedRealloc, CountedStrdup);
+    xmlInitParser();
+    int entries = argc > 1 ? std::atoi(argv[1]) : 55000;
+    const int rounds = 5;
+    std::string text = Catalogue(entries);
+    std::printf("catalogue: %d entries, %.1f MB; best of %d rounds\n", entries,
+                static_cast<double>(text.size()) / 1e6, rounds);
+
+    TResult ours = MeasureOurs(text, rounds);
+    TResult libxml2 = MeasureLibxml2(text, rounds, 0);
+    TResult libxml2NoBlanks = MeasureLibxml2(text, rounds, XML_PARSE_NOBLANKS);
+    Print("orvane_xml", ours);
+    Print("libxml2 (xmlReadMemory)", libxml2);
+    Print("libxml2 (XML_PARSE_NOBLANKS)", libxml2NoBlanks);
+    std::printf("load time   ours / libxml2: %.2f   (target <= 1.00)\n", ours.loadSeconds / libxml2.loadSeconds);
+    std::printf("tree memory ours / libxml2: %.2f   (target <= 1.00, aim 0.50)\n",
+                static_cast<double>(ours.treeBytes) / static_cast<double>(libxml2.treeBytes));
+    std::printf("write time  ours / libxml2: %.2f\n", ours.saveSeconds / libxml2.saveSeconds);
+    std::printf("against NOBLANKS: load %.2f, memory %.2f\n", ours.loadSeconds / libxml2NoBlanks.loadSeconds,
+                static_cast<double>(ours.treeBytes) / static_cast<double>(libxml2NoBlanks.treeBytes));
+    xmlCleanupParser();
+    return 0;
+}
