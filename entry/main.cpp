@@ -1,0 +1,46 @@
+// The process entry: start-up checks, launch settings, and the choice of mode.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "OVCommon/OVCommon.h"
+#include "platform/error_report.h"
+#include "platform/winsock.h"
+
+namespace {
+
+constexpr unsigned IconErrorTopMost = 0x00040010;
+
+int ModeNotAvailable(const std::string& mode) {
+    std::cerr << "The " << mode << " is not available in this build." << std::endl;
+    return 1;
+}
+
+int RunWindowlessMode() {
+    if (Settings.SharedFolder.empty() || (Settings.MirrorMode && Settings.ClientMode)) StopProcess(ExitBadLaunch);
+    return ModeNotAvailable(Settings.MirrorMode ? "mirror mode" : "shared-folder client mode");
+}
+
+int Run(const std::vector<std::string>& arguments) {
+    StartOVCommon();
+    if (!platform::WinSockAvailable()) {
+        AppMessageBox("You must have WinSock2 installed. Please see the system requirements section in the program "
+                      "manual.",
+                      IconErrorTopMost);
+        return 0;
+    }
+    LoadLaunchSettings(arguments);
+    if (Settings.MirrorMode || Settings.ClientMode) return RunWindowlessMode();
+    return ModeNotAvailable("update wizard");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(std::vector<std::string>(argv, argv + argc));
+    } catch (const std::exception& failure) {
+        platform::ReportApplicationError(failure.what());
+        return 1;
+    }
+}

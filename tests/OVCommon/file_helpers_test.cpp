@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "OVCommon/OVCommon.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::FileExists;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+TEST(FileHelpers, SizeAndZipSignature) {
+    testsupport::TempDir folder;
+    WriteFile(folder / "five", "PK\x03\x04!");
+    WriteFile(folder / "p", "P");
+    WriteFile(folder / "xk", "XK");
+    EXPECT_EQ(FileSizeOf(folder / "five"), 5);
+    EXPECT_EQ(FileSizeOf(folder / "missing"), 0);
+    EXPECT_EQ(FileSizeOf(folder.path()), 0);
+    EXPECT_TRUE(IsZipFile(folder / "five"));
+    EXPECT_FALSE(IsZipFile(folder / "p"));
+    EXPECT_FALSE(IsZipFile(folder / "xk"));
+    EXPECT_FALSE(IsZipFile(folder / "missing"));
+}
+
+TEST(CopyFileContents, ReplacesTheTargetAndKeepsItOnFailure) {
+    testsupport::TempDir folder;
+    WriteFile(folder / "source", "new content");
+    WriteFile(folder / "target", "old");
+    EXPECT_TRUE(CopyFileContents(folder / "source", folder / "target"));
+    EXPECT_EQ(ReadFile(folder / "target"), "new content");
+    EXPECT_TRUE(CopyFileContents(folder / "source", folder / "fresh"));
+    EXPECT_EQ(ReadFile(folder / "fresh"), "new content");
+
+    WriteFile(folder / "target", "old");
+    EXPECT_FALSE(CopyFileContents(folder / "missing", folder / "target"));
+    EXPECT_EQ(ReadFile(folder / "target"), "old");
+    EXPECT_FALSE(CopyFileContents(folder / "source", folder / "no/such/folder/target"));
+    EXPECT_EQ(Names(folder.path()), (std::set<std::string>{"source", "target", "fresh"}));
+}
+
+TEST(TempFileName, DrawsTheUnseededSequenceAndSkipsTakenNames) {
+    // The private temporary folder is chosen on first use; this test is the only one here that uses it.
+    testsupport::TempDir base;
+    setenv("TMPDIR", base.path().c_str(), 1);
+    const std::string temp = TempFolderPath();
+    ASSERT_EQ(temp.rfind(base.path(), 0), 0u) << temp;
+    EXPECT_EQ(temp.back(), '/');
+
+    RandomState = 0;
+    const std::vector<int32_t> draws = {RandomDraw(1000), RandomDraw(1000), RandomDraw(1000), RandomDraw(1000),
+                                        RandomDraw(1000)};
+    EXPECT_EQ(draws, (std::vector<int32_t>{0, 31, 861, 202, 272}));
+
+    RandomState = 0;
+    EXPECT_EQ(TempFileName(), temp + "0");
+    WriteFile(temp + "861", "");
+    fs::create_directory(temp + "862");
+    EXPECT_EQ(TempFileName(), temp + "31");
+    EXPECT_EQ(TempFileName(), temp + "863");
+    EXPECT_FALSE(FileExists(temp + "863"));
+    unsetenv("TMPDIR");
+}
+
+TEST(DeleteFolderTree, RemovesEverythingButNeverFollowsLinks) {
+    testsupport::TempDir folder;
+    testsupport::TempDir outside;
+    WriteFile(outside / "keep.txt", "keep");
+    const std::string root = folder / "root";
+    fs::create_directories(root + "/sub/deeper");
+    WriteFile(root + "/readonly.txt", "r");
+    fs::permissions(root + "/readonly.txt", fs::perms::owner_read);
+    WriteFile(root + "/.hidden", "h");
+    WriteFile(root + "/sub/deeper/file", "f");
+    fs::create_directory_symlink(outside.path(), root + "/sub/linked-folder");
+    fs::create_symlink(outside / "keep.txt", root + "/linked-file");
+
+    EXPECT_TRUE(DeleteFolderTree(root));
+    EXPECT_FALSE(FileExists(root));
+    EXPECT_EQ(Names(outside.path()), std::set<std::string>{"keep.txt"});
+    EXPECT_EQ(ReadFile(outside / "keep.txt"), "keep");
+
+    EXPECT_FALSE(DeleteFolderTree(root));
+    EXPECT_FALSE(DeleteFolderTree(outside / "keep.txt"));
+    fs::create_directory_symlink(outside.path(), folder / "link");
+    EXPECT_FALSE(DeleteFolderTree(folder / "link/"));
+    EXPECT_TRUE(FileExists(outside / "keep.txt"));
+}
+
+TEST(DeleteFolderTree, LeavesDotFoldersAndFails) {
+    testsupport::TempDir folder;
+    fs::create_directories(folder / "root/.cache");
+    WriteFile(folder / "root/.cache/entry", "e");
+    EXPECT_FALSE(DeleteFolderTree(folder / "root/"));
+    EXPECT_TRUE(FileExists(folder / "root/.cache/entry"));
+}
+
+TEST(CopyFolderFiles, CopiesOnlyPlainFilesOfTheTopLevel) {
+    testsupport::TempDir source;
+    testsupport::TempDir target;
+    WriteFile(source / "a.txt", "a");
+    WriteFile(source / "b.bin", std::string("\0b", 2));
+    WriteFile(source / ".dot", "d");
+    fs::create_directory(source / "sub");
+    WriteFile(source / "sub/inner", "i");
+    fs::create_symlink(source / "a.txt", source / "link");
+    WriteFile(target / "a.txt", "old");
+
+    CopyFolderFiles(source.path(), target.path().substr(0, target.path().size() - 1));
+    EXPECT_EQ(Names(target.path()), (std::set<std::string>{"a.txt", "b.bin"}));
+    EXPECT_EQ(ReadFile(target / "a.txt"), "a");
+    EXPECT_EQ(ReadFile(target / "b.bin"), std::string("\0b", 2));
+
+    CopyFolderFiles(source.path(), target / "missing");
+    EXPECT_FALSE(FileExists(target / "missing"));
+}
+
+TEST(RunProgram, StartsExistingProgramsOnly) {
+    testsupport::TempDir folder;
+    EXPECT_FALSE(RunProgram(folder / "missing", "", true));
+    const std::string marker = folder / "ran";
+    EXPECT_TRUE(RunProgram("/bin/sh", "-c \"echo ran > '" + marker + "'\"", true));
+    // With the wait flag the program has ended when the call returns.
+    EXPECT_EQ(ReadFile(marker), "ran\n");
+}
+
+}  // namespace

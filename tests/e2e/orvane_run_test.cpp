@@ -1,0 +1,69 @@
+// Whole-program runs of the built orvane executable from a private sandbox folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "tests/e2e/program_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ProgramLaunch;
+using testsupport::RunAndWait;
+
+std::set<std::string> EntriesBelow(const std::string& folder) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        entries.insert(fs::relative(entry.path(), folder).string());
+    }
+    return entries;
+}
+
+class OrvaneRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(sandbox / "tmp");
+        program = testsupport::CopyExecutable(ORVANE_EXE, sandbox.path());
+    }
+
+    // Runs the sandbox copy with the sandbox as working folder and temporary folder.
+    testsupport::ProgramRun Run(const std::vector<std::string>& arguments, const std::string& registryFile) {
+        return RunAndWait(ProgramLaunch{program, arguments, sandbox.path(),
+                                        {"TMPDIR=" + sandbox / "tmp", "ORVANE_HKLM=" + registryFile}});
+    }
+
+    testsupport::TempDir sandbox;
+    testsupport::TempDir elsewhere;
+    std::string program;
+};
+
+TEST_F(OrvaneRun, BadWindowlessLaunchStopsAtOnceAndTouchesNothing) {
+    const std::set<std::string> before = EntriesBelow(sandbox.path());
+    const std::vector<std::vector<std::string>> badLaunches = {
+        {"/ENTS", "-ENTC", "SFLD=x"}, {"/ENTS"}, {"-entc"}, {"+Ents", "sfld="}};
+    for (const auto& arguments : badLaunches) {
+        const auto run = Run(arguments, elsewhere / "hklm.reg");
+        EXPECT_EQ(run.status, 255) << arguments.front();
+        EXPECT_EQ(run.errorOutput, "") << arguments.front();
+    }
+    EXPECT_EQ(EntriesBelow(sandbox.path()), before);
+}
+
+TEST_F(OrvaneRun, WrongTypedRegistryValueIsAnApplicationError) {
+    testsupport::WriteFile(elsewhere / "hklm.reg",
+                           "Windows Registry Editor Version 5.00\r\n\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelmar\\Orvane]\r\n"
+                           "\"PRXPORT\"=\"8080\"\r\n");
+    // The settings are read before the mode is checked, so even a bad launch reports the failure.
+    const auto run = Run({"/ENTS"}, elsewhere / "hklm.reg");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errorOutput.find("Application Error: "), std::string::npos) << run.errorOutput;
+    EXPECT_NE(run.errorOutput.find("PRXPORT"), std::string::npos) << run.errorOutput;
+
+    // A proxy server on the command line keeps the registry closed.
+    EXPECT_EQ(Run({"/ENTS", "PRXSRV=proxy"}, elsewhere / "hklm.reg").status, 255);
+}
+
+}  // namespace

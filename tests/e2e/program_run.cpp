@@ -1,0 +1,94 @@
+#include "tests/e2e/program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+[[noreturn]] void ExecInChild(const ProgramLaunch& launch, int errorFd) {
+    if (!launch.workingFolder.empty() && chdir(launch.workingFolder.c_str()) != 0) _exit(126);
+    for (const std::string& pair : launch.environment) putenv(const_cast<char*>(pair.c_str()));
+    if (errorFd >= 0) {
+        dup2(errorFd, STDERR_FILENO);
+        close(errorFd);
+    }
+    std::vector<char*> argv{const_cast<char*>(launch.program.c_str())};
+    for (const std::string& argument : launch.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t count = 0;
+    while ((count = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(count));
+    return text;
+}
+
+std::string ExecutableOf(const std::string& pid) {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/" + pid + "/exe", error).string();
+}
+
+}  // namespace
+
+ProgramRun RunAndWait(const ProgramLaunch& launch) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        ExecInChild(launch, pipeFds[1]);
+    }
+    close(pipeFds[1]);
+    ProgramRun run;
+    run.errorOutput = ReadAll(pipeFds[0]);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+pid_t StartProgram(const ProgramLaunch& launch) {
+    const pid_t pid = fork();
+    if (pid == 0) ExecInChild(launch, -1);
+    return pid;
+}
+
+bool HasEnded(pid_t pid) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+    return kill(pid, 0) != 0;
+}
+
+std::string CopyExecutable(const std::string& program, const std::string& folder) {
+    const std::filesystem::path target = std::filesystem::path(folder) / std::filesystem::path(program).filename();
+    std::filesystem::copy_file(program, target, std::filesystem::copy_options::overwrite_existing);
+    return target.string();
+}
+
+std::vector<pid_t> ProcessesOf(const std::string& executable) {
+    std::vector<pid_t> pids;
+    DIR* proc = opendir("/proc");
+    while (const dirent* entry = proc ? readdir(proc) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid > 0 && ExecutableOf(entry->d_name) == executable) pids.push_back(pid);
+    }
+    if (proc) closedir(proc);
+    return pids;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,32 @@
+#pragma once
+// Running a built program from a test: in a chosen folder, with extra environment, capturing standard error.
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+struct ProgramRun {
+    int status = -1;  // the exit status, or -1 when the program did not exit normally
+    std::string errorOutput;
+};
+
+struct ProgramLaunch {
+    std::string program;
+    std::vector<std::string> arguments;   // without the program itself
+    std::string workingFolder;            // empty: the test's own
+    std::vector<std::string> environment; // NAME=value pairs set on top of the test's environment
+};
+
+// Runs the program to its end.
+ProgramRun RunAndWait(const ProgramLaunch& launch);
+// Starts the program and returns its process id; standard error is left alone.
+pid_t StartProgram(const ProgramLaunch& launch);
+// True when the process has ended (and it is reaped, when it is a child of the test).
+bool HasEnded(pid_t pid);
+// Copies an executable into a folder, keeping it executable; returns the new path.
+std::string CopyExecutable(const std::string& program, const std::string& folder);
+// The ids of running processes whose executable is exactly this file.
+std::vector<pid_t> ProcessesOf(const std::string& executable);
+
+}  // namespace testsupport

@@ -1,0 +1,62 @@
+// The stand-in main program: closing its own instances with /U and restarting itself with /H.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <signal.h>
+#include <thread>
+
+#include "tests/e2e/program_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testsupport::HasEnded;
+using testsupport::ProgramLaunch;
+
+// Polls until the condition holds or a generous limit passes.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST(Brellium, CloseAsksOnlyInstancesOfTheSameFileAndWaitsForThem) {
+    testsupport::TempDir folder;
+    testsupport::TempDir otherFolder;
+    const std::string program = testsupport::CopyExecutable(BRELLIUM_EXE, folder.path());
+    const std::string otherCopy = testsupport::CopyExecutable(BRELLIUM_EXE, otherFolder.path());
+    const pid_t first = testsupport::StartProgram(ProgramLaunch{program, {}, "", {}});
+    const pid_t second = testsupport::StartProgram(ProgramLaunch{program, {}, "", {}});
+    const pid_t other = testsupport::StartProgram(ProgramLaunch{otherCopy, {}, "", {}});
+    ASSERT_TRUE(Eventually([&] { return testsupport::ProcessesOf(program).size() == 2; }));
+    // Without a request to close, an instance keeps running.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(HasEnded(first));
+
+    EXPECT_EQ(testsupport::RunAndWait(ProgramLaunch{program, {"/U"}, "", {}}).status, 0);
+    EXPECT_TRUE(testsupport::ProcessesOf(program).empty());
+    EXPECT_TRUE(HasEnded(first));
+    EXPECT_TRUE(HasEnded(second));
+    EXPECT_FALSE(HasEnded(other));
+
+    kill(other, SIGTERM);
+    EXPECT_TRUE(Eventually([&] { return HasEnded(other); }));
+    // With nothing running, /U returns at once.
+    EXPECT_EQ(testsupport::RunAndWait(ProgramLaunch{program, {"/u"}, "", {}}).status, 0);
+}
+
+TEST(Brellium, HiddenStartLeavesAnInstanceRunningInTheBackground) {
+    testsupport::TempDir folder;
+    const std::string program = testsupport::CopyExecutable(BRELLIUM_EXE, folder.path());
+    EXPECT_EQ(testsupport::RunAndWait(ProgramLaunch{program, {"/H"}, "", {}}).status, 0);
+    EXPECT_TRUE(Eventually([&] { return testsupport::ProcessesOf(program).size() == 1; }));
+
+    EXPECT_EQ(testsupport::RunAndWait(ProgramLaunch{program, {"/U"}, "", {}}).status, 0);
+    EXPECT_TRUE(testsupport::ProcessesOf(program).empty());
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// A stand-in for the product's main program, enough for the updater to run every mode against it:
+//   /R  writes the query text into the shared block and exits;
+//   /U  asks every running instance started from this same file to close, waits for them, and exits;
+//   /H  starts a normal instance in the background and exits;
+//   no argument: runs until asked to close (SIGTERM, SIGINT or SIGHUP).
+// The query text comes from BRELLIUM_QUERY_TEXT, else from brellium-query.txt beside the program.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+
+namespace {
+
+std::string ExecutableOf(pid_t pid) {
+    char target[4096];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    return length > 0 ? std::string(target, static_cast<size_t>(length)) : std::string();
+}
+
+std::string QueryText(const std::string& self) {
+    if (const char* text = std::getenv("BRELLIUM_QUERY_TEXT")) return text;
+    std::string text;
+    platform::ReadWholeFile(self.substr(0, self.find_last_of('/') + 1) + "brellium-query.txt", text);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+int WriteQueryText(const std::string& self) {
+    const std::string text = QueryText(self);
+    if (text.empty()) return 0;
+    platform::SharedMemoryBlock block("/BRELLIUMMAPPING19", 260);
+    if (block.WriteText(text)) return 0;
+    std::fprintf(stderr, "brellium: the query text does not fit the shared block\n");
+    return 2;
+}
+
+std::vector<pid_t> OtherInstances(const std::string& self) {
+    std::vector<pid_t> instances;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return instances;
+    while (const dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid > 0 && pid != getpid() && ExecutableOf(pid) == self) instances.push_back(pid);
+    }
+    closedir(proc);
+    return instances;
+}
+
+int CloseOtherInstances(const std::string& self) {
+    const std::vector<pid_t> instances = OtherInstances(self);
+    for (pid_t pid : instances) kill(pid, SIGTERM);
+    // An ended process loses its executable link even while it waits to be reaped.
+    for (pid_t pid : instances) {
+        while (ExecutableOf(pid) == self) usleep(10000);
+    }
+    return 0;
+}
+
+int StartInBackground(const std::string& self) {
+    const pid_t child = fork();
+    if (child < 0) return 1;
+    if (child == 0) {
+        setsid();
+        const int devNull = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd) dup2(devNull, fd);
+        // Nothing of the starter stays open in the background, so a starter reading our output sees its end.
+        close_range(3, ~0U, 0);
+        execl(self.c_str(), self.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return 0;
+}
+
+int RunUntilAskedToClose() {
+    sigset_t closing;
+    sigemptyset(&closing);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&closing, signal);
+    sigprocmask(SIG_BLOCK, &closing, nullptr);
+    int received = 0;
+    sigwait(&closing, &received);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string self = platform::ExecutablePath();
+    if (argc < 2) return RunUntilAskedToClose();
+    if (strcasecmp(argv[1], "/R") == 0) return WriteQueryText(self);
+    if (strcasecmp(argv[1], "/U") == 0) return CloseOtherInstances(self);
+    if (strcasecmp(argv[1], "/H") == 0) return StartInBackground(self);
+    return 0;
+}
