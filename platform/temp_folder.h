@@ -4,9 +4,10 @@
 
 namespace platform {
 
-// `$TMPDIR` (or /tmp) + "orvane-<uid>/", mode 0700, created on first use. When that name is a symbolic link,
-// not a folder, or belongs to someone else, a fresh folder made by mkdtemp beside it is used instead (and kept
-// for the rest of the process). Always ends with '/'; empty only when no folder could be had at all.
+// `$TMPDIR` (or /tmp, when that is not set or names no folder) + "orvane-<uid>/", mode 0700, created on first
+// use. When that name is a symbolic link, not a folder, or belongs to someone else, a fresh folder made by
+// mkdtemp beside it is used instead (and kept while $TMPDIR stays the same). Always ends with '/'; empty only
+// when no folder could be had at all.
 std::string PrivateTempFolder();
 
 }  // namespace platform

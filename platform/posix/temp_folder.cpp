@@ -20,9 +20,12 @@ bool IsPrivateFolderOf(const std::string& folder, uid_t uid) {
     return (status.st_mode & 07777) == kPrivateMode || ::chmod(folder.c_str(), kPrivateMode) == 0;
 }
 
+// $TMPDIR when it names a folder, else /tmp.
 std::string SystemTempBase() {
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    struct stat status {};
+    const bool usable = tmpdir != nullptr && ::stat(tmpdir, &status) == 0 && S_ISDIR(status.st_mode);
+    std::string base = usable ? tmpdir : "/tmp";
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return base;
 }
@@ -41,12 +44,17 @@ std::string PrivateTempFolderIn(const std::string& base, uid_t uid) {
 
 std::string PrivateTempFolder() {
     static std::mutex mutex;
+    static std::string base;
     static std::string folder;
     const std::lock_guard<std::mutex> lock(mutex);
     const uid_t uid = ::geteuid();
-    // Checked on every call: a folder removed meanwhile (a cleaner of /tmp) is made again.
-    // (The check drops the trailing '/', which would make lstat follow a link.)
-    if (folder.empty() || !IsPrivateFolderOf(folder.substr(0, folder.size() - 1), uid)) folder = PrivateTempFolderIn(SystemTempBase(), uid);
+    const std::string currentBase = SystemTempBase();
+    // Checked on every call: a changed $TMPDIR is followed, and a folder removed meanwhile (a cleaner of /tmp)
+    // is made again. (The check drops the trailing '/', which would make lstat follow a link.)
+    if (currentBase != base || folder.empty() || !IsPrivateFolderOf(folder.substr(0, folder.size() - 1), uid)) {
+        base = currentBase;
+        folder = PrivateTempFolderIn(base, uid);
+    }
     return folder;
 }
 

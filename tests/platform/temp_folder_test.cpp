@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,20 @@ TEST(TempFolder, IsPrivateAndReused) {
     EXPECT_EQ(folder.back(), '/');
     EXPECT_TRUE(platform::DirectoryExists(folder));
     EXPECT_EQ(platform::PrivateTempFolder(), folder);
+}
+
+TEST(TempFolder, FollowsTmpdirAndFallsBackToTmp) {
+    TempDir dir;
+    const char* saved = std::getenv("TMPDIR");
+    const std::string previous = saved != nullptr ? saved : "";
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const std::string inTmpdir = platform::PrivateTempFolder();
+    ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
+    const std::string inTmp = platform::PrivateTempFolder();
+    saved != nullptr ? ::setenv("TMPDIR", previous.c_str(), 1) : ::unsetenv("TMPDIR");
+
+    EXPECT_EQ(inTmpdir, dir / ("orvane-" + std::to_string(::geteuid()) + "/"));
+    EXPECT_EQ(inTmp.rfind("/tmp/orvane-", 0), 0u) << inTmp;
 }
 
 TEST(TempFolder, ALinkOrAFileInPlaceOfTheFolderIsNeverUsed) {
