@@ -32,7 +32,7 @@ std::optional<platform::ProcessEntry> FindProcess(pid_t pid) {
 
 // Gives a freshly started process time to run execve, after which its name is the program's.
 bool WaitForName(pid_t pid, const std::string& name) {
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
         const auto entry = FindProcess(pid);
         if (entry && entry->exeName == name) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
