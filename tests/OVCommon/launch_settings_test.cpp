@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "OVCommon/OVCommon.h"
 #include "platform/process.h"
@@ -116,6 +117,8 @@ TEST_F(LaunchSettingsTest, WrongRegistryTypeEscapesUnlessProxyServerGiven) {
 }
 
 TEST(ReadCommonIni, ReadsSectionGeneralOfTheProgramFolder) {
+    // Set before any test runs: the folder of the running executable.
+    EXPECT_EQ(ProgramFolder, std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/");
     testsupport::TempDir folder;
     const std::string savedFolder = ProgramFolder;
     ProgramFolder = folder.path();

@@ -66,4 +66,12 @@ TEST_F(OrvaneRun, WrongTypedRegistryValueIsAnApplicationError) {
     EXPECT_EQ(Run({"/ENTS", "PRXSRV=proxy"}, elsewhere / "hklm.reg").status, 255);
 }
 
+TEST_F(OrvaneRun, LanguageFileThatCannotBeReadIsAnApplicationError) {
+    // A folder in the place of the language file is listed as a language but cannot be read.
+    fs::create_directories(sandbox / "OvLng/english.lng");
+    const auto run = Run({"/ENTS"}, elsewhere / "hklm.reg");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errorOutput.rfind("Application Error: ", 0), 0u) << run.errorOutput;
+}
+
 }  // namespace
