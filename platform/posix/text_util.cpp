@@ -1,7 +1,6 @@
 #include "platform/posix/text_util.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace platform::text {
 
@@ -9,36 +8,8 @@ namespace {
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-}  // namespace
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-std::string LowerCase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = Lower(c);
-    return lower;
-}
-
-bool NextLine(std::string_view& text, std::string_view& line) {
-    if (text.empty()) return false;
-    const std::size_t end = text.find('\n');
-    line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return true;
-}
-
-namespace {
+// ASCII only, whatever the locale: names in files and keys must compare the same everywhere.
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -69,6 +40,31 @@ bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
 
 }  // namespace
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = Lower(c);
+    return lower;
+}
+
+bool NextLine(std::string_view& text, std::string_view& line) {
+    if (text.empty()) return false;
+    const std::size_t end = text.find('\n');
+    line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return true;
+}
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
     const std::size_t units = bytes.size() / 2;
