@@ -1,5 +1,4 @@
 #include <cstdlib>
-#include <iostream>
 
 #include "OVCommon/OVCommon.h"
 #include "platform/files.h"
@@ -11,13 +10,23 @@ namespace {
 constexpr const char* QueryBlockName = "/BRELLIUMMAPPING19";
 constexpr size_t QueryBlockSize = 260;
 
+// The text the main program leaves in a fresh shared block when run with "/R"; empty when there is none.
+std::string RunMainProgramForQueryText() {
+    // A block nobody holds would be gone on the product's home platform; one left behind here by an earlier run
+    // must not hand over its old text.
+    platform::SharedMemoryBlock(QueryBlockName, QueryBlockSize).Remove();
+    platform::SharedMemoryBlock block(QueryBlockName, QueryBlockSize);
+    if (!block.IsOpen()) return {};
+    RunProgram(ProgramFolder + Settings.MainExe, "/R", true);
+    const std::string text = block.ReadText();
+    // The block goes with its last user, so the next run starts from an empty one.
+    block.Remove();
+    return text;
+}
+
 }  // namespace
 
-void StopProcess(int exitCode) {
-    std::cout.flush();
-    std::cerr.flush();
-    std::exit(exitCode & 0xFF);
-}
+void StopProcess(int exitCode) { std::exit(exitCode & 0xFF); }
 
 bool RunProgram(const std::string& fileName, const std::string& parameters, bool wait) {
     if (!platform::FileExists(fileName)) return false;
@@ -29,16 +38,7 @@ bool RunProgram(const std::string& fileName, const std::string& parameters, bool
 }
 
 std::string QueryTextFromMainProgram() {
-    std::string text;
-    {
-        platform::SharedMemoryBlock block(QueryBlockName, QueryBlockSize);
-        if (block.IsOpen()) {
-            RunProgram(ProgramFolder + Settings.MainExe, "/R", true);
-            text = block.ReadText();
-            // The block goes with its last user, so the next run starts from an empty one.
-            block.Remove();
-        }
-    }
+    const std::string text = RunMainProgramForQueryText();
     if (text.empty()) StopProcess(ExitNoQueryText);
     return text;
 }

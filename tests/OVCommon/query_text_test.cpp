@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "OVCommon/OVCommon.h"
+#include "platform/shared_memory.h"
 #include "tests/e2e/program_run.h"
 #include "tests/support/temp_dir.h"
 
@@ -57,6 +58,8 @@ TEST_F(MainProgramQuery, ReadsTheTextTheMainProgramLeaves) {
 }
 
 TEST_F(MainProgramQuery, NoTextStopsTheProcess) {
+    // An old text left in the block by an earlier run is not taken.
+    platform::SharedMemoryBlock("/BRELLIUMMAPPING19", 260).WriteText("&code=stale");
     EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
     Settings.MainExe = "missing.exe";
     setenv("BRELLIUM_QUERY_TEXT", "&code=Q", 1);
