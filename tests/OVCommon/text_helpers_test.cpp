@@ -31,20 +31,4 @@ TEST(TextToInt, DecimalAndPrefixedHexadecimalWithinThirtyTwoBits) {
     for (const auto& text : rejected) EXPECT_EQ(TextToInt(text, -99), -99) << text;
 }
 
-TEST(AppMessageBox, GoesThroughTheReplaceableHandler) {
-    const AppMessageBoxHandler saved = AppMessageBoxFunction;
-    std::string shown;
-    unsigned shownStyle = 0;
-    AppMessageBoxFunction = [&](const std::string& text, unsigned style) {
-        shown = text;
-        shownStyle = style;
-        return 6;
-    };
-    EXPECT_EQ(AppMessageBox("Close it now?", 0x24), 6);
-    EXPECT_EQ(shown, "Close it now?");
-    EXPECT_EQ(shownStyle, 0x24u);
-    AppMessageBoxFunction = saved;
-    EXPECT_EQ(AppMessageBox("to standard error", 0), IdOk);
-}
-
 }  // namespace
