@@ -49,8 +49,11 @@ TEST(SchemeRegistry, BasicIsRegisteredAndNamesAreUniqueWithoutRegardToCase) {
     } catch (const EIdAlreadyRegisteredAuthenticationMethod& e) {
         EXPECT_EQ(e.Message(), "This authentication method is already registered with class name TIdBasicAuthentication.");
     }
-    RegisterScheme("X-Test", {"TXTest", [] { return std::make_unique<TIdBasicAuthentication>(); }});
-    EXPECT_EQ(FindScheme("x-test")->ClassName, "TXTest");
+    // The registry lives as long as the process: a fresh name for every repetition of the test.
+    static int repetition = 0;
+    const std::string name = "X-Test-" + std::to_string(++repetition);
+    RegisterScheme(name, {"TXTest", [] { return std::make_unique<TIdBasicAuthentication>(); }});
+    EXPECT_EQ(FindScheme(httptext::LowerCase(name))->ClassName, "TXTest");
 }
 
 TEST(ProxyAuthorization, BasicObjectIsMadeOnceAndDiscardedOnlyOnServerOrPortChange) {
