@@ -202,10 +202,9 @@ std::string FileVersionOfResource(std::string_view data) {
     if (!root) return {};
     const auto stringFileInfo = Child(resource, *root, "StringFileInfo");
     if (!stringFileInfo) return {};
+    // Only the first translation's table counts; other tables are never tried.
     const auto tableName = TranslationTableName(resource, *root);
-    auto table = tableName ? Child(resource, *stringFileInfo, *tableName) : std::nullopt;
-    // A translation that names no table of its own (or no translation at all): the first table.
-    if (!table) table = Child(resource, *stringFileInfo, "");
+    const auto table = tableName ? Child(resource, *stringFileInfo, *tableName) : std::nullopt;
     const auto fileVersion = table ? Child(resource, *table, "FileVersion") : std::nullopt;
     return fileVersion ? TextValue(resource, *fileVersion) : std::string();
 }

@@ -30,13 +30,13 @@ TEST(VersionResource, ReadsTheFileVersionOfTheTranslationsTable) {
 }
 
 TEST(VersionResource, TableChoiceWhenTheTranslationDoesNotMatch) {
-    // The translation names a table that is not there, or there is no translation: the first table.
+    // The translation names a table that is not there, or there is no translation: no version.
     EXPECT_EQ(platform::FileVersionFromImage(
                   pe::Image(pe::Serialize(pe::VersionInfo(u"041904e3", u"7.0", {kUsEnglishUnicode})))),
-              "7.0");
+              "");
     EXPECT_EQ(platform::FileVersionFromImage(pe::Image(pe::Serialize(pe::VersionInfo(u"040904b0", u"7.1", {})))),
-              "7.1");
-    // Only the first translation counts; its table wins over the first table.
+              "");
+    // Only the first translation counts, even when a later one has the table.
     pe::Node info = pe::VersionInfo(u"040904b0", u"first", {0x04E30419, kUsEnglishUnicode});
     pe::Node russian = info.children[0].children[0];
     russian.key = u"041904e3";
