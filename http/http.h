@@ -140,7 +140,6 @@ public:
     TIdHTTPRequest& Request() { return request_; }
     TIdHTTPResponse& Response() { return response_; }
     TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
-    const TIdURI& URL() const { return url_; }
 
     // Setting Host or Port also sets the host or port a URL without a host is sent to.
     void SetHost(const std::string& value) override;

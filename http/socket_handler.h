@@ -24,8 +24,6 @@ public:
     void Adopt(int fd);
 
     bool Allocated() const { return fd_ >= 0; }
-    const std::string& PeerIP() const { return peerIP_; }
-    int PeerPort() const { return peerPort_; }
 
     // True when the socket became readable (or reports an error) within the limit; a negative limit waits
     // without end.
@@ -41,6 +39,4 @@ public:
 
 private:
     int fd_ = -1;
-    std::string peerIP_;
-    int peerPort_ = 0;
 };

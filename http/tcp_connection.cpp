@@ -76,12 +76,6 @@ char* TIdManagedBuffer::PrepareAppend(size_t n) {
     return block_.get() + end_;
 }
 
-void TIdManagedBuffer::Append(const char* bytes, size_t n) {
-    if (n == 0) return;
-    std::memcpy(PrepareAppend(n), bytes, n);
-    Commit(n);
-}
-
 void TIdManagedBuffer::Remove(size_t n) {
     if (n > Size()) throw EIdNotEnoughDataInBuffer();
     begin_ += n;

@@ -64,7 +64,6 @@ public:
     // Room for at least n more bytes at the end; Commit says how many of them were filled.
     char* PrepareAppend(size_t n);
     void Commit(size_t n) { end_ += n; }
-    void Append(const char* bytes, size_t n);
     void Remove(size_t n);
     void Clear() { begin_ = end_ = 0; }
 
@@ -94,7 +93,6 @@ public:
     TIdIOHandlerSocket* IOHandler() const { return ioHandler_.get(); }
     bool ReadLnSplit() const { return readLnSplit_; }
     bool ReadLnTimedOut() const { return readLnTimedOut_; }
-    size_t InputBufferSize() const { return input_.Size(); }
 
     // From another thread while a transfer runs: wakes the transfer, which then ends with an EIdException and
     // closes the socket itself. Otherwise an orderly close with status events.

@@ -132,8 +132,6 @@ void TIdIOHandlerSocket::Allocate(const std::string& boundIP, int boundPort) {
 
 void TIdIOHandlerSocket::Connect(const std::string& ip, int port, int limit) {
     const sockaddr_in peer = AddressOf(ip, port);
-    peerIP_ = ip;
-    peerPort_ = port;
     if (limit <= 0) {
         int result;
         do result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
@@ -157,8 +155,6 @@ void TIdIOHandlerSocket::Connect(const std::string& ip, int port, int limit) {
 void TIdIOHandlerSocket::Adopt(int fd) {
     Close();
     fd_ = fd;
-    peerIP_.clear();
-    peerPort_ = 0;
 }
 
 bool TIdIOHandlerSocket::WaitReadable(int limit) {

@@ -2,6 +2,7 @@
 // events, time limits, socket errors and write batches.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ TEST(TcpBuffer, ConsumingAndCompactingKeepsTheBytesInOrder) {
     size_t appended = 0;
     while (appended < source.size()) {
         const size_t n = std::min<size_t>(9000, source.size() - appended);
-        buffer.Append(source.data() + appended, n);
+        std::memcpy(buffer.PrepareAppend(n), source.data() + appended, n);
+        buffer.Commit(n);
         expected.append(source, appended, n);
         appended += n;
         const size_t take = std::min<size_t>(7000, buffer.Size());
