@@ -193,3 +193,43 @@ TEST(HttpConnection, KeepAliveReuseCloseAndPortsOfLaterUrls) {
     EXPECT_EQ(http.Port(), 80);
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
+
+TEST(HttpStatus, FollowedRedirectsChallengesTrailersAndOddStatusLines) {
+    ScriptedServer server({{AwaitRequest(), Send("HTTP/1.1 301 Moved\r\nLocation: /new/place\r\nContent-Length: 3\r\n\r\nold"),
+                            AwaitRequest(), Send(Ok("new")), AwaitRequest(),
+                            Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                                 "Content-Length: 4\r\n\r\nauth"),
+                            AwaitRequest(),
+                            Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nX-Sum: 1\r\n\r\n"),
+                            AwaitRequest(), Send("HTTP/1.1 204 No Content\r\n\r\n"), AwaitRequest(),
+                            Send("garbage\r\nContent-Length: 0\r\n\r\n"), AwaitRequest(),
+                            Send(Ok("range", "Content-Range: bytes x-y/5\r\n"))}});
+    TIdHTTP http;
+    http.HandleRedirects = true;
+    EXPECT_EQ(http.Get(server.Url("/old")), "new");
+    EXPECT_NE(server.Received(0).find("GET /new/place HTTP/1.1\r\n"), std::string::npos);
+    EIdHTTPProtocolException unauthorized = ProtocolError([&] { http.Get(server.Url("/secret")); });
+    EXPECT_EQ(unauthorized.StatusCode(), 401);
+    EXPECT_EQ(unauthorized.ErrorBody(), "auth");
+    // Trailer lines end with the body, so the next answer on the connection starts clean.
+    EXPECT_EQ(http.Get(server.Url("/trailer")), "abc");
+    EXPECT_EQ(http.Get(server.Url("/empty")), "");
+    EXPECT_EQ(http.StatusCode(), 204);
+    EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/garbage")); }).StatusCode(), -1);
+    EXPECT_THROW(http.Get(server.Url("/range")), EConvertError);
+    EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+TEST(HttpConnection, OldProtocolAsksForKeepAliveAndKeepsOnlyWhenGranted) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("kept", "Connection: keep-alive\r\n")), AwaitRequest(),
+                            Send(Ok("dropped"))},
+                           {AwaitRequest(), Send(Ok("again"))}});
+    TIdHTTP http;
+    http.ProtocolVersion = pv1_0;
+    EXPECT_EQ(http.Get(server.Url("/a")), "kept");
+    EXPECT_TRUE(http.IsOpen());
+    EXPECT_EQ(http.Get(server.Url("/b")), "dropped");
+    EXPECT_FALSE(http.IsOpen());
+    EXPECT_EQ(http.Get(server.Url("/c")), "again");
+    EXPECT_EQ(server.Received(0).substr(0, 33), "GET /a HTTP/1.0\r\nConnection: keep");
+}
