@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "http/tcp_connection.h"
 #include "tests/support/scripted_server.h"
 
@@ -242,4 +247,28 @@ TEST(TcpSend, BatchLeavesInOneSendAndStatusEventsAreReported) {
     client.CloseConnection();
     EXPECT_EQ(statuses, (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.",
                                                   "Connected.", "Disconnecting.", "Disconnected."}));
+}
+
+TEST(TcpConnect, ALimitedConnectToAPeerThatNeverAnswersTimesOut) {
+    // A listener that never accepts, with its queue filled: further connection attempts get no answer.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(ntohs(address.sin_port));
+    EXPECT_THROW(client.OpenConnection(300), EIdConnectTimeout);
+    EXPECT_FALSE(client.IsOpen());
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
 }
