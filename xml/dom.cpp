@@ -1,5 +1,7 @@
 #include "xml/dom.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* const kNodeTypeNames[] = {"element",  "attribute",  "text",         "cdatasection",
@@ -92,18 +94,55 @@ TXmlDNode* CopyWithAttributes(const TXmlDNode* node, bool deep) {
 
 // --- TXmlDNodeList ---
 
-TXmlDNodeList::~TXmlDNodeList() { Clear(); }
+TXmlDNodeList::~TXmlDNodeList() {
+    Clear();
+    if (capacity_ > 1) {
+        delete[] array_;
+    }
+}
 
-TXmlDNode* TXmlDNodeList::Item(int index) const { return static_cast<TXmlDNode*>(items_.Items(index)); }
+TXmlDNode* TXmlDNodeList::Item(int index) const {
+    if (index < 0 || index >= Count()) {
+        RaiseListIndexError(index);
+    }
+    return Slots()[index];
+}
 
-int TXmlDNodeList::Insert(int index, TXmlDNode* node) {
+void TXmlDNodeList::Reserve(std::uint32_t count) {
+    if (count <= capacity_) {
+        return;
+    }
+    // Grows by half, so a list of many nodes wastes little and a short one reallocates a few times only.
+    std::uint32_t capacity = std::max({count, capacity_ + capacity_ / 2, 8u});
+    auto* array = new TXmlDNode*[capacity];
+    std::copy_n(Slots(), count_, array);
+    if (capacity_ > 1) {
+        delete[] array_;
+    }
+    array_ = array;
+    capacity_ = capacity;
+}
+
+void TXmlDNodeList::CheckHasNoParent(const TXmlDNode* node) {
     if (node->parentNode_) {
         throw Exception("XML: Нельзя добавлять узел в два списка");
     }
+}
+
+int TXmlDNodeList::Insert(int index, TXmlDNode* node) {
+    CheckHasNoParent(node);
     if (index == -1) {
         index = Count();
     }
-    items_.Insert(index, node);
+    if (index < 0 || index > Count()) {
+        RaiseListIndexError(index);
+    }
+    Reserve(count_ + 1);
+    TXmlDNode** slots = Slots();
+    std::copy_backward(slots + index, slots + count_, slots + count_ + 1);
+    slots[index] = node;
+    ++count_;
+    node->AddRef();
     node->parentNode_ = owner_;
     node->previousSibling_ = index > 0 ? Item(index - 1) : nullptr;
     node->nextSibling_ = index + 1 < Count() ? Item(index + 1) : nullptr;
@@ -118,7 +157,10 @@ int TXmlDNodeList::Insert(int index, TXmlDNode* node) {
 
 void TXmlDNodeList::Delete(int index) {
     TRef<TXmlDNode> node(Item(index));
-    items_.ExtractItem(index);
+    TXmlDNode** slots = Slots();
+    std::copy(slots + index + 1, slots + count_, slots + index);
+    --count_;
+    node->Release();
     if (node->previousSibling_) {
         node->previousSibling_->nextSibling_ = node->nextSibling_;
     }
@@ -130,7 +172,11 @@ void TXmlDNodeList::Delete(int index) {
     node->nextSibling_ = nullptr;
 }
 
-int TXmlDNodeList::IndexOf(const TXmlDNode* node) const noexcept { return items_.IndexOf(node); }
+int TXmlDNodeList::IndexOf(const TXmlDNode* node) const noexcept {
+    TXmlDNode* const* slots = Slots();
+    auto found = std::find(slots, slots + count_, node);
+    return found == slots + count_ ? -1 : static_cast<int>(found - slots);
+}
 
 TXmlDNode* TXmlDNodeList::NamedItem(std::string_view name, int* index) const {
     for (int i = 0; i < Count(); ++i) {
@@ -157,8 +203,12 @@ void TXmlDNodeList::Clear() {
 // --- TXmlDNode ---
 
 TXmlDNode::~TXmlDNode() {
+    if (TXmlDNode* child = OnlyChild()) {
+        child->parentNode_ = nullptr;
+        child->Release();
+    }
     // Lists somebody else still holds must not point back at this node.
-    for (TXmlDNodeList* list : {static_cast<TXmlDNodeList*>(attributes_), childNodes_}) {
+    for (TXmlDNodeList* list : {static_cast<TXmlDNodeList*>(attributes_), ChildList()}) {
         if (list) {
             list->Clear();
             list->owner_ = nullptr;
@@ -182,11 +232,29 @@ std::string TXmlDNode::LocalName() const {
 const char* TXmlDNode::NodeTypeName() const noexcept { return kNodeTypeNames[nodeType_]; }
 
 TXmlDNodeList& TXmlDNode::ChildNodes() const {
-    if (!childNodes_) {
-        childNodes_ = new TXmlDNodeList(const_cast<TXmlDNode*>(this));
-        childNodes_->AddRef();
+    if (TXmlDNodeList* existing = ChildList()) {
+        return *existing;
     }
-    return *childNodes_;
+    auto* list = new TXmlDNodeList(const_cast<TXmlDNode*>(this));
+    list->AddRef();
+    if (TXmlDNode* child = OnlyChild()) {
+        // The only child's reference moves into the list.
+        list->single_ = child;
+        list->count_ = 1;
+    }
+    children_ = reinterpret_cast<std::uintptr_t>(list);
+    return *list;
+}
+
+int TXmlDNode::InsertChildNode(TXmlDNode* child, int index) {
+    if (children_ != 0 || (index != -1 && index != 0)) {
+        return ChildNodes().Insert(index, child);
+    }
+    TXmlDNodeList::CheckHasNoParent(child);
+    child->AddRef();
+    child->parentNode_ = this;
+    children_ = reinterpret_cast<std::uintptr_t>(child) | 1;
+    return 0;
 }
 
 TXmlDNamedNodeMap& TXmlDNode::Attributes() const {
@@ -198,11 +266,13 @@ TXmlDNamedNodeMap& TXmlDNode::Attributes() const {
 }
 
 TXmlDNode* TXmlDNode::FirstChild() const noexcept {
-    return childNodes_ && childNodes_->Count() > 0 ? childNodes_->Item(0) : nullptr;
+    const TXmlDNodeList* list = ChildList();
+    return list && list->Count() > 0 ? list->Item(0) : OnlyChild();
 }
 
 TXmlDNode* TXmlDNode::LastChild() const noexcept {
-    return childNodes_ && childNodes_->Count() > 0 ? childNodes_->Item(childNodes_->Count() - 1) : nullptr;
+    const TXmlDNodeList* list = ChildList();
+    return list && list->Count() > 0 ? list->Item(list->Count() - 1) : OnlyChild();
 }
 
 TXmlDNode* TXmlDNode::FirstAttribute() const noexcept {
@@ -255,11 +325,6 @@ std::string TXmlDNode::DescendantText() const {
 
 // --- Node classes ---
 
-const std::string& TXmlDDocument::GetNodeName() const {
-    static const std::string name = "#document";
-    return name;
-}
-
 TXmlDNode* TXmlDDocument::CopyNode() const {
     auto* copy = new TXmlDDocument;
     copy->KeepWhitespaceText = KeepWhitespaceText;
@@ -276,7 +341,7 @@ void TXmlDElement::SetText(const std::string& text) {
 
 void TXmlDElement::WriteXmlHead(std::string& out) const {
     out += '<';
-    out += tagName_;
+    out += tagName_.View();
     for (const TXmlDNode* attribute = FirstAttribute(); attribute; attribute = attribute->NextSibling()) {
         out += ' ';
         out += attribute->GetXml();
@@ -287,7 +352,7 @@ void TXmlDElement::WriteXmlHead(std::string& out) const {
 void TXmlDElement::WriteXmlTail(std::string& out) const {
     if (HasChildNodes()) {
         out += "</";
-        out += tagName_;
+        out += tagName_.View();
         out += '>';
     }
 }
@@ -301,30 +366,23 @@ TXmlDNode* TXmlDAttribute::CopyNode() const {
 void TXmlDAttribute::WriteXmlHead(std::string& out) const {
     out += name_;
     out += "=\"";
-    out += XmlEscape(value_);
+    AppendEscaped(out, value_);
     out += '"';
 }
 
-const std::string& TXmlDComment::GetNodeName() const {
-    static const std::string name = "#comment";
-    return name;
+void TXmlDComment::WriteXmlHead(std::string& out) const {
+    out += "<!--";
+    out += Data();
+    out += "-->";
 }
 
-void TXmlDComment::WriteXmlHead(std::string& out) const { out += "<!--" + Data() + "-->"; }
+void TXmlDText::WriteXmlHead(std::string& out) const { AppendEscaped(out, Data()); }
 
-const std::string& TXmlDText::GetNodeName() const {
-    static const std::string name = "#text";
-    return name;
+void TXmlDCDATASection::WriteXmlHead(std::string& out) const {
+    out += "<![CDATA[";
+    out += Data();
+    out += "]]>";
 }
-
-void TXmlDText::WriteXmlHead(std::string& out) const { out += XmlEscape(Data()); }
-
-const std::string& TXmlDCDATASection::GetNodeName() const {
-    static const std::string name = "#cdata-section";
-    return name;
-}
-
-void TXmlDCDATASection::WriteXmlHead(std::string& out) const { out += "<![CDATA[" + Data() + "]]>"; }
 
 void TXmlDProcessingInstruction::WriteXmlHead(std::string& out) const {
     out += "<?" + target_ + " " + data_ + "?>";
@@ -339,7 +397,7 @@ int InsertChild(TXmlDNode* parent, TXmlDNode* child, int index) {
     if (TXmlDNode* oldParent = child->ParentNode()) {
         RemoveChild(oldParent, child);
     }
-    return parent->ChildNodes().Insert(index, child);
+    return parent->InsertChildNode(child, index);
 }
 
 int AppendChild(TXmlDNode* parent, TXmlDNode* child) { return InsertChild(parent, child, -1); }
@@ -376,7 +434,7 @@ TXmlDNode* CloneNode(const TXmlDNode* node, bool deep) {
         TXmlDNode* target = copy;
         for (;;) {
             TXmlDNode* child = CopyWithAttributes(source, deep);
-            target->ChildNodes().Insert(-1, child);
+            target->InsertChildNode(child, -1);
             if (source->FirstChild()) {
                 source = source->FirstChild();
                 target = child;
@@ -439,6 +497,11 @@ TXmlDAttribute* GetAttributeNode(const TXmlDNode* element, std::string_view name
 std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendEscaped(out, text);
+    return out;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char* entity = nullptr;
@@ -455,7 +518,6 @@ std::string XmlEscape(std::string_view text) {
         start = i + 1;
     }
     out.append(text.data() + start, text.size() - start);
-    return out;
 }
 
 std::string XmlUnescape(std::string text) {

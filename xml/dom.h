@@ -7,6 +7,7 @@
 
 #include "platform/stream.h"
 #include "xml/ref_object.h"
+#include "xml/shared_string.h"
 
 enum TXmlDNodeType : std::uint8_t {
     ntElement,
@@ -32,7 +33,7 @@ public:
 
     // The node whose list this is; null once that node is gone.
     TXmlDNode* Owner() const noexcept { return owner_; }
-    int Count() const noexcept { return items_.Count(); }
+    int Count() const noexcept { return static_cast<int>(count_); }
     TXmlDNode* Item(int index) const;
     // Index -1 means at the end; returns the index used. A node that has a parent is refused.
     int Insert(int index, TXmlDNode* node);
@@ -44,8 +45,19 @@ public:
 
 private:
     friend class TXmlDNode;
+    static void CheckHasNoParent(const TXmlDNode* node);
+    // A list of one node keeps it in place of the array pointer: most elements hold just their text.
+    TXmlDNode** Slots() noexcept { return capacity_ > 1 ? array_ : &single_; }
+    TXmlDNode* const* Slots() const noexcept { return capacity_ > 1 ? array_ : &single_; }
+    void Reserve(std::uint32_t count);
+
+    std::uint32_t count_ = 0;
+    std::uint32_t capacity_ = 1;
     TXmlDNode* owner_;
-    TRefObjectList items_;
+    union {
+        TXmlDNode* single_ = nullptr;
+        TXmlDNode** array_;
+    };
 };
 
 // The class of attribute lists.
@@ -59,7 +71,7 @@ public:
     ~TXmlDNode() override;
 
     TXmlDNodeType NodeType() const noexcept { return nodeType_; }
-    const std::string& NodeName() const { return GetNodeName(); }
+    std::string_view NodeName() const { return GetNodeName(); }
     // The parts of NodeName before and after its first ':'.
     std::string Prefix() const;
     std::string LocalName() const;
@@ -67,6 +79,8 @@ public:
 
     // Both lists come into being on first use, so leaves of a large tree carry none.
     TXmlDNodeList& ChildNodes() const;
+    // The node-list insert of ChildNodes (no containment check); a first child needs no list built for it.
+    int InsertChildNode(TXmlDNode* child, int index);
     TXmlDNamedNodeMap& Attributes() const;
 
     TXmlDNode* ParentNode() const noexcept { return parentNode_; }
@@ -77,7 +91,7 @@ public:
     bool HasChildNodes() const noexcept { return FirstChild() != nullptr; }
     TXmlDNode* FirstAttribute() const noexcept;
 
-    virtual const std::string& GetNodeName() const = 0;
+    virtual std::string_view GetNodeName() const = 0;
     virtual std::string GetNodeValue() const = 0;
     virtual void SetNodeValue(const std::string& value) = 0;
     virtual std::string GetText() const = 0;
@@ -93,6 +107,12 @@ public:
 
 protected:
     explicit TXmlDNode(TXmlDNodeType nodeType) : nodeType_(nodeType) {}
+    TXmlDNode* OnlyChild() const noexcept {
+        return (children_ & 1) ? reinterpret_cast<TXmlDNode*>(children_ & ~std::uintptr_t(1)) : nullptr;
+    }
+    TXmlDNodeList* ChildList() const noexcept {
+        return (children_ & 1) ? nullptr : reinterpret_cast<TXmlDNodeList*>(children_);
+    }
     [[noreturn]] void RaiseCannotSetValue() const;
     [[noreturn]] void RaiseCannotSetText() const;
     // The text of the element, text and CDATA descendants, in document order.
@@ -104,7 +124,9 @@ private:
     TXmlDNode* parentNode_ = nullptr;
     TXmlDNode* previousSibling_ = nullptr;
     TXmlDNode* nextSibling_ = nullptr;
-    mutable TXmlDNodeList* childNodes_ = nullptr;
+    // Null, the child list, or (low bit set) the only child while nobody has asked for the list: most
+    // elements hold just their text and need no list of their own.
+    mutable std::uintptr_t children_ = 0;
     mutable TXmlDNamedNodeMap* attributes_ = nullptr;
 };
 
@@ -114,7 +136,7 @@ public:
     // Keep text that is whitespace only and holds a line break when loading.
     bool KeepWhitespaceText = false;
 
-    const std::string& GetNodeName() const override;
+    std::string_view GetNodeName() const override { return "#document"; }
     std::string GetNodeValue() const override { return {}; }
     void SetNodeValue(const std::string&) override { RaiseCannotSetValue(); }
     std::string GetText() const override { return DescendantText(); }
@@ -127,7 +149,7 @@ class TXmlDDocumentType : public TXmlDNode {
 public:
     explicit TXmlDDocumentType(std::string name) : TXmlDNode(ntDocumentType), name_(std::move(name)) {}
 
-    const std::string& GetNodeName() const override { return name_; }
+    std::string_view GetNodeName() const override { return name_; }
     std::string GetNodeValue() const override { return {}; }
     void SetNodeValue(const std::string&) override { RaiseCannotSetValue(); }
     std::string GetText() const override { return {}; }
@@ -142,9 +164,10 @@ private:
 
 class TXmlDElement : public TXmlDNode {
 public:
-    explicit TXmlDElement(std::string tagName) : TXmlDNode(ntElement), tagName_(std::move(tagName)) {}
+    explicit TXmlDElement(std::string_view tagName) : TXmlDElement(xmlstring::TSharedString(tagName)) {}
+    explicit TXmlDElement(xmlstring::TSharedString tagName) : TXmlDNode(ntElement), tagName_(std::move(tagName)) {}
 
-    const std::string& GetNodeName() const override { return tagName_; }
+    std::string_view GetNodeName() const override { return tagName_.View(); }
     std::string GetNodeValue() const override { return {}; }
     void SetNodeValue(const std::string&) override { RaiseCannotSetValue(); }
     std::string GetText() const override { return DescendantText(); }
@@ -155,14 +178,14 @@ public:
     void WriteXmlTail(std::string& out) const override;
 
 private:
-    std::string tagName_;
+    xmlstring::TSharedString tagName_;
 };
 
 class TXmlDAttribute : public TXmlDNode {
 public:
     explicit TXmlDAttribute(std::string name) : TXmlDNode(ntAttribute), name_(std::move(name)) {}
 
-    const std::string& GetNodeName() const override { return name_; }
+    std::string_view GetNodeName() const override { return name_; }
     std::string GetNodeValue() const override { return value_; }
     void SetNodeValue(const std::string& value) override { value_ = value; }
     std::string GetText() const override { return value_; }
@@ -177,47 +200,56 @@ private:
 
 class TXmlDCharacterData : public TXmlDNode {
 public:
-    const std::string& Data() const noexcept { return data_; }
-    std::string GetNodeValue() const override { return data_; }
-    void SetNodeValue(const std::string& value) override { data_ = value; }
-    std::string GetText() const override { return data_; }
-    void SetText(const std::string& text) override { data_ = text; }
+    std::string_view Data() const noexcept { return data_.View(); }
+    std::string GetNodeValue() const override { return std::string(Data()); }
+    void SetNodeValue(const std::string& value) override { data_ = xmlstring::TSharedString(value); }
+    std::string GetText() const override { return std::string(Data()); }
+    void SetText(const std::string& text) override { SetNodeValue(text); }
 
 protected:
-    TXmlDCharacterData(TXmlDNodeType nodeType, std::string data) : TXmlDNode(nodeType), data_(std::move(data)) {}
+    TXmlDCharacterData(TXmlDNodeType nodeType, xmlstring::TSharedString data)
+        : TXmlDNode(nodeType), data_(std::move(data)) {}
+    const xmlstring::TSharedString& SharedData() const noexcept { return data_; }
 
 private:
-    std::string data_;
+    xmlstring::TSharedString data_;
 };
 
 class TXmlDComment : public TXmlDCharacterData {
 public:
-    explicit TXmlDComment(std::string data) : TXmlDCharacterData(ntComment, std::move(data)) {}
+    explicit TXmlDComment(std::string_view data) : TXmlDComment(xmlstring::TSharedString(data)) {}
 
-    const std::string& GetNodeName() const override;
-    TXmlDNode* CopyNode() const override { return new TXmlDComment(Data()); }
+    std::string_view GetNodeName() const override { return "#comment"; }
+    TXmlDNode* CopyNode() const override { return new TXmlDComment(SharedData()); }
     void WriteXmlHead(std::string& out) const override;
+
+private:
+    explicit TXmlDComment(xmlstring::TSharedString data) : TXmlDCharacterData(ntComment, std::move(data)) {}
 };
 
 class TXmlDText : public TXmlDCharacterData {
 public:
-    explicit TXmlDText(std::string data) : TXmlDCharacterData(ntText, std::move(data)) {}
+    explicit TXmlDText(std::string_view data) : TXmlDText(ntText, xmlstring::TSharedString(data)) {}
 
-    const std::string& GetNodeName() const override;
-    TXmlDNode* CopyNode() const override { return new TXmlDText(Data()); }
+    std::string_view GetNodeName() const override { return "#text"; }
+    TXmlDNode* CopyNode() const override { return new TXmlDText(ntText, SharedData()); }
     void WriteXmlHead(std::string& out) const override;
 
 protected:
-    TXmlDText(TXmlDNodeType nodeType, std::string data) : TXmlDCharacterData(nodeType, std::move(data)) {}
+    TXmlDText(TXmlDNodeType nodeType, xmlstring::TSharedString data)
+        : TXmlDCharacterData(nodeType, std::move(data)) {}
 };
 
 class TXmlDCDATASection : public TXmlDText {
 public:
-    explicit TXmlDCDATASection(std::string data) : TXmlDText(ntCDataSection, std::move(data)) {}
+    explicit TXmlDCDATASection(std::string_view data) : TXmlDCDATASection(xmlstring::TSharedString(data)) {}
 
-    const std::string& GetNodeName() const override;
-    TXmlDNode* CopyNode() const override { return new TXmlDCDATASection(Data()); }
+    std::string_view GetNodeName() const override { return "#cdata-section"; }
+    TXmlDNode* CopyNode() const override { return new TXmlDCDATASection(SharedData()); }
     void WriteXmlHead(std::string& out) const override;
+
+private:
+    explicit TXmlDCDATASection(xmlstring::TSharedString data) : TXmlDText(ntCDataSection, std::move(data)) {}
 };
 
 class TXmlDProcessingInstruction : public TXmlDNode {
@@ -225,7 +257,7 @@ public:
     TXmlDProcessingInstruction(std::string target, std::string data)
         : TXmlDNode(ntProcessingInstruction), target_(std::move(target)), data_(std::move(data)) {}
 
-    const std::string& GetNodeName() const override { return target_; }
+    std::string_view GetNodeName() const override { return target_; }
     std::string GetNodeValue() const override { return data_; }
     void SetNodeValue(const std::string& value) override { data_ = value; }
     std::string GetText() const override { return data_; }
@@ -267,5 +299,7 @@ void SaveToFile(const TXmlDNode* node, const std::string& fileName);
 void SaveToStream(const TXmlDNode* node, TStream& stream);
 
 std::string XmlEscape(std::string_view text);
+// Appends XmlEscape(Text) to Out.
+void AppendEscaped(std::string& out, std::string_view text);
 // Replaces the five named entities only; every other reference stays as written.
 std::string XmlUnescape(std::string text);

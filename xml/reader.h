@@ -132,8 +132,6 @@ public:
     TXmlTokenKind TokenKind() const noexcept { return tokenKind_; }
     const std::string& TokenName() const noexcept { return tokenName_; }
     const std::string& TokenValue() const noexcept { return tokenValue_; }
-    // Hands the value over without a copy; the reader's value is empty afterwards.
-    std::string TakeTokenValue() noexcept { return std::move(tokenValue_); }
 
 private:
     TXmlTokenKind EndOfDocument();

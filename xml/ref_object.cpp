@@ -32,10 +32,8 @@ void RaiseListIndexError(std::int64_t index) {
     throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
-void TRefObject::Release() noexcept {
-    if (--refCount_ == 0) {
-        // Stays at 1 during teardown, so references taken and dropped meanwhile do not destroy it twice.
-        refCount_ = 1;
-        DestroyRefObject(this);
-    }
+void TRefObject::Destroy() noexcept {
+    // Stays at 1 during teardown, so references taken and dropped meanwhile do not destroy it twice.
+    refCount_ = 1;
+    DestroyRefObject(this);
 }

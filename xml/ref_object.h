@@ -25,11 +25,16 @@ public:
 
     virtual void Dispose() {}
     void AddRef() noexcept { ++refCount_; }
-    void Release() noexcept;
+    void Release() noexcept {
+        if (--refCount_ == 0) {
+            Destroy();
+        }
+    }
     std::int32_t RefCount() const noexcept { return refCount_; }
     virtual ~TRefObject() = default;
 
 private:
+    void Destroy() noexcept;
     std::int32_t refCount_ = 0;
 };
 

@@ -193,6 +193,35 @@ TEST(XmlDocument, MovingNodesRelinksSiblings) {
     EXPECT_EQ(document->GetXml(), "<r><p/><q><d/></q></r>");
 }
 
+TEST(XmlDocument, OnlyChildAndListAgree) {
+    TRef<TXmlDDocument> document = Load("<a><b>t</b></a>");
+    TXmlDNode* a = DocumentElement(document.get());
+    TXmlDNode* b = FindChild(a, "b");
+    TXmlDNode* text = b->FirstChild();
+    EXPECT_EQ(b->LastChild(), text);
+    TRef<TXmlDNode> c(new TXmlDElement("c"));
+    EXPECT_EQ(InsertChild(b, c.get(), 0), 0);
+    EXPECT_EQ(b->GetXml(), "<b><c/>t</b>");
+    EXPECT_EQ(c->NextSibling(), text);
+    EXPECT_EQ(text->PreviousSibling(), c.get());
+    EXPECT_EQ(b->ChildNodes().Item(1), text);
+    EXPECT_EQ(a->ChildNodes().Count(), 1);
+    EXPECT_EQ(a->ChildNodes().Item(0), b);
+    EXPECT_EQ(RemoveChild(a, b), 0);
+    EXPECT_EQ(document->GetXml(), "<a/>");
+
+    // Names that meet in the loader's name cache keep their own text.
+    EXPECT_EQ(Load("<r><abc/><axc/><abc>x</abc><axc/></r>")->GetXml(), "<r><abc/><axc/><abc>x</abc><axc/></r>");
+    // Short texts live in the node, longer ones in a block that copies share.
+    TRef<TXmlDNode> original(new TXmlDText("a longer text value"));
+    TRef<TXmlDNode> copy(CloneNode(original.get(), false));
+    copy->SetNodeValue("1234567");
+    EXPECT_EQ(original->GetNodeValue(), "a longer text value");
+    EXPECT_EQ(copy->GetNodeValue(), "1234567");
+    copy->SetNodeValue("");
+    EXPECT_EQ(copy->GetXml(), "");
+}
+
 TEST(XmlDocument, SavesToStreamAndReplacesFiles) {
     TRef<TXmlDDocument> document = Load("<a>x</a>");
     TMemoryStream stream("pre:");
