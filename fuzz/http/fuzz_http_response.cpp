@@ -42,6 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     http.SetPort(1);
     http.ReadTimeout = 50;
     http.HandleRedirects = (options & 1) != 0;
+    // Followed redirects and answered challenges stay on the peer's host, so later answers come from the
+    // same bytes (or meet the refusing port), never from a name look-up.
+    http.OnRedirect = [](TIdComponent*, std::string& dest, int&, bool&, TIdHTTPMethod&) { dest = "/moved"; };
+    if (options & 8) {
+        http.OnAuthorization = [](TIdComponent*, TIdAuthentication& authentication, bool& handled) {
+            authentication.SetUsername("user");
+            authentication.SetPassword("secret");
+            handled = true;
+        };
+        http.OnProxyAuthorization = http.OnAuthorization;
+    }
     http.ProtocolVersion = (options & 2) != 0 ? pv1_0 : pv1_1;
     if (options & 4) http.HTTPOptions |= hoInProcessAuth;
     http.UseConnectedSocket(ends[0]);
