@@ -470,7 +470,8 @@ void TIdCustomHTTP::DiscardBody(int timeout) {
     try {
         ReadBody();
     } catch (const EIdException&) {
-        // A redirect's or challenge's body is of no use; failing to read it changes nothing.
+        // A redirect's or challenge's body is of no use, but its unread rest must not pass for the next answer.
+        if (IOHandler()) CloseNow();
     }
 }
 

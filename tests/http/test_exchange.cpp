@@ -233,3 +233,16 @@ TEST(HttpConnection, OldProtocolAsksForKeepAliveAndKeepsOnlyWhenGranted) {
     EXPECT_EQ(http.Get(server.Url("/c")), "again");
     EXPECT_EQ(server.Received(0).substr(0, 33), "GET /a HTTP/1.0\r\nConnection: keep");
 }
+
+TEST(HttpConnection, AnUnreadableRedirectBodyEndsTheConnection) {
+    ScriptedServer server({{AwaitRequest(), Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                                 std::string(17000, 'f') + "\r\nHTTP/1.1 200 OK\r\n\r\n")},
+                           {AwaitRequest(), Send(Ok("fresh"))}});
+    TIdHTTP http;
+    http.OnRedirect = [](TIdComponent*, std::string&, int&, bool& handled, TIdHTTPMethod&) { handled = true; };
+    EXPECT_EQ(http.Get(server.Url("/a")), "");
+    EXPECT_EQ(http.Response().Location, "/x");
+    EXPECT_FALSE(http.IsOpen());
+    EXPECT_EQ(http.Get(server.Url("/b")), "fresh");
+    EXPECT_EQ(server.ConnectionCount(), 2);
+}
