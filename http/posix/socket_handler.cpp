@@ -159,6 +159,8 @@ void TIdIOHandlerSocket::Adopt(int fd) {
 
 bool TIdIOHandlerSocket::WaitReadable(int limit) {
     if (fd_ < 0) throw EIdConnClosedGracefully();
+    // Without a limit the receive itself waits (a shutdown from another thread wakes it), saving a call per block.
+    if (limit < 0) return true;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
     pollfd waiter{fd_, POLLIN, 0};
@@ -168,7 +170,7 @@ bool TIdIOHandlerSocket::WaitReadable(int limit) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             wait = static_cast<int>(std::max<long long>(0, left.count()));
         }
-        const int ready = ::poll(&waiter, 1, limit < 0 ? -1 : wait);
+        const int ready = ::poll(&waiter, 1, wait);
         if (ready > 0) {
             if (waiter.revents & POLLNVAL) throw EIdConnClosedGracefully();
             return true;
