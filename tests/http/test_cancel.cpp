@@ -56,7 +56,9 @@ TEST(HttpCancel, CloseFromAnotherThreadEndsAStalledTransfer) {
     http.CloseConnection();
     ASSERT_EQ(download.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(download.get(), "Connection Closed Gracefully.");
-    EXPECT_EQ(stream.Data(), firstPart);
+    // Everything reported arrived in the stream, and nothing else did.
+    EXPECT_GE(stream.Size(), static_cast<int64_t>(received));
+    EXPECT_EQ(stream.Data(), firstPart.substr(0, stream.Data().size()));
     EXPECT_FALSE(http.IsOpen());
 
     EXPECT_EQ(http.Get(server.Url("/next")), "again");
