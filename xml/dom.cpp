@@ -4,9 +4,9 @@
 
 namespace {
 
-const char* const kNodeTypeNames[] = {"element",  "attribute",  "text",         "cdatasection",
-                                      "entityreference", "entity", "processinginstruction", "comment",
-                                      "document", "documenttype", "documentfragment", "notation"};
+const char* const kNodeTypeNames[] = {
+    "element", "attribute", "text", "cdatasection", "entityreference", "entity",
+    "processinginstruction", "comment", "document", "documenttype", "documentfragment", "notation"};
 
 constexpr std::uint16_t Types(std::initializer_list<TXmlDNodeType> types) {
     std::uint16_t mask = 0;
@@ -24,18 +24,18 @@ constexpr std::uint16_t kAnyType = 0xFFFF;
 
 // The child types each parent type accepts, indexed by the parent's type.
 constexpr std::uint16_t kAcceptedChildren[] = {
-    kContentTypes,  // element
-    0,              // attribute
-    0,              // text
-    0,              // cdatasection
-    kAnyType,       // entityreference
-    kAnyType,       // entity
-    0,              // processinginstruction
-    0,              // comment
+    kContentTypes,   // element
+    0,               // attribute
+    0,               // text
+    0,               // cdatasection
+    kAnyType,        // entityreference
+    kAnyType,        // entity
+    0,               // processinginstruction
+    0,               // comment
     kDocumentTypes,  // document
-    kAnyType,       // documenttype
-    kContentTypes,  // documentfragment
-    0,              // notation
+    kAnyType,        // documenttype
+    kContentTypes,   // documentfragment
+    0,               // notation
 };
 
 std::string Quoted(const char* text) { return std::string("\"") + text + "\""; }

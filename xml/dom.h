@@ -1,6 +1,6 @@
 #pragma once
 // The XML document tree: reference-counted nodes that can be searched, built, loaded from text and saved.
-// A node list holds one counted reference to each of its nodes and keeps their parent and sibling links.
+// A parent holds one counted reference to each child; node lists keep the parent and sibling links.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,7 +46,7 @@ public:
 private:
     friend class TXmlDNode;
     static void CheckHasNoParent(const TXmlDNode* node);
-    // A list of one node keeps it in place of the array pointer: most elements hold just their text.
+    // A list of one node keeps it in place of the array pointer; the array comes with the second node.
     TXmlDNode** Slots() noexcept { return capacity_ > 1 ? array_ : &single_; }
     TXmlDNode* const* Slots() const noexcept { return capacity_ > 1 ? array_ : &single_; }
     void Reserve(std::uint32_t count);
