@@ -3,6 +3,7 @@
 // is built from.
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -75,14 +76,14 @@ private:
 // Stores Object in Holder and takes a reference; whatever Holder held before is released, not leaked.
 // Returns whether Object is not null.
 template <class T>
-bool RefAssign(TRef<T>& holder, T* object) {
+bool RefAssign(TRef<T>& holder, std::type_identity_t<T>* object) {
     holder = TRef<T>(object);
     return object != nullptr;
 }
 
 // Like RefAssign, but does nothing and returns false when Holder already holds Object.
 template <class T>
-bool RefSet(TRef<T>& holder, T* object) {
+bool RefSet(TRef<T>& holder, std::type_identity_t<T>* object) {
     if (holder.get() == object) {
         return false;
     }
@@ -95,18 +96,16 @@ void RefClear(TRef<T>& holder) {
     holder = TRef<T>();
 }
 
-// Runs the object's Dispose hook under an extra reference, then empties the holder.
+// Runs the object's Dispose hook under an extra reference, then empties the holder. When Dispose raises, the
+// holder keeps the object.
 template <class T>
 void RefDispose(TRef<T>& holder) {
     if (!holder) {
         return;
     }
-    TRef<T> keepAlive(holder);
-    try {
+    {
+        TRef<T> keepAlive(holder);
         keepAlive->Dispose();
-    } catch (...) {
-        RefClear(holder);
-        throw;
     }
     RefClear(holder);
 }

@@ -32,7 +32,7 @@ TEST(RefObject, CountsAndHolders) {
     auto* probe = new TProbe(destroyed, disposed);
     EXPECT_EQ(probe->RefCount(), 0);
     TRef<TProbe> holder;
-    EXPECT_FALSE(RefAssign(holder, static_cast<TProbe*>(nullptr)));
+    EXPECT_FALSE(RefAssign(holder, nullptr));
     EXPECT_TRUE(RefAssign(holder, probe));
     EXPECT_EQ(probe->RefCount(), 1);
     TRef<TProbe> second;
@@ -57,8 +57,17 @@ TEST(RefObject, CountsAndHolders) {
     RefAssign(holder, new TProbe(destroyed, disposed));
     holder->failDispose = true;
     EXPECT_THROW(RefDispose(holder), Exception);
-    EXPECT_EQ(destroyed, 4) << "the holder is cleared even when Dispose raises";
+    EXPECT_EQ(destroyed, 3) << "a failed Dispose leaves the object with its holder";
+    EXPECT_EQ(holder->RefCount(), 1);
+    holder->failDispose = false;
+    RefDispose(holder);
+    EXPECT_EQ(destroyed, 4);
     EXPECT_FALSE(holder);
+
+    TRef<TXmlDNode> node;
+    EXPECT_TRUE(RefAssign(node, new TXmlDElement("e"))) << "a holder of the base class takes any node";
+    EXPECT_TRUE(RefSet(node, new TXmlDText("t")));
+    EXPECT_EQ(node->NodeType(), ntText);
 }
 
 // A plain object that counts its destructions.
