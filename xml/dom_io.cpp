@@ -131,10 +131,11 @@ private:
     }
 
     void OpenElement(std::vector<TXmlDNode*>& open) {
-        TXmlDNode* element = new TXmlDElement(TagName());
-        open.push_back(element);
+        TRef<TXmlDNode> element(new TXmlDElement(TagName()));
+        AppendChild(open.back(), element.get());
+        open.push_back(element.get());
         indexedElement_ = nullptr;
-        Append(open[open.size() - 2], element);
+        reader_.Next();
     }
 
     // Most text holds no entity; it goes into the node without an intermediate copy.
