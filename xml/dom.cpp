@@ -81,7 +81,8 @@ TXmlDNode* CopyWithAttributes(const TXmlDNode* node, bool deep) {
     TXmlDNode* copy = node->CopyNode();
     try {
         for (const TXmlDNode* attribute = node->FirstAttribute(); attribute; attribute = attribute->NextSibling()) {
-            copy->Attributes().Insert(-1, CloneNode(attribute, deep));
+            TRef<TXmlDNode> attributeCopy(CloneNode(attribute, deep));
+            copy->Attributes().Insert(-1, attributeCopy.get());
         }
     } catch (...) {
         TRef<TXmlDNode> drop(copy);

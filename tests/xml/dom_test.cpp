@@ -238,6 +238,10 @@ TEST(XmlDocument, SavesToStreamAndReplacesFiles) {
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u) << "a replaced file keeps its permissions";
+    TRef<TXmlDDocument> reloaded(new TXmlDDocument);
+    TFileStream file(path, TFileStream::Mode::OpenRead);
+    LoadFromStream(reloaded.get(), file);
+    EXPECT_EQ(reloaded->GetXml(), "<a>x</a>");
     SaveToFile(FindChild(DocumentElement(document.get()), "#text"), folder / "text.xml");
     EXPECT_EQ(testsupport::ReadFile(folder / "text.xml"), "x");
 

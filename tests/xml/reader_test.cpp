@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "xml/xml.h"
@@ -124,6 +125,40 @@ TEST(XmlReader, LongTokensCrossBlockBoundaries) {
     std::string name(5000, 'n');
     EXPECT_EQ(Tokens("<" + name + " k='" + value + "'>" + text + "</" + name + ">"),
               (Strings{"start " + name + "=", "attr k=" + value, "text =" + text, "end " + name + "="}));
+}
+
+// A pipe-like stream: it can only be read forward, and reading in small pieces.
+class TForwardOnlyStream : public TStream {
+public:
+    explicit TForwardOnlyStream(std::string text) : text_(std::move(text)) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        std::size_t n = std::min<std::size_t>({static_cast<std::size_t>(count), 7, text_.size() - position_});
+        text_.copy(static_cast<char*>(buffer), n, position_);
+        position_ += n;
+        return static_cast<int64_t>(n);
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t, TSeekOrigin) override {
+        ADD_FAILURE() << "the reader sought the stream";
+        return 0;
+    }
+    void SetSize(int64_t) override { ADD_FAILURE() << "the reader resized the stream"; }
+
+private:
+    std::string text_;
+    std::size_t position_ = 0;
+};
+
+TEST(XmlReader, ReadsForwardOnlyStreamsInShortBlocks) {
+    TForwardOnlyStream stream("<?xml version='1.0'?><a b='1'>text<!--c--><![CDATA[d]]></a>");
+    TXmlReader reader;
+    reader.Open(&stream, false);
+    std::vector<TXmlTokenKind> kinds;
+    while (reader.Next() != xtEndOfDocument) {
+        kinds.push_back(reader.TokenKind());
+    }
+    EXPECT_EQ(kinds, (std::vector<TXmlTokenKind>{xtProcessingInstruction, xtStartElement, xtAttribute, xtText,
+                                                 xtComment, xtCData, xtEndElement}));
 }
 
 TEST(XmlReader, OpenAndClose) {
