@@ -18,6 +18,7 @@ constexpr int64_t kFileReadBlock = int64_t{64} << 20;
 // Output is produced in slices, so the buffer can grow and the CRC-32 be taken between them.
 constexpr size_t kInflateSlice = size_t{4} << 20;
 constexpr size_t kFirstOutput = size_t{64} << 10;
+constexpr double kMaxGrowth = 16.0;
 // Slices from this size on have their CRC-32 taken on a helper thread while the next one is inflated.
 constexpr size_t kBackgroundCrcSlice = size_t{1} << 20;
 
@@ -41,8 +42,14 @@ class FieldReader {
 public:
     FieldReader(const std::string& bytes, size_t position) : bytes_(bytes), position_(position) {}
 
-    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-    uint32_t U32() { return U16() | static_cast<uint32_t>(U16()) << 16; }
+    uint16_t U16() {
+        const unsigned low = Byte();
+        return static_cast<uint16_t>(low | Byte() << 8);
+    }
+    uint32_t U32() {
+        const uint32_t low = U16();
+        return low | static_cast<uint32_t>(U16()) << 16;
+    }
     // Moves past a variable part and returns where it starts.
     size_t Skip(size_t length) {
         const size_t start = position_;
@@ -93,12 +100,14 @@ size_t ReadLocalFile(const std::string& bytes, size_t position, TLocalFile& entr
 }
 
 // The next size of a full output buffer: the output so far extrapolated over the input still to come, with a
-// margin, and at least twice the current size, never beyond the stated size. A stated size that the data does
-// not bear out therefore never decides an allocation; for honest data the buffer grows about once.
+// margin, at least twice and at most kMaxGrowth times the output that really arrived, and never beyond the
+// stated size. A stated size that the data does not bear out never decides an allocation, and honest data
+// needs only a few steps.
 size_t NextOutputSize(size_t current, size_t wanted, size_t consumed, size_t remainingInput) {
-    const double rate = static_cast<double>(current) / static_cast<double>(std::max<size_t>(consumed, 1));
-    const double expected = static_cast<double>(current) + rate * static_cast<double>(remainingInput) * 1.25;
-    const double next = std::max(2.0 * static_cast<double>(current), expected);
+    const double arrived = static_cast<double>(current);
+    const double rate = arrived / static_cast<double>(std::max<size_t>(consumed, 1));
+    const double expected = arrived + rate * static_cast<double>(remainingInput) * 1.25;
+    const double next = std::clamp(expected, 2.0 * arrived, kMaxGrowth * arrived);
     return next >= static_cast<double>(wanted) ? wanted : static_cast<size_t>(next);
 }
 
