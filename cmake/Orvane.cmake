@@ -29,14 +29,19 @@ function(orvane_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# orvane_test(NAME SOURCES ... [DEPS ...]): a GoogleTest executable registered with CTest.
+# orvane_test(NAME SOURCES ... [DEPS ...] [RESOURCE_LOCK name]): a GoogleTest executable registered with CTest.
+# Tests that share a machine-wide resource (a fixed shared-memory name, say) name it as a lock, so that CTest
+# never runs two of them at once.
 function(orvane_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${ORVANE_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_test_support GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300)
+  set(properties TIMEOUT 300)
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
 
 # orvane_fuzzer(NAME SOURCES ... [DEPS ...]): a libFuzzer target (only with ORVANE_FUZZ).
