@@ -237,10 +237,33 @@ void TIdCustomHTTP::FinishRequest() {
 TIdCustomHTTP::Step TIdCustomHTTP::Exchange() {
     ++redirectCount_;
     PrepareRequest();
-    ConnectToHost();
-    SendRequest();
+    SendRequestAndReadStatusLine(ConnectToHost());
     ReadResponse();
     return DecideStep();
+}
+
+void TIdCustomHTTP::SendRequestAndReadStatusLine(bool reusedConnection) {
+    try {
+        SendRequest();
+        response_.StatusLine = ReadLine();
+    } catch (const EIdException& failure) {
+        if (!reusedConnection || !IsStaleConnectionFailure(failure)) throw;
+        // The server closed the kept connection while this request was on its way, so it never answered it:
+        // the request goes once more, on a new connection.
+        CloseNow();
+        OpenConnection(ReadTimeout);
+        SendRequest();
+        response_.StatusLine = ReadLine();
+    }
+}
+
+// A close or reset before the first byte of an answer, not asked for by this side.
+bool TIdCustomHTTP::IsStaleConnectionFailure(const EIdException& failure) {
+    if (CloseRequested() || BufferedInput() > 0) return false;
+    if (dynamic_cast<const EIdConnClosedGracefully*>(&failure)) return true;
+    const auto* socketError = dynamic_cast<const EIdSocketError*>(&failure);
+    return socketError && (socketError->SocketCode() == 10053 || socketError->SocketCode() == 10054 ||
+                           socketError->SocketCode() == 10058);
 }
 
 void TIdCustomHTTP::PrepareRequest() {
@@ -295,12 +318,14 @@ void TIdCustomHTTP::ChooseRoute() {
     }
 }
 
-void TIdCustomHTTP::ConnectToHost() {
+bool TIdCustomHTTP::ConnectToHost() {
     ChooseRoute();
     if (!response_.KeepConnection()) CloseNow();
     // A kept connection the server has closed in the meantime shows that now, before the request goes out.
     FillInput(false, 1, false);
-    if (!IsOpen()) OpenConnection(ReadTimeout);
+    if (IsOpen()) return true;
+    OpenConnection(ReadTimeout);
+    return false;
 }
 
 TIdHeaderList TIdCustomHTTP::RequestHeaders() {
@@ -352,12 +377,14 @@ void TIdCustomHTTP::SendRequest() {
     EndWriteBatch();
 }
 
+// The status line has been read; a "100 Continue" block is followed by the real answer.
 void TIdCustomHTTP::ReadResponse() {
-    do {
-        response_.StatusLine = ReadLine();
+    for (;;) {
         ReadHeaders();
         UpdateCookies();
-    } while (response_.StatusCode() == 100);
+        if (response_.StatusCode() != 100) return;
+        response_.StatusLine = ReadLine();
+    }
 }
 
 void TIdCustomHTTP::ReadHeaders() {

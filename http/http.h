@@ -167,7 +167,10 @@ private:
     Step Exchange();
     void FinishRequest();
     void PrepareRequest();
-    void ConnectToHost();
+    // Returns whether a connection kept from an earlier exchange is used again.
+    bool ConnectToHost();
+    void SendRequestAndReadStatusLine(bool reusedConnection);
+    bool IsStaleConnectionFailure(const EIdException& failure);
     void ChooseRoute();
     void SendRequest();
     TIdHeaderList RequestHeaders();

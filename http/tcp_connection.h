@@ -127,6 +127,10 @@ protected:
     void CloseNow();
     virtual void DoOnConnected() {}
     virtual void DoOnDisconnected();
+    // Bytes received but not yet read.
+    size_t BufferedInput() const { return input_.Size(); }
+    // Whether another thread has asked this transfer to end.
+    bool CloseRequested() const { return closeRequested_.load(); }
 
     // Marks the span of one transfer on the calling thread, so that a CloseConnection from elsewhere is deferred
     // to the end of the span instead of pulling the socket handler from under it.

@@ -194,6 +194,21 @@ TEST(HttpConnection, KeepAliveReuseCloseAndPortsOfLaterUrls) {
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
+TEST(HttpConnection, AKeptConnectionLostUnderARequestIsReplacedOnce) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("one")), AwaitRequest(), Reset()},
+                           {AwaitRequest(), Send(Ok("two")), AwaitRequest(), Close()},
+                           {AwaitRequest(), Close()}});
+    TIdHTTP http;
+    EXPECT_EQ(http.Get(server.Url("/a")), "one");
+    // The server dropped the kept connection instead of answering: the request goes again on a new one.
+    EXPECT_EQ(http.Get(server.Url("/b")), "two");
+    EXPECT_EQ(server.ConnectionCount(), 2);
+    // A fresh connection that ends without an answer is a failure; the request is not sent a third time.
+    EXPECT_THROW(http.Get(server.Url("/c")), EIdConnClosedGracefully);
+    EXPECT_EQ(server.ConnectionCount(), 3);
+    EXPECT_NE(server.Received(2).find("GET /c "), std::string::npos);
+}
+
 TEST(HttpStatus, FollowedRedirectsChallengesTrailersAndOddStatusLines) {
     ScriptedServer server({{AwaitRequest(), Send("HTTP/1.1 301 Moved\r\nLocation: /new/place\r\nContent-Length: 3\r\n\r\nold"),
                             AwaitRequest(), Send(Ok("new")), AwaitRequest(),
