@@ -1,8 +1,6 @@
 #include "localizer/localizer.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <strings.h>
 
 #include "platform/files.h"
@@ -49,9 +47,7 @@ std::vector<std::string> ColumnCaptions(std::string value) {
     return SplitLines(value);
 }
 
-// A folder listed as a language does not open, as on systems where a folder cannot be read as a file.
 std::string ReadFileText(const std::string& path) {
-    if (platform::DirectoryExists(path)) throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(EISDIR));
     TFileStream file(path, TFileStream::Mode::OpenRead);
     std::string text;
     char block[65536];

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int64_t TStream::Size() {
@@ -68,6 +69,13 @@ int OpenFlags(TFileStream::Mode mode) {
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
     fd_ = ::open(fileName.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+    // A folder opens for reading here but yields no bytes; it is no file, so it fails like elsewhere.
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = EISDIR;
+    }
     if (fd_ < 0) {
         const char* verb = mode == Mode::Create ? "create" : "open";
         throw EFOpenError(std::string("Cannot ") + verb + " file \"" + fileName + "\". " + std::strerror(errno));
