@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in a release build folder and runs them: scripts/bench.sh [xml|zip|http|crc ...]
+# (all four when none is named). Each prints its own ratio against the reference it is measured with.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-bench"
+bash "$root/scripts/bootstrap.sh"
+bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCH=ON -DORVANE_GUI=OFF >/dev/null
+
+declare -A programs=(
+  [xml]=bench/xml/xml_bench
+  [zip]=bench/zip/zip_bench
+  [http]=bench/http/http_download_compare
+  [crc]=bench/OVCommon/ovcommon_crc_bench
+)
+selected=("$@")
+((${#selected[@]})) || selected=(xml zip http crc)
+for name in "${selected[@]}"; do
+  [ -n "${programs[$name]:-}" ] || { echo "unknown benchmark: $name" >&2; exit 2; }
+  echo "== $name"
+  "$build/${programs[$name]}"
+done
