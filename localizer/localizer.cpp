@@ -55,9 +55,10 @@ std::string ReadFileText(const std::string& path) {
     return text;
 }
 
+// The owned kinds that take a caption; a form takes one only as the window being translated.
 bool TakesCaption(TComponentKind kind) {
-    return kind == TComponentKind::Form || kind == TComponentKind::Label || kind == TComponentKind::Button ||
-           kind == TComponentKind::MenuItem || kind == TComponentKind::Panel;
+    return kind == TComponentKind::Label || kind == TComponentKind::Button || kind == TComponentKind::MenuItem ||
+           kind == TComponentKind::Panel;
 }
 
 }  // namespace

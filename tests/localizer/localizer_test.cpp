@@ -102,6 +102,7 @@ TEST(Localizer, TranslatesTheFormAndItsDirectlyOwnedComponents) {
     Component& panel = form.Own("Panel1", TComponentKind::Panel, "");
     Component& item = form.Own("MenuHelp", TComponentKind::MenuItem, "Help");
     Component& other = form.Own("ProgressBar", TComponentKind::Other, "unchanged");
+    Component& dialog = form.Own("DialogAbout", TComponentKind::Form, "About");
     Component& missing = form.Own("ButtonHelp", TComponentKind::Button, "Help");
     Component& list = form.Own("ListViewItems", TComponentKind::ListView);
     list.columns = {"Product", "Status"};
@@ -119,7 +120,7 @@ TEST(Localizer, TranslatesTheFormAndItsDirectlyOwnedComponents) {
     localizer.SetLanguage("Test");
     localizer.LoadLanguageText(
         "[FormOrvane]\nFormOrvane=Title\nlabelstatus=Status text\nButtonNext=Forward\nPanel1=Panel text\n"
-        "MenuHelp=Menu text\nProgressBar=ignored\nListViewItems=Name,State,Extra\nListWide=A,,C\n"
+        "MenuHelp=Menu text\nProgressBar=ignored\nDialogAbout=ignored as well\nListViewItems=Name,State,Extra\nListWide=A,,C\n"
         "Inner=not visited\n[LabelStatus]\nInner=not visited either\n");
     localizer.Translate(form);
     EXPECT_EQ(form.caption, "Title");
@@ -128,6 +129,8 @@ TEST(Localizer, TranslatesTheFormAndItsDirectlyOwnedComponents) {
     EXPECT_EQ(panel.caption, "Panel text");
     EXPECT_EQ(item.caption, "Menu text");
     EXPECT_EQ(other.caption, "unchanged");
+    // An owned form is no label, button, menu item or panel: only the translated window takes its own caption.
+    EXPECT_EQ(dialog.caption, "About");
     EXPECT_EQ(missing.caption, "Help");
     EXPECT_EQ(list.columns, (std::vector<std::string>{"Name", "State"}));
     EXPECT_EQ(wide.columns, (std::vector<std::string>{"A", "", "C", "4"}));
