@@ -1,7 +1,7 @@
 #include "localizer/localizer.h"
 
 #include <algorithm>
-#include <strings.h>
+#include <compare>
 
 #include "platform/files.h"
 #include "platform/stream.h"
@@ -18,8 +18,15 @@ std::string Trim(const std::string& text) {
     return std::string(first, last);
 }
 
-// Keys compare without regard to ASCII case, the same way for sorting and for searching.
-int CompareKeys(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()); }
+unsigned char Folded(char c) { return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
+
+// Keys compare without regard to ASCII case over all their bytes, the same way for sorting and for searching
+// whatever locale the process has switched to in between.
+int CompareKeys(const std::string& a, const std::string& b) {
+    const auto order = std::lexicographical_compare_three_way(a.begin(), a.end(), b.begin(), b.end(),
+                                                              [](char x, char y) { return Folded(x) <=> Folded(y); });
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
 
 bool SameName(const std::string& a, const std::string& b) { return CompareKeys(a, b) == 0; }
 

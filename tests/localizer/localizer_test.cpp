@@ -92,6 +92,13 @@ TEST(Localizer, LookupFindsEveryKeyOfALargeTable) {
     EXPECT_EQ(localizer.Lookup("SKey300"), "");
     EXPECT_EQ(localizer.Lookup("A"), "");
     EXPECT_EQ(localizer.Lookup("Z"), "");
+
+    // A damaged file may hold control bytes in its names: they are part of the key like any other byte.
+    using namespace std::string_literals;
+    localizer.LoadLanguageText("[S]\nA\0x=one\nA\0y=two\nB=three\n"s);
+    EXPECT_EQ(localizer.Lookup("sa\0Y"s), "two");
+    EXPECT_EQ(localizer.Lookup("SA\0x"s), "one");
+    EXPECT_EQ(localizer.Lookup("SA"), "");
 }
 
 TEST(Localizer, TranslatesTheFormAndItsDirectlyOwnedComponents) {
