@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,13 @@ TEST(FileLocalizer, ShippedEnglishFileHasEveryTextWithItsArguments) {
     for (const char* control : {"FormOrvane", "lblWelcometoOrvane", "LabelStatus", "LabelUpdate", "ButtonBack",
                                 "ButtonNext", "ButtonCancel", "ButtonHelp", "ListViewItems"}) {
         EXPECT_NE(localizer.Lookup(std::string("FormOrvane") + control), "") << control;
+    }
+    // A comment with an equals sign would be read as an entry of its own.
+    std::istringstream lines(testsupport::ReadFile(std::string(ORVANE_LANGUAGE_FOLDER) + "/english.lng"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(';')) {
+            EXPECT_EQ(line.find('='), std::string::npos) << line;
+        }
     }
     Component form("FormOrvane", TComponentKind::Form, "Orvane");
     Component& list = form.Own("ListViewItems", TComponentKind::ListView);
