@@ -173,10 +173,13 @@ TEST(FileLocalizer, ChoosesTheDefaultLanguageAndKeepsItForUnlistedOnes) {
     EXPECT_THROW(localizer.SetLanguage("broken"), EFOpenError);
     EXPECT_EQ(localizer.GetMessage("MsgOV1"), "Hallo");
 
-    // Without a trailing separator, and without English: the first listed language.
+    // Without a trailing separator, and without English: the first listed language. A hidden ".lng" names no
+    // language, so it can never become that first one and leave the program without texts.
     TempDir other;
     WriteFile(other / "Russian.lng", "[Messages]\nMsgOV1=Privet\n");
+    WriteFile(other / ".lng", "[Messages]\nMsgOV1=nameless\n");
     TFileLocalizer first(other.path().substr(0, other.path().size() - 1));
+    EXPECT_EQ(first.Languages(), std::vector<std::string>{"Russian"});
     EXPECT_EQ(first.Language(), "Russian");
     EXPECT_EQ(first.GetMessage("MsgOV1"), "Privet");
 }
