@@ -63,7 +63,8 @@ std::string TrimChar(const std::string& text, char character) {
 }
 
 int32_t TextToInt(const std::string& text, int32_t defaultValue) {
-    size_t pos = text.find_first_not_of(" \t");
+    // Only spaces lead in: a tab or line break before the number makes the text invalid.
+    size_t pos = text.find_first_not_of(' ');
     if (pos == std::string::npos) return defaultValue;
     const bool negative = text[pos] == '-';
     if (text[pos] == '-' || text[pos] == '+') ++pos;

@@ -27,7 +27,7 @@ TEST(TextToInt, DecimalAndPrefixedHexadecimalWithinThirtyTwoBits) {
 
     const std::vector<std::string> rejected = {"",   "255 ", "3000000000", "2147483648", "-2147483649", "$",
                                                "0x", "$1FFFFFFFF", "12a", "-", "$G1", "99999999999999999999",
-                                               " ", "1 2"};
+                                               " ", "1 2", "\t5", "\n5"};
     for (const auto& text : rejected) EXPECT_EQ(TextToInt(text, -99), -99) << text;
 }
 
