@@ -1,5 +1,7 @@
 #include "http/http.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -71,16 +73,15 @@ int64_t ToInteger(const std::string& text) {
     return value;
 }
 
-// The size of a chunk: the leading hexadecimal digits of its line (an extension after ";" or a blank does not
-// count); no digits is 0. A size beyond 64 bits is held at the largest one, which no peer can deliver.
+// The size of a chunk: its line up to the first blank, without an extension after ";", as a hexadecimal
+// number; anything else counts as 0. A size beyond 64 bits is held at the largest one, which no peer can deliver.
 int64_t ChunkSize(const std::string& line) {
+    const std::string digits = line.substr(0, line.find_first_of(" ;"));
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isHex)) return 0;
     int64_t size = 0;
-    for (char c : line) {
-        int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else break;
+    for (char c : digits) {
+        const int digit = c <= '9' ? c - '0' : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
         if (size > (std::numeric_limits<int64_t>::max() - digit) / 16) return std::numeric_limits<int64_t>::max();
         size = size * 16 + digit;
     }
