@@ -106,15 +106,25 @@ TEST_F(LaunchSettingsTest, RegistryReplacesProxyOnlyWithoutProxyServer) {
 }
 
 TEST_F(LaunchSettingsTest, WrongRegistryTypeEscapesUnlessProxyServerGiven) {
-    // Values are read in a fixed order, so the first wrong one in that order is named.
-    UseRegistry("\"PRXPORT\"=\"8080\"\r\n\"PRXBA\"=\"yes\"\r\n");
-    try {
-        Load({});
-        ADD_FAILURE() << "no exception";
-    } catch (const Exception& failure) {
-        EXPECT_NE(failure.Message().find("PRXBA"), std::string::npos) << failure.Message();
+    // Values are read in a fixed order, so the first wrong one in that order is named. Each value below has the
+    // type another one expects; the file lists them in an order of its own.
+    const std::vector<std::pair<std::string, std::string>> wrongValues = {
+        {"PRXBA", "\"yes\""}, {"PRXPSWD", "dword:00000001"}, {"PRXPORT", "\"8080\""},
+        {"PRXSRV", "dword:00000002"}, {"PRXUN", "hex:41,42"}};
+    for (size_t first = 0; first < wrongValues.size(); ++first) {
+        std::string values;
+        for (size_t i = wrongValues.size(); i-- > first;) {
+            values += "\"" + wrongValues[i].first + "\"=" + wrongValues[i].second + "\r\n";
+        }
+        UseRegistry(values);
+        try {
+            Load({});
+            ADD_FAILURE() << "no exception for " << wrongValues[first].first;
+        } catch (const Exception& failure) {
+            EXPECT_EQ(failure.Message(), "Invalid data type for '" + wrongValues[first].first + "'");
+        }
+        EXPECT_NO_THROW(Load({"PRXSRV=proxy"}));
     }
-    EXPECT_NO_THROW(Load({"PRXSRV=proxy"}));
 }
 
 TEST(ReadCommonIni, ReadsSectionGeneralOfTheProgramFolder) {

@@ -51,6 +51,17 @@ TEST_F(OrvaneRun, BadWindowlessLaunchStopsAtOnceAndTouchesNothing) {
     EXPECT_EQ(EntriesBelow(sandbox.path()), before);
 }
 
+TEST_F(OrvaneRun, FlagsWithoutLeadingCharacterOrSharedFolderAloneChooseTheWizard) {
+    const std::set<std::string> before = EntriesBelow(sandbox.path());
+    for (const auto& arguments : std::vector<std::vector<std::string>>{{"ENTS", "ENTC", "SFLD=x"}, {"SFLD=x"}}) {
+        const auto run = Run(arguments, elsewhere / "hklm.reg");
+        // This build has no wizard yet: choosing it is reported, with status 1 rather than the bad launch's 255.
+        EXPECT_EQ(run.status, 1) << arguments.front();
+        EXPECT_NE(run.errorOutput.find("update wizard"), std::string::npos) << run.errorOutput;
+    }
+    EXPECT_EQ(EntriesBelow(sandbox.path()), before);
+}
+
 TEST_F(OrvaneRun, WrongTypedRegistryValueIsAnApplicationError) {
     testsupport::WriteFile(elsewhere / "hklm.reg",
                            "Windows Registry Editor Version 5.00\r\n\r\n"
