@@ -87,6 +87,11 @@ class EIdIOHandlerPropInvalid : public EIdException {
 public:
     EIdIOHandlerPropInvalid() : EIdException("IOHandler value is not valid") {}
 };
+// A response header block beyond what any real server sends (too many lines or too many bytes).
+class EIdHTTPHeaderTooLarge : public EIdException {
+public:
+    EIdHTTPHeaderTooLarge() : EIdException("Response header block too large.") {}
+};
 class EIdProtocolReplyError : public EIdException {
 public:
     EIdProtocolReplyError(int code, std::string message) : EIdException(std::move(message)), code_(code) {}

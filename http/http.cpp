@@ -14,14 +14,28 @@ using httptext::Trim;
 
 constexpr int ProtocolErrorReadTimeout = 2000;
 constexpr int DiscardReadTimeout = 4000;
+// Bounds of what a peer may make this side hold: a header block, and the part of an error body that is kept.
+constexpr int MaxHeaderLines = 10000;
+constexpr size_t MaxHeaderBytes = 1 << 20;
+constexpr size_t MaxErrorBodyBytes = 1 << 20;
 
-// A destination that takes every byte and keeps none, for bodies that are read only to be skipped.
-class TNullStream : public TStream {
+// Keeps the first bytes written up to a limit and takes the rest without keeping it: a body read only to be
+// skipped (limit 0), or an error page, which must not grow without end while its framing is read to the end.
+class TCappedStream : public TStream {
 public:
+    explicit TCappedStream(size_t limit) : limit_(limit) {}
     int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t count) override { return count; }
+    int64_t Write(const void* buffer, int64_t count) override {
+        kept_.append(static_cast<const char*>(buffer), std::min(static_cast<size_t>(count), limit_ - kept_.size()));
+        return count;
+    }
     int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
     void SetSize(int64_t) override {}
+    const std::string& Kept() const { return kept_; }
+
+private:
+    size_t limit_;
+    std::string kept_;
 };
 
 // Sets a value and puts the old one back when the scope ends, also when it ends by an exception.
@@ -390,8 +404,13 @@ void TIdCustomHTTP::ReadResponse() {
 
 void TIdCustomHTTP::ReadHeaders() {
     response_.RawHeaders.Clear();
+    size_t bytes = 0;
     try {
-        for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) response_.RawHeaders.AddLine(line);
+        for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) {
+            bytes += line.size();
+            if (response_.RawHeaders.Count() >= MaxHeaderLines || bytes > MaxHeaderBytes) throw EIdHTTPHeaderTooLarge();
+            response_.RawHeaders.AddLine(line);
+        }
     } catch (const EIdConnClosedGracefully&) {
         CloseNow();  // what arrived before the close counts as the whole header block
     }
@@ -481,18 +500,18 @@ TIdCustomHTTP::Step TIdCustomHTTP::HandleChallenge(bool proxy) {
 }
 
 void TIdCustomHTTP::RaiseProtocolError() {
-    TMemoryStream errorBody;
+    TCappedStream errorBody(MaxErrorBodyBytes);
     {
         TemporaryValue<int> timeout(ReadTimeout, ProtocolErrorReadTimeout);
         TemporaryValue<TStream*> destination(response_.BodyStream, &errorBody);
         ReadBody();
     }
-    throw EIdHTTPProtocolException(response_.StatusCode(), response_.StatusLine, errorBody.Data());
+    throw EIdHTTPProtocolException(response_.StatusCode(), response_.StatusLine, errorBody.Kept());
 }
 
 void TIdCustomHTTP::DiscardBody(int timeout) {
     if (!IsOpen()) return;
-    TNullStream discarded;
+    TCappedStream discarded(0);
     TemporaryValue<int> limit(ReadTimeout, timeout);
     TemporaryValue<TStream*> destination(response_.BodyStream, &discarded);
     try {

@@ -146,6 +146,45 @@ TEST(HttpStatus, RedirectsAndErrorsRaiseWithTheirBody) {
     EXPECT_EQ(server.ConnectionCount(), 1);
 }
 
+TEST(HttpStatus, AnErrorBodyIsKeptUpToOneMebibyteAndStillReadToItsEnd) {
+    const size_t kept = 1 << 20;
+    const std::string page = std::string(kept, 'p') + std::string(2 * kept, 'q');
+    const std::string piece(700 * 1024, 'a');
+    ScriptedServer server(
+        {{AwaitRequest(), Send("HTTP/1.1 500 Oops\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page),
+          AwaitRequest(),
+          Send("HTTP/1.1 404 Gone\r\nTransfer-Encoding: chunked\r\n\r\nAF000\r\n" + piece + "\r\nAF000\r\n" +
+               std::string(piece.size(), 'b') + "\r\n0\r\n\r\n"),
+          AwaitRequest(), Send(Ok("next"))}});
+    TIdHTTP http;
+    EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/counted")); }).ErrorBody(), page.substr(0, kept));
+    EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/chunked")); }).ErrorBody(),
+              piece + std::string(kept - piece.size(), 'b'));
+    EXPECT_EQ(http.Get(server.Url("/next")), "next");
+    EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+TEST(HttpFailures, HeaderBlocksAreBoundedInLinesAndBytes) {
+    auto block = [](int lines, const std::string& line) {
+        std::string text = "HTTP/1.1 200 OK\r\n";
+        for (int i = 0; i < lines; ++i) text += line + "\r\n";
+        return text + "Content-Length: 2\r\nConnection: close\r\n\r\nok";
+    };
+    const std::string wide = "X-Wide: " + std::string(16000, 'w');  // 16008 bytes: 65 fit in 1 MiB, 66 do not
+    ScriptedServer server({{AwaitRequest(), Send(block(9998, "X-Many: 1"))},
+                           {AwaitRequest(), Send(block(9999, "X-Many: 1"))},
+                           {AwaitRequest(), Send(block(65, wide))},
+                           {AwaitRequest(), Send(block(66, wide))}});
+    TIdHTTP http;
+    EXPECT_EQ(http.Get(server.Url("/most-lines")), "ok");
+    EXPECT_EQ(http.Response().RawHeaders.Count(), 10000);
+    EXPECT_THROW(http.Get(server.Url("/too-many-lines")), EIdHTTPHeaderTooLarge);
+    EXPECT_FALSE(http.IsOpen());
+    EXPECT_EQ(http.Get(server.Url("/most-bytes")), "ok");
+    EXPECT_THROW(http.Get(server.Url("/too-many-bytes")), EIdHTTPHeaderTooLarge);
+    EXPECT_EQ(server.ConnectionCount(), 4);
+}
+
 TEST(HttpFailures, BrokenAnswersAndUnsupportedUrls) {
     ScriptedServer server({{AwaitRequest(), Close()},
                            {AwaitRequest(), Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(16400, 'h') + "\r\n")},
