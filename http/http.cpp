@@ -140,7 +140,7 @@ void TIdResponseHeaderInfo::ProcessHeaders() {
     LastModified = h.Value("Last-Modified");
     Expires = h.Value("Expires");
     Pragma = h.Value("Pragma");
-    if (!ParseInteger(Trim(h.Value("Content-Length")), ContentLength) || ContentLength < 0) ContentLength = -1;
+    if (!ParseInteger(Trim(h.Value("Content-Length")), ContentLength)) ContentLength = -1;
     ContentRangeStart = ContentRangeEnd = 0;
     const std::string range = h.Value("Content-Range");
     if (!range.empty()) {
@@ -160,8 +160,8 @@ int TIdHTTPResponse::StatusCode() const {
     if (first == std::string::npos) return -1;
     const size_t second = StatusLine.find(' ', first + 1);
     int64_t code = 0;
-    if (!ParseInteger(StatusLine.substr(first + 1, second - first - 1), code) || code < 0 ||
-        code > std::numeric_limits<int32_t>::max())
+    if (!ParseInteger(StatusLine.substr(first + 1, second - first - 1), code) ||
+        code < std::numeric_limits<int32_t>::min() || code > std::numeric_limits<int32_t>::max())
         return -1;
     return static_cast<int>(code);
 }

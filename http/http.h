@@ -99,7 +99,7 @@ public:
     std::string StatusLine;
     TStream* BodyStream = nullptr;
 
-    // The second blank-separated word of the status line, -1 when it is not a number.
+    // The second blank-separated word of the status line as a number (a negative one too), -1 when it is none.
     int StatusCode() const;
     std::string StatusText() const;
     // Whether the connection stays open after this response (notices a close by the server first).

@@ -261,7 +261,9 @@ TEST(HttpStatus, FollowedRedirectsChallengesTrailersAndOddStatusLines) {
                             Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nX-Sum: 1\r\n\r\n"),
                             AwaitRequest(), Send("HTTP/1.1 204 No Content\r\n\r\n"), AwaitRequest(),
                             Send("garbage\r\nContent-Length: 0\r\n\r\n"), AwaitRequest(),
-                            Send(Ok("range", "Content-Range: bytes x-y/5\r\n"))}});
+                            Send("HTTP/1.1 -5 Odd\r\nContent-Length: 0\r\n\r\n"), AwaitRequest(),
+                            Send(Ok("range", "Content-Range: bytes x-y/5\r\n"))},
+                           {AwaitRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: -7\r\n\r\nrest"), Close()}});
     TIdHTTP http;
     http.HandleRedirects = true;
     EXPECT_EQ(http.Get(server.Url("/old")), "new");
@@ -274,8 +276,12 @@ TEST(HttpStatus, FollowedRedirectsChallengesTrailersAndOddStatusLines) {
     EXPECT_EQ(http.Get(server.Url("/empty")), "");
     EXPECT_EQ(http.StatusCode(), 204);
     EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/garbage")); }).StatusCode(), -1);
+    EXPECT_EQ(ProtocolError([&] { http.Get(server.Url("/negative")); }).StatusCode(), -5);
     EXPECT_THROW(http.Get(server.Url("/range")), EConvertError);
-    EXPECT_EQ(server.ConnectionCount(), 1);
+    // A negative length is kept as stated and, being no usable length, reads the body until the close.
+    EXPECT_EQ(http.Get(server.Url("/negative-length")), "rest");
+    EXPECT_EQ(http.Response().ContentLength, -7);
+    EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
 TEST(HttpConnection, OldProtocolAsksForKeepAliveAndKeepsOnlyWhenGranted) {
