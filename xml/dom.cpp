@@ -63,6 +63,26 @@ void CheckNotAncestor(const TXmlDNode* parent, const TXmlDNode* child) {
     }
 }
 
+// The position of Child among Parent's children; a node that is not among them cannot be taken out.
+int ChildIndex(const TXmlDNode* parent, const TXmlDNode* child) {
+    int index = parent->HasChildNodes() ? parent->ChildNodes().IndexOf(child) : -1;
+    if (index < 0) {
+        throw Exception("XML: Не найден подузел для удаления");
+    }
+    return index;
+}
+
+// Index -1 appends; any other index counts positions once a node moving within Parent has left its place.
+void CheckInsertIndex(const TXmlDNode* parent, int index, bool movesWithin) {
+    if (index == -1) {
+        return;
+    }
+    int count = (parent->HasChildNodes() ? parent->ChildNodes().Count() : 0) - (movesWithin ? 1 : 0);
+    if (index < 0 || index > count) {
+        RaiseListIndexError(index);
+    }
+}
+
 // The node after Node in document order within Root's subtree, or null; Descend false skips Node's children.
 const TXmlDNode* NextInSubtree(const TXmlDNode* node, const TXmlDNode* root, bool descend) {
     if (descend && node->FirstChild()) {
@@ -395,8 +415,12 @@ int InsertChild(TXmlDNode* parent, TXmlDNode* child, int index) {
     CheckContainment(parent, child);
     CheckNotAncestor(parent, child);
     TRef<TXmlDNode> keepAlive(child);
-    if (TXmlDNode* oldParent = child->ParentNode()) {
-        RemoveChild(oldParent, child);
+    TXmlDNode* oldParent = child->ParentNode();
+    int oldIndex = oldParent ? ChildIndex(oldParent, child) : -1;
+    // Checked while the node is still in its old place, so a refused move loses nothing.
+    CheckInsertIndex(parent, index, oldParent == parent);
+    if (oldParent) {
+        oldParent->ChildNodes().Delete(oldIndex);
     }
     return parent->InsertChildNode(child, index);
 }
@@ -404,10 +428,7 @@ int InsertChild(TXmlDNode* parent, TXmlDNode* child, int index) {
 int AppendChild(TXmlDNode* parent, TXmlDNode* child) { return InsertChild(parent, child, -1); }
 
 int RemoveChild(TXmlDNode* parent, TXmlDNode* child) {
-    int index = parent->HasChildNodes() ? parent->ChildNodes().IndexOf(child) : -1;
-    if (index < 0) {
-        throw Exception("XML: Не найден подузел для удаления");
-    }
+    int index = ChildIndex(parent, child);
     parent->ChildNodes().Delete(index);
     return index;
 }

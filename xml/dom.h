@@ -273,7 +273,8 @@ private:
 // --- Tree operations ---
 
 // Inserts Child among Parent's children at Index (-1: at the end), first taking it from its old parent;
-// returns the index used. Refuses child types Parent may not hold, and a node that would contain itself.
+// returns the index used. Refuses child types Parent may not hold, a node that would contain itself and an
+// index out of range; a refused call leaves Child where it was.
 int InsertChild(TXmlDNode* parent, TXmlDNode* child, int index);
 int AppendChild(TXmlDNode* parent, TXmlDNode* child);
 // Returns the index Child had; Child is destroyed when nobody else holds it.

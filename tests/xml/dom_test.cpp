@@ -181,6 +181,10 @@ TEST(XmlDocument, MovingNodesRelinksSiblings) {
     EXPECT_EQ(document->GetXml(), "<r><p><c/><b/><a/></p><q><d/></q></r>");
     EXPECT_EQ(c->NextSibling(), b);
     EXPECT_EQ(a->PreviousSibling(), b);
+    EXPECT_EQ(InsertChild(p, a, 2), 2) << "the last place once the node has left its own";
+    EXPECT_EQ(MessageOf([&] { InsertChild(p, a, 3); }), "List index out of bounds (3)");
+    EXPECT_EQ(MessageOf([&] { InsertChild(q, a, 2); }), "List index out of bounds (2)");
+    EXPECT_EQ(document->GetXml(), "<r><p><c/><b/><a/></p><q><d/></q></r>") << "a refused move loses nothing";
 
     TRef<TXmlDNode> held(b);
     EXPECT_EQ(RemoveChild(p, b), 1);
