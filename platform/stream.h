@@ -22,7 +22,8 @@ class TStream {
 public:
     virtual ~TStream() = default;
 
-    // Reads up to count bytes at the position; returns how many arrived (0 at the end).
+    // Reads up to count bytes at the position; returns how many arrived (0 at the end). A failing read raises
+    // EStreamError.
     virtual int64_t Read(void* buffer, int64_t count) = 0;
     // Writes count bytes at the position, growing the stream as needed; returns how many were written.
     virtual int64_t Write(const void* buffer, int64_t count) = 0;

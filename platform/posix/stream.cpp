@@ -92,7 +92,9 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     while (done < count) {
         const ssize_t n = ::read(fd_, bytes + done, static_cast<size_t>(count - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        // A failing device must not pass for the end of the file: the caller would take a part for the whole.
+        if (n < 0) throw EStreamError("Stream read error");
+        if (n == 0) break;
         done += n;
     }
     return done;

@@ -52,3 +52,11 @@ TEST(Streams, FileStreamsRefuseMissingFilesAndFolders) {
     }
     EXPECT_THROW(TFileStream(dir / "no/such/folder/file", TFileStream::Mode::Create), EFOpenError);
 }
+
+TEST(Streams, AFailingReadIsAnErrorNotTheEnd) {
+    // The first page of a process's memory is never mapped, so the system refuses to read it: that must not
+    // look like an empty file.
+    TFileStream memory("/proc/self/mem", TFileStream::Mode::OpenRead);
+    char byte = 0;
+    EXPECT_THROW(memory.Read(&byte, 1), EStreamError);
+}
