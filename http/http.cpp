@@ -81,10 +81,19 @@ bool ParseInteger(const std::string& text, int64_t& value) {
     return true;
 }
 
-int64_t ToInteger(const std::string& text) {
+// EConvertError for text that is no integer or one outside [low, high].
+int64_t ToInteger(const std::string& text, int64_t low = std::numeric_limits<int64_t>::min(),
+                  int64_t high = std::numeric_limits<int64_t>::max()) {
     int64_t value = 0;
-    if (!ParseInteger(text, value)) throw EConvertError("'" + text + "' is not a valid integer value");
+    if (!ParseInteger(text, value) || value < low || value > high)
+        throw EConvertError("'" + text + "' is not a valid integer value");
     return value;
+}
+
+// A port as the integer conversion reads it: EConvertError for text beyond 32 bits too.
+int PortNumber(const std::string& text) {
+    return static_cast<int>(
+        ToInteger(text, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // The size of a chunk: its line up to the first blank, without an extension after ";", as a hexadecimal
@@ -317,7 +326,7 @@ void TIdCustomHTTP::ChooseRoute() {
     const bool tls = SameText(url_.Scheme, "https");
     const bool proxy = !proxyParams_.ProxyServer().empty();
     const std::string host = proxy ? proxyParams_.ProxyServer() : url_.HostName;
-    const int port = proxy ? proxyParams_.ProxyPort() : static_cast<int>(ToInteger(url_.PortText));
+    const int port = proxy ? proxyParams_.ProxyPort() : PortNumber(url_.PortText);
     if (!SameText(host_, host) || port_ != port) {
         if (IOHandler()) CloseNow();
         host_ = host;

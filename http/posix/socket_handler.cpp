@@ -67,7 +67,9 @@ int WinSockCode(int error) {
 
 [[noreturn]] void RaiseSocketError(int error) { throw EIdSocketError(WinSockCode(error)); }
 
+// A port beyond 16 bits is no address at all, not the port its low bits name.
 sockaddr_in AddressOf(const std::string& ip, int port) {
+    if (port < 0 || port > 65535) throw EIdSocketError(10049);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

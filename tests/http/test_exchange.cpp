@@ -213,6 +213,14 @@ TEST(HttpFailures, BrokenAnswersAndUnsupportedUrls) {
         EXPECT_EQ(e.Message(), "IOHandler value is not valid");
     }
     EXPECT_THROW(tls.Get("ftp://example.com/file"), EIdUnknownProtocol);
+    // Ports whose low bits would name port 80 are refused, never connected to.
+    EXPECT_THROW(tls.Get("http://127.0.0.1:4294967376/"), EConvertError);
+    try {
+        tls.Get("http://127.0.0.1:65616/");
+        ADD_FAILURE() << "connected to a port beyond 16 bits";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.SocketCode(), 10049);
+    }
     EXPECT_EQ(server.ConnectionCount(), 4);
 }
 
