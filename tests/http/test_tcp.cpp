@@ -2,11 +2,15 @@
 // events, time limits, socket errors and write batches.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <pthread.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,6 +42,46 @@ void Connect(TIdTCPClient& client, const ScriptedServer& server) {
     client.SetPort(server.Port());
     client.OpenConnection();
 }
+
+// A listener that never accepts, with its queue filled: further connection attempts get no answer until
+// Release makes room.
+class FullListener {
+public:
+    FullListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            ADD_FAILURE() << "no listener";
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 3; ++i) {
+            fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(fillers_.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    ~FullListener() {
+        Release();
+        ::close(listener_);
+    }
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+
+    int Port() const { return port_; }
+    void Release() {
+        for (int fd : fillers_) ::close(fd);
+        fillers_.clear();
+        const int queued = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
+        if (queued >= 0) ::close(queued);
+    }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
 
 std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
@@ -254,25 +298,37 @@ TEST(TcpSend, BatchLeavesInOneSendAndStatusEventsAreReported) {
 }
 
 TEST(TcpConnect, ALimitedConnectToAPeerThatNeverAnswersTimesOut) {
-    // A listener that never accepts, with its queue filled: further connection attempts get no answer.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
+    FullListener listener;
     TIdTCPClient client;
     client.SetHost("127.0.0.1");
-    client.SetPort(ntohs(address.sin_port));
+    client.SetPort(listener.Port());
     EXPECT_THROW(client.OpenConnection(300), EIdConnectTimeout);
     EXPECT_FALSE(client.IsOpen());
-    for (int fd : fillers) ::close(fd);
-    ::close(listener);
+}
+
+TEST(TcpConnect, ASignalDuringAPlainConnectDoesNotEndIt) {
+    struct sigaction quiet {}, previous{};
+    quiet.sa_handler = [](int) {};  // no SA_RESTART: the blocked connect returns EINTR
+    ASSERT_EQ(::sigaction(SIGUSR1, &quiet, &previous), 0);
+    FullListener listener;
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(listener.Port());
+    std::string failure;
+    std::thread connecting([&] {
+        try {
+            client.OpenConnection();
+        } catch (const EIdException& e) {
+            failure = e.Message();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::pthread_kill(connecting.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Room in the queue: the connect that went on in the background completes with the next SYN.
+    listener.Release();
+    connecting.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(client.IsOpen());
 }
