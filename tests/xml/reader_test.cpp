@@ -109,6 +109,8 @@ TEST(XmlReader, TokenSequences) {
     EXPECT_EQ(Tokens("<? pi a?b>c ?>"), (Strings{"pi pi=a?b>c "}));
     EXPECT_EQ(Tokens("<?x?>"), (Strings{"pi x="}));
     EXPECT_EQ(Tokens("<a/>\r\n<b/>"), (Strings{"start a=", "end a=", "start b=", "end b="}));
+    // NUL is whitespace like any byte up to 32, not the end of the input.
+    EXPECT_EQ(Tokens(std::string("\0<a\0b\0=\0'1'\0/>\0", 15)), (Strings{"start a=", "attr b=1", "end a="}));
 }
 
 TEST(XmlReader, OpenElementsAtTheEndAreNotAnError) {
