@@ -61,6 +61,8 @@ bool DeleteFolderTree(const std::string& folder) {
         !platform::DirectoryExists(path)) {
         return false;
     }
+    // Here a read-only folder, not a read-only file, is what keeps its entries from being deleted.
+    platform::MakeWritable(path);
     std::vector<platform::FolderEntry> entries;
     if (!platform::ListFolder(path, entries)) return false;
     for (const auto& entry : entries) {

@@ -65,8 +65,8 @@ bool CreateDirectory(const std::string& path);
 bool ForceDirectories(const std::string& path);
 // Removes an empty folder.
 bool RemoveDirectory(const std::string& path);
-// The "archive attribute alone" step before a deletion: clears read-only by adding owner write permission.
-// A symbolic link is left alone (its target is not ours to change) and counts as success.
+// Clears read-only by adding owner write permission, so that a folder's entries can be deleted. A symbolic
+// link is left alone (its target is not ours to change) and counts as success.
 bool MakeWritable(const std::string& path);
 
 struct FolderEntry {
