@@ -341,8 +341,11 @@ void TIdTCPConnection::ReadIntoStream(TStream& stream, int64_t count, bool until
             try {
                 WaitForBuffered(wanted);
             } catch (const EIdConnClosedGracefully&) {
-                // A counted body cut short fails without its unfinished piece.
-                if (!untilClose) throw;
+                // A counted body cut short keeps every byte that arrived; the caller learns it is incomplete.
+                if (!untilClose) {
+                    CopyBufferedToStream(stream, remaining);
+                    throw;
+                }
                 // The last bytes before the close end the body; they are not reported as work.
                 stream.WriteBuffer(input_.Data(), static_cast<int64_t>(input_.Size()));
                 input_.Clear();
@@ -350,8 +353,10 @@ void TIdTCPConnection::ReadIntoStream(TStream& stream, int64_t count, bool until
             }
             remaining -= static_cast<int64_t>(CopyBufferedToStream(stream, static_cast<int64_t>(wanted)));
         }
-        // Closed before the body was complete (or closed from another thread): a failure, not a short body.
-        if (!untilClose && remaining > 0) throw EIdConnClosedGracefully();
+        if (!untilClose && remaining > 0) {
+            remaining -= static_cast<int64_t>(CopyBufferedToStream(stream, remaining));
+            if (remaining > 0) throw EIdConnClosedGracefully();
+        }
     } catch (...) {
         FinishWork(wmRead);
         throw;
