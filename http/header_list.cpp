@@ -73,7 +73,8 @@ std::string TIdHeaderList::ValueAt(std::size_t index) const {
     std::string value = httptext::Trim(line.substr(line.find(':') + 1));
     // A value may start on a continuation line ("Name:" alone, then " value").
     for (std::size_t i = index + 1; i < ContinuationEnd(index); ++i) {
-        value += (value.empty() ? "" : " ") + httptext::Trim(lines_[i]);
+        if (!value.empty()) value += ' ';
+        value += httptext::Trim(lines_[i]);
     }
     return value;
 }
