@@ -21,9 +21,15 @@ run() {
 }
 
 echo "Orvane in $sandbox"
-run ENTS ENTC SFLD=/srv/share        # both windowless modes: bad launch (255)
+run /ENTS -ENTC SFLD=/srv/share      # both windowless modes: bad launch (255)
 run /ENTS                            # mirror mode without a shared folder: bad launch (255)
 run -entc                            # client mode without a shared folder: bad launch (255)
+run ENTS ENTC SFLD=/srv/share        # flags need one leading character: these are no flags, so the wizard
 run /ENTS SFLD=/srv/share            # mirror mode
 run /ENTC SFLD=/srv/share            # shared-folder client mode
 run                                  # the wizard
+
+# A proxy port stored as text where a number belongs: the registry fallback fails loudly (1).
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelmar\\Orvane]\n"PRXPORT"="8080"\n' \
+  > "$ORVANE_HKLM"
+run /ENTS SFLD=/srv/share
