@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 bash "$root/scripts/bootstrap.sh"
-bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCH=ON -DORVANE_GUI=OFF >/dev/null
+bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCH=ON >/dev/null
 
 declare -A programs=(
   [xml]=bench/xml/xml_bench

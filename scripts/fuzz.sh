@@ -3,7 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-15}
-CC=clang CXX=clang++ bash "$root/scripts/build.sh" build-fuzz -DORVANE_FUZZ=ON -DORVANE_GUI=OFF \
+CC=clang CXX=clang++ bash "$root/scripts/build.sh" build-fuzz -DORVANE_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 status=0
 while read -r name; do
