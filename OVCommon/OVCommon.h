@@ -6,11 +6,16 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "localizer/localizer.h"
 #include "platform/exception.h"
+
+namespace platform {
+class File;
+}
 
 // --- Exit codes of the windowless modes (the process status is the low 8 bits) ---
 constexpr int ExitBadLaunch = -1;
@@ -67,6 +72,8 @@ std::string TrimChar(const std::string& text, char character);
 // Decimal within signed 32 bits, or hexadecimal (up to 8 digits) after "$", "x", "X", "0x" or "0X", with an
 // optional sign; anything else gives the default.
 int32_t TextToInt(const std::string& text, int32_t defaultValue);
+// The same conversion; nothing when the text is not such a number.
+std::optional<int32_t> TryTextToInt(const std::string& text);
 
 // The message box of the program: returns the code of the button pressed. The handler may be replaced (the
 // wizard shows a real box); the default writes the text to standard error and answers OK.
@@ -79,6 +86,8 @@ int AppMessageBox(const std::string& text, unsigned style);
 uint32_t CrcUpdate(uint32_t crc, const void* buffer, size_t length);
 // CRC of the file's bytes; 0 for an empty or unreadable file.
 uint32_t FileCrc(const std::string& fileName);
+// CRC of the rest of an open file, read from its position to the end.
+uint32_t FileCrc(platform::File& file);
 
 // --- File and folder helpers ---
 // Size in bytes; 0 for an unreadable file.

@@ -1,6 +1,6 @@
 #include <zlib.h>
 
-#include <vector>
+#include <memory>
 
 #include "OVCommon/OVCommon.h"
 #include "platform/files.h"
@@ -12,16 +12,21 @@ uint32_t CrcUpdate(uint32_t crc, const void* buffer, size_t length) {
 }
 
 uint32_t FileCrc(const std::string& fileName) {
-    constexpr size_t BlockSize = 64 * 1024;
     platform::File file;
     if (!file.OpenRead(fileName)) return 0;
-    std::vector<unsigned char> block(BlockSize);
+    return FileCrc(file);
+}
+
+uint32_t FileCrc(platform::File& file) {
+    constexpr size_t BlockSize = 64 * 1024;
+    // Not zero-filled: a run over many small files would otherwise spend its time clearing the buffer.
+    const std::unique_ptr<unsigned char[]> block(new unsigned char[BlockSize]);
     uint32_t crc = 0;
     std::ptrdiff_t count = 0;
     // A short read ends the file: the end was reached or the device failed.
     do {
-        count = file.Read(block.data(), BlockSize);
-        if (count > 0) crc = CrcUpdate(crc, block.data(), static_cast<size_t>(count));
+        count = file.Read(block.get(), BlockSize);
+        if (count > 0) crc = CrcUpdate(crc, block.get(), static_cast<size_t>(count));
     } while (count == static_cast<std::ptrdiff_t>(BlockSize));
     return crc;
 }

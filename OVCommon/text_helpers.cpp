@@ -62,20 +62,23 @@ std::string TrimChar(const std::string& text, char character) {
     return text.substr(first, last - first + 1);
 }
 
-int32_t TextToInt(const std::string& text, int32_t defaultValue) {
+std::optional<int32_t> TryTextToInt(const std::string& text) {
     // Only spaces lead in: a tab or line break before the number makes the text invalid.
     size_t pos = text.find_first_not_of(' ');
-    if (pos == std::string::npos) return defaultValue;
+    if (pos == std::string::npos) return std::nullopt;
     const bool negative = text[pos] == '-';
     if (text[pos] == '-' || text[pos] == '+') ++pos;
     if (const size_t prefix = HexPrefixLength(text, pos)) {
         const auto pattern = ParseHex(text.substr(pos + prefix));
-        if (!pattern) return defaultValue;
+        if (!pattern) return std::nullopt;
         return static_cast<int32_t>(negative ? 0u - *pattern : *pattern);
     }
     const auto value = ParseDecimal(text.substr(pos), negative);
-    return value ? static_cast<int32_t>(*value) : defaultValue;
+    if (!value) return std::nullopt;
+    return static_cast<int32_t>(*value);
 }
+
+int32_t TextToInt(const std::string& text, int32_t defaultValue) { return TryTextToInt(text).value_or(defaultValue); }
 
 AppMessageBoxHandler AppMessageBoxFunction = [](const std::string& text, unsigned /*style*/) {
     std::cerr << text << std::endl;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "OVCommon/OVCommon.h"
+#include "dEM/dEM.h"
 #include "platform/error_report.h"
 #include "platform/winsock.h"
 
@@ -18,7 +19,19 @@ int ModeNotAvailable(const std::string& mode) {
 
 int RunWindowlessMode() {
     if (Settings.SharedFolder.empty() || (Settings.MirrorMode && Settings.ClientMode)) StopProcess(ExitBadLaunch);
-    return ModeNotAvailable(Settings.MirrorMode ? "mirror mode" : "shared-folder client mode");
+    TdmEM dmEM;
+    Settings.SharedFolder = AddBackslash(Settings.SharedFolder);
+    const auto observer = MakeConsoleObserver(Settings.MirrorMode ? "Mirror run" : "Client run");
+    dmEM.Observer = observer.get();
+    if (Settings.MirrorMode) {
+        const bool codeAndVersion = !Settings.Code.empty() && !Settings.Version.empty();
+        dmEM.QueryText =
+            codeAndVersion ? BuildQueryText(Settings.Code, Settings.Version) : QueryTextFromMainProgram();
+        dmEM.RunMirror(Settings.SharedFolder);
+    } else {
+        dmEM.RunClient(Settings.SharedFolder);
+    }
+    return 0;
 }
 
 int Run(const std::vector<std::string>& arguments) {

@@ -76,6 +76,8 @@ public:
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     void SetSize(int64_t size) override;
+    // Forces what was written to the device; a failure raises EStreamError.
+    void FlushBuffers();
 
     const std::string& FileName() const { return fileName_; }
 

@@ -124,3 +124,7 @@ void TFileStream::SetSize(int64_t size) {
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw EStreamError("Stream write error");
     if (position > size) SetPosition(size);
 }
+
+void TFileStream::FlushBuffers() {
+    if (::fsync(fd_) != 0) throw EStreamError("Stream write error");
+}

@@ -1,0 +1,165 @@
+#pragma once
+// The update catalogue and everything every mode does with it the same way: entry kinds and records, walking
+// a loaded catalogue, the paths its entries name, whether an installed file is current, unpacking a downloaded
+// package, the requests to the update server, and the run log. Knows no window and no data module.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/exception.h"
+#include "xml/dom.h"
+
+class TIdHTTP;
+
+enum TUpdateKind : std::uint8_t { ukDatabase = 0, ukProgram = 1, ukTools = 2, ukCustom = 3 };
+
+// One catalogue entry as the wizard holds it. FileName becomes the full local path while the entry is built.
+class TUpdateElement {
+public:
+    std::string Name;
+    std::string FileName;
+    int32_t Crc = 0;
+    std::string Download;
+    int32_t Size = 0;  // 0: the file is to be removed
+    std::string Action;
+    TUpdateKind Kind = ukTools;
+    int32_t DownloadSize = 0;
+    std::string Destination;
+};
+
+// One catalogue entry as the windowless modes hold it, filled afresh for each entry element.
+struct TUpdateElementRec {
+    std::string Name;
+    std::string FileName;
+    int32_t Crc = 0;
+    std::string Download;
+    int32_t Size = 0;
+    std::string Action;
+    TUpdateKind Kind = ukDatabase;
+    int32_t DownloadSize = 0;
+};
+
+// Raised when a folder a catalogue entry needs cannot be made or entered.
+class EInOutError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// --- Walking a loaded catalogue ---
+
+struct TCatalogueGroup {
+    const char* Name;
+    TUpdateKind Kind;
+};
+// The groups in the order in which their entries are listed and installed, whatever the document's order.
+inline constexpr TCatalogueGroup CatalogueGroups[] = {
+    {"database", ukDatabase}, {"tools", ukTools}, {"program", ukProgram}, {"custom", ukCustom}};
+
+// The `error` and `update` children of the document element; null when absent or when the text held no element.
+TXmlDNode* FindErrorElement(const TXmlDDocument* catalogue);
+TXmlDNode* FindUpdateElement(const TXmlDDocument* catalogue);
+// The `run` element among the document's own top-level nodes (never inside the document element).
+TXmlDNode* FindRunElement(const TXmlDDocument* catalogue);
+// Visits each group present in `update`, in the fixed order.
+void ForEachGroup(const TXmlDNode* update, const std::function<void(TXmlDNode* group, TUpdateKind kind)>& visit);
+// Visits every child node of every group present in `update`: groups in the fixed order, children by index.
+void ForEachEntryCandidate(const TXmlDNode* update,
+                           const std::function<void(TXmlDNode* candidate, TUpdateKind kind)>& visit);
+// The text of the named child; nothing when there is no such child.
+std::optional<std::string> ChildText(const TXmlDNode* node, std::string_view name);
+
+// --- Paths ---
+
+// A catalogue file name may name sub-folders but never leave its folder: one that is absolute, or that has a
+// ".." segment once '\' is read as a separator, counts as missing.
+bool IsSafeEntryFileName(const std::string& fileName);
+// The entry's file below a folder (ending with a separator): tools entries live in its "Tools/" sub-folder.
+std::string EntryPath(const std::string& folder, TUpdateKind kind, const std::string& fileName);
+// The folder part of a path, with its trailing separator.
+std::string FolderOf(const std::string& path);
+// The last component of a path; '/' and '\' both separate.
+std::string FileNamePart(const std::string& path);
+
+// Reads an entry element for the windowless modes: numbers as TextToInt with default 0, FileName the
+// catalogue's text as written. False when the element is no entry (no `name`, or no usable `filename`).
+bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record);
+
+// --- Wizard entries ---
+
+// Called for an entry's `killtask` element, with the entry's name.
+using TKillTaskHook = std::function<void(const std::string& entryName, const TXmlDNode* killTask)>;
+struct TBuiltEntry {
+    std::unique_ptr<TUpdateElement> Element;
+    bool Required = false;
+};
+// Builds a wizard entry of the given kind below the program folder. Nothing when the element is no entry.
+// A number that does not convert raises EConvertError; a custom destination that cannot be made raises
+// EInOutError. killTask is called when the entry names a program to close.
+TBuiltEntry BuildUpdateElement(const TXmlDNode* entry, TUpdateKind kind, const std::string& programFolder,
+                               const TKillTaskHook& killTask);
+// The absolute folder of a custom entry, with a trailing separator, created when missing. Environment
+// references are expanded; a relative destination lies below the program folder; empty means the program folder.
+std::string ResolveDestinationFolder(const std::string& destination, const std::string& programFolder);
+
+// --- Installed-file identification ---
+
+// True when work is needed: for size 0, when the file exists (to delete it); otherwise when the file is
+// missing, unreadable, of another size, or of another CRC. The CRC is read only when the size matches.
+bool NeedsUpdate(const std::string& path, int32_t size, int32_t crc);
+inline bool NeedsUpdate(const TUpdateElement& entry) { return NeedsUpdate(entry.FileName, entry.Size, entry.Crc); }
+inline bool NeedsUpdate(const TUpdateElementRec& entry) {
+    return NeedsUpdate(entry.FileName, entry.Size, entry.Crc);
+}
+// The "FileVersion" text of a file's version resource without blanks or control characters; empty when none.
+std::string FileVersionString(const std::string& fileName);
+// The text without any character of code 32 or below.
+std::string StripBlanks(const std::string& text);
+
+// --- Packages ---
+
+// A downloaded package made ready for its test. A zip package is unpacked, flat by member file name, into the
+// fixed folder TempFolderPath() + "BR/" and the download is deleted; any other file is its own candidate.
+struct TPreparedPackage {
+    std::string UnpackFolder;  // empty when the download was not a zip archive
+    std::string Candidate;     // the file to test: empty when the archive held no member
+};
+// Raises the zip reader's errors, and EFOpenError when a member cannot be written (one without a file name).
+TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName);
+enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers };
+TCandidateCheck CheckCandidate(const std::string& candidate, int32_t size, int32_t crc);
+// After the candidate is stored: deletes it and copies the package's other members beside the entry's file.
+void FinishStoredPackage(const TPreparedPackage& package, const std::string& entryFileName);
+// Removes the unpack folder, when there is one.
+void RemoveUnpackFolder(const TPreparedPackage& package);
+
+// --- Requests to the update server ---
+
+// Host names (with an optional ":port") of the update server and of the demonstration server: build settings,
+// which the environment variables ORVANE_UPDATE_SERVER and ORVANE_DEMO_SERVER override.
+std::string UpdateServerHost();
+std::string DemoServerHost();
+std::string ProductRequestUrl(const std::string& host, const std::string& product, const std::string& version,
+                              const std::string& code);
+std::string QueryRequestUrl(const std::string& host, const std::string& queryText);
+// The catalogue request of the launch settings: the product request on productHost when Product, Code and
+// Version are all given, else the query request on the update server followed by the query text.
+std::string CatalogueRequestUrl(const std::string& productHost, const std::string& queryText);
+// The request settings made before a catalogue request and before a package download.
+void PrepareCatalogueRequest(TIdHTTP& http);
+void PrepareDownloadRequest(TIdHTTP& http);
+// Copies the launch settings' proxy into the component; nothing changes when no proxy server is set.
+void ApplyProxySettings(TIdHTTP& http);
+
+// --- Run log ---
+
+// "OVLog.txt" in the program's folder.
+std::string RunLogPath();
+// Appends the local date and time, a blank, the text and CR LF; a file that cannot be written raises.
+void AppendToRunLog(const std::string& text);
+// Replaces the run log with one CR LF line per URL (the request record of a catalogue request); raises when the
+// file cannot be written, leaving the old one in place.
+void SaveRequestRecord(const std::vector<std::string>& urls);

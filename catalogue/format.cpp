@@ -1,0 +1,142 @@
+// Reading a loaded catalogue: its elements, its groups, the entries and the paths they name.
+#include <filesystem>
+#include <system_error>
+
+#include "OVCommon/OVCommon.h"
+#include "catalogue/catalogue.h"
+#include "platform/environment.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Catalogues are written with '\' separators; here '/' is the one the file system knows.
+std::string LocalSeparators(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+int32_t EntryNumber(const TXmlDNode* entry, std::string_view name) {
+    const auto text = ChildText(entry, name);
+    if (!text) return 0;
+    const auto value = TryTextToInt(*text);
+    if (!value) throw EConvertError("'" + *text + "' is not a valid integer value");
+    return *value;
+}
+
+}  // namespace
+
+TXmlDNode* FindErrorElement(const TXmlDDocument* catalogue) {
+    const TXmlDElement* root = DocumentElement(catalogue);
+    return root ? FindChild(root, "error") : nullptr;
+}
+
+TXmlDNode* FindUpdateElement(const TXmlDDocument* catalogue) {
+    const TXmlDElement* root = DocumentElement(catalogue);
+    return root ? FindChild(root, "update") : nullptr;
+}
+
+TXmlDNode* FindRunElement(const TXmlDDocument* catalogue) { return FindChild(catalogue, "run"); }
+
+void ForEachGroup(const TXmlDNode* update, const std::function<void(TXmlDNode* group, TUpdateKind kind)>& visit) {
+    if (!update) return;
+    for (const TCatalogueGroup& group : CatalogueGroups)
+        if (TXmlDNode* element = FindChild(update, group.Name)) visit(element, group.Kind);
+}
+
+void ForEachEntryCandidate(const TXmlDNode* update,
+                           const std::function<void(TXmlDNode* candidate, TUpdateKind kind)>& visit) {
+    ForEachGroup(update, [&](TXmlDNode* group, TUpdateKind kind) {
+        for (int i = 0; i < group->ChildNodes().Count(); ++i) visit(group->ChildNodes().Item(i), kind);
+    });
+}
+
+std::optional<std::string> ChildText(const TXmlDNode* node, std::string_view name) {
+    const TXmlDNode* child = FindChild(node, name);
+    if (!child) return std::nullopt;
+    return child->GetText();
+}
+
+bool IsSafeEntryFileName(const std::string& fileName) {
+    if (!fileName.empty() && IsSeparator(fileName.front())) return false;
+    // A drive letter makes the name absolute where drives exist.
+    if (fileName.size() >= 2 && fileName[1] == ':') return false;
+    size_t start = 0;
+    while (start <= fileName.size()) {
+        size_t end = start;
+        while (end < fileName.size() && !IsSeparator(fileName[end])) ++end;
+        if (fileName.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string EntryPath(const std::string& folder, TUpdateKind kind, const std::string& fileName) {
+    return folder + (kind == ukTools ? "Tools/" : "") + LocalSeparators(fileName);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t last = path.find_last_of("/\\");
+    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+std::string FileNamePart(const std::string& path) {
+    const size_t last = path.find_last_of("/\\");
+    return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) {
+    if (!FindChild(entry, "name")) return false;
+    const auto fileName = ChildText(entry, "filename");
+    if (!fileName || !IsSafeEntryFileName(*fileName)) return false;
+    record = TUpdateElementRec{};
+    record.FileName = *fileName;
+    record.Crc = TextToInt(ChildText(entry, "crc").value_or(""), 0);
+    record.Download = ChildText(entry, "download").value_or("");
+    record.Size = TextToInt(ChildText(entry, "size").value_or(""), 0);
+    record.Action = ChildText(entry, "action").value_or("");
+    record.Kind = kind;
+    record.DownloadSize = TextToInt(ChildText(entry, "downloadsize").value_or(""), 0);
+    return true;
+}
+
+TBuiltEntry BuildUpdateElement(const TXmlDNode* entry, TUpdateKind kind, const std::string& programFolder,
+                               const TKillTaskHook& killTask) {
+    const auto name = ChildText(entry, "name");
+    const auto fileName = name ? ChildText(entry, "filename") : std::nullopt;
+    if (!fileName || !IsSafeEntryFileName(*fileName)) return {};
+    auto element = std::make_unique<TUpdateElement>();
+    element->Name = *name;
+    element->FileName = *fileName;
+    element->Crc = EntryNumber(entry, "crc");
+    element->Download = ChildText(entry, "download").value_or("");
+    element->Size = EntryNumber(entry, "size");
+    element->DownloadSize = EntryNumber(entry, "downloadsize");
+    element->Action = ChildText(entry, "action").value_or("");
+    element->Destination = ChildText(entry, "destination").value_or("");
+    const std::string folder =
+        kind == ukCustom ? ResolveDestinationFolder(element->Destination, programFolder) : programFolder;
+    element->FileName = EntryPath(folder, kind, element->FileName);
+    TBuiltEntry built;
+    built.Required = FindChild(entry, "required") != nullptr;
+    if (const TXmlDNode* kill = FindChild(entry, "killtask"); kill && killTask) killTask(element->Name, kill);
+    element->Kind = kind;
+    built.Element = std::move(element);
+    return built;
+}
+
+std::string ResolveDestinationFolder(const std::string& destination, const std::string& programFolder) {
+    if (destination.empty()) return programFolder;
+    namespace fs = std::filesystem;
+    // The program folder stands in for the current folder of a relative destination; the process's own current
+    // folder is left alone, since other threads may rely on it.
+    const fs::path folder = fs::path(programFolder) / LocalSeparators(platform::ExpandEnvironmentStrings(destination));
+    std::error_code error;
+    fs::create_directories(folder, error);
+    const fs::path absolute = error ? fs::path() : fs::canonical(folder, error);
+    if (error || !fs::is_directory(absolute))
+        throw EInOutError("Cannot create the folder \"" + folder.string() + "\": " +
+                          (error ? error.message() : "it is not a folder"));
+    return AddBackslash(absolute.string());
+}

@@ -1,0 +1,48 @@
+// Unpacking and testing a downloaded package before it is stored.
+#include "OVCommon/OVCommon.h"
+#include "catalogue/catalogue.h"
+#include "platform/files.h"
+#include "platform/stream.h"
+#include "zip/zip.h"
+
+namespace {
+
+// Members land flat, under the last component of their stored name; a name without one cannot be written.
+void WriteMember(const std::string& folder, const std::string& memberName, const std::string& bytes) {
+    TFileStream out(folder + FileNamePart(memberName), TFileStream::Mode::Create);
+    out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+}  // namespace
+
+TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName) {
+    if (!IsZipFile(downloadFile)) return {"", downloadFile};
+    TPreparedPackage package;
+    package.UnpackFolder = TempFolderPath() + "BR/";
+    DeleteFolderTree(package.UnpackFolder);
+    platform::ForceDirectories(package.UnpackFolder);
+    {
+        TZipFile archive;
+        archive.LoadFromFile(downloadFile);
+        for (int i = 0; i < archive.Count(); ++i)
+            WriteMember(package.UnpackFolder, archive.MemberName(i), archive.Extract(i));
+        if (archive.Count() > 0) package.Candidate = package.UnpackFolder + FileNamePart(entryFileName);
+    }
+    platform::DeleteFile(downloadFile);
+    return package;
+}
+
+TCandidateCheck CheckCandidate(const std::string& candidate, int32_t size, int32_t crc) {
+    if (FileSizeOf(candidate) != size) return TCandidateCheck::SizeDiffers;
+    if (FileCrc(candidate) != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;
+    return TCandidateCheck::Matches;
+}
+
+void FinishStoredPackage(const TPreparedPackage& package, const std::string& entryFileName) {
+    platform::DeleteFile(package.Candidate);
+    if (!package.UnpackFolder.empty()) CopyFolderFiles(package.UnpackFolder, FolderOf(entryFileName));
+}
+
+void RemoveUnpackFolder(const TPreparedPackage& package) {
+    if (!package.UnpackFolder.empty()) DeleteFolderTree(package.UnpackFolder);
+}

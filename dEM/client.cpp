@@ -1,0 +1,58 @@
+// Shared-folder client mode: this machine's files brought up to date from the shared folder's "latest.xml".
+#include "OVCommon/OVCommon.h"
+#include "dEM/dEM.h"
+#include "platform/files.h"
+#include "platform/stream.h"
+
+void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
+    std::string text;
+    if (LoadSharedCatalogue(text)) {
+        LoadXml(Catalogue.get(), text);
+        ForEachEntryCandidate(FindUpdateElement(Catalogue.get()),
+                              [this](const TXmlDNode* entry, TUpdateKind kind) { ClientEntry(entry, kind); });
+    }
+    if (Observer) Observer->RunEnded(0, "");
+}
+
+bool TdmEM::LoadSharedCatalogue(std::string& text) {
+    const std::string path = Settings.SharedFolder + "latest.xml";
+    if (!platform::FileExists(path)) return false;
+    TFileStream file(path, TFileStream::Mode::OpenRead);
+    std::string content(static_cast<size_t>(file.Size()), '\0');
+    content.resize(static_cast<size_t>(file.Read(content.data(), static_cast<int64_t>(content.size()))));
+    // Read as text lines and joined again, each line ended by CR LF.
+    text.clear();
+    size_t start = 0;
+    while (start < content.size()) {
+        const size_t end = content.find_first_of("\r\n", start);
+        text.append(content, start, end == std::string::npos ? std::string::npos : end - start);
+        text += "\r\n";
+        if (end == std::string::npos) break;
+        start = end + (content.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return true;
+}
+
+void TdmEM::ClientEntry(const TXmlDNode* entry, TUpdateKind kind) {
+    TUpdateElementRec record;
+    if (!ReadEntryRecord(entry, kind, record)) return;
+    record.FileName = EntryPath(ProgramFolder, kind, record.FileName);
+    RunProgram(ProgramFolder + Settings.MainExe, "/U", true);
+    if (!NeedsUpdate(record))
+        Tell(TEntryOutcome::UpToDate, record.FileName);
+    else if (record.Size != 0)
+        CopyFromShare(record);
+    else
+        RemoveEntryFile(record);
+}
+
+bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
+    platform::ForceDirectories(FolderOf(entry.FileName));
+    // Opening the shared copy first names a missing one in the failure; the local file stays until the new
+    // content is complete.
+    TFileStream{entry.Download, TFileStream::Mode::OpenRead};
+    if (!CopyFileContents(entry.Download, entry.FileName))
+        throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");
+    Tell(TEntryOutcome::Copied, entry.FileName);
+    return true;
+}

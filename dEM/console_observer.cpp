@@ -1,0 +1,91 @@
+// What a person at the console sees of a windowless run: a line per entry acted on, a download progress line
+// rewritten in place, and a summary. Nothing at all when standard error is not a terminal.
+#include <cstdio>
+#include <map>
+
+#include "dEM/dEM.h"
+#include "platform/console.h"
+
+namespace {
+
+std::string ByteCount(int64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " bytes";
+    char text[32];
+    const bool megabytes = bytes >= 1024 * 1024;
+    std::snprintf(text, sizeof text, "%.1f %s", static_cast<double>(bytes) / (megabytes ? 1048576.0 : 1024.0),
+                  megabytes ? "MB" : "KB");
+    return text;
+}
+
+const char* Verb(TEntryOutcome outcome) {
+    switch (outcome) {
+        case TEntryOutcome::Stored: return "stored ";
+        case TEntryOutcome::Copied: return "copied ";
+        case TEntryOutcome::Removed: return "removed";
+        case TEntryOutcome::Mismatch: return "skipped";
+        case TEntryOutcome::Failed: return "failed ";
+        case TEntryOutcome::UpToDate: break;
+    }
+    return "current";
+}
+
+class TConsoleObserver : public TRunObserver {
+public:
+    explicit TConsoleObserver(std::string modeName) : modeName_(std::move(modeName)) {}
+
+    void EntryDone(TEntryOutcome outcome, const std::string& path, const std::string& detail) override {
+        ++counts_[outcome];
+        if (outcome == TEntryOutcome::UpToDate) return;
+        WriteLine(std::string(Verb(outcome)) + "  " + path + (detail.empty() ? "" : ": " + detail));
+    }
+
+    void DownloadProgress(const std::string& url, int64_t received, int64_t total) override {
+        std::string line = "  downloading " + url + "  " + ByteCount(received);
+        if (total > 0) line += " of " + ByteCount(total) + " (" + std::to_string(received * 100 / total) + "%)";
+        // Cut to the terminal's width so the carriage return always comes back to the line's start.
+        const size_t width = static_cast<size_t>(platform::TerminalColumns()) - 1;
+        if (line.size() > width) line = "..." + line.substr(line.size() - width + 3);
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        progressShown_ = true;
+    }
+
+    void RunEnded(int exitCode, const std::string& reason) override {
+        if (exitCode != 0) {
+            WriteLine(modeName_ + " stopped with exit status " + std::to_string(exitCode) + ": " + reason);
+            return;
+        }
+        WriteLine(modeName_ + " finished: " + Summary());
+    }
+
+private:
+    void WriteLine(const std::string& line) {
+        std::fprintf(stderr, "%s%s\n", progressShown_ ? "\r\033[K" : "", line.c_str());
+        std::fflush(stderr);
+        progressShown_ = false;
+    }
+
+    std::string Summary() {
+        const std::pair<TEntryOutcome, const char*> parts[] = {
+            {TEntryOutcome::Stored, "stored"},    {TEntryOutcome::Copied, "copied"},
+            {TEntryOutcome::Removed, "removed"},  {TEntryOutcome::Mismatch, "skipped"},
+            {TEntryOutcome::Failed, "failed"},    {TEntryOutcome::UpToDate, "up to date"}};
+        std::string text;
+        for (const auto& [outcome, name] : parts) {
+            if (counts_[outcome] == 0 && outcome != TEntryOutcome::UpToDate) continue;
+            text += (text.empty() ? "" : ", ") + std::to_string(counts_[outcome]) + " " + name;
+        }
+        return text + ".";
+    }
+
+    std::string modeName_;
+    std::map<TEntryOutcome, int> counts_;
+    bool progressShown_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName) {
+    if (!platform::StandardErrorIsTerminal()) return nullptr;
+    return std::make_unique<TConsoleObserver>(modeName);
+}

@@ -1,0 +1,75 @@
+// The data module of the windowless modes: set-up and tear-down, shared by the mirror and the client.
+#include "dEM/dEM.h"
+
+#include "OVCommon/OVCommon.h"
+#include "platform/files.h"
+
+namespace {
+
+// The data module as the localizer sees it: a named component owning the HTTP client, neither with a caption.
+class TdmEMComponent : public TTranslatableComponent {
+public:
+    explicit TdmEMComponent(std::string name, bool ownsClient = false)
+        : name_(std::move(name)), ownsClient_(ownsClient) {}
+    std::string Name() const override { return name_; }
+    TComponentKind Kind() const override { return TComponentKind::Other; }
+    void SetCaption(const std::string&) override {}
+    void ForEachOwned(const std::function<void(TTranslatableComponent&)>& visit) override {
+        if (!ownsClient_) return;
+        TdmEMComponent client("httpMain");
+        visit(client);
+    }
+
+private:
+    std::string name_;
+    bool ownsClient_;
+};
+
+}  // namespace
+
+TdmEM::TdmEM() {
+    // A work event may come before the transfer states its length; the observer then shows bytes alone.
+    httpMain.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int32_t countMax) {
+        if (mode == wmRead && Observer && !downloadUrl_.empty()) Observer->DownloadProgress(downloadUrl_, 0, countMax);
+    };
+    httpMain.OnWork = [this](TIdComponent*, TWorkMode mode, int32_t count) {
+        if (mode == wmRead && Observer && !downloadUrl_.empty())
+            Observer->DownloadProgress(downloadUrl_, count, httpMain.Response().ContentLength);
+    };
+    DataModuleCreate();
+}
+
+TdmEM::~TdmEM() { DataModuleDestroy(); }
+
+void TdmEM::DataModuleCreate() {
+    const std::string language = ReadCommonIni("Language");
+    Localizer->SetLanguage(language.empty() ? "English" : language);
+    TdmEMComponent self("dmEM", true);
+    Localizer->Translate(self);
+    RefAssign(Catalogue, new TXmlDDocument());
+    RefAssign(MirrorCatalogue, new TXmlDDocument());
+    ApplyProxySettings(httpMain);
+    LastVersionFile = AddBackslash(Settings.SharedFolder) + Settings.Product + "LastVersion.txt";
+    if (platform::FileExists(LastVersionFile)) platform::DeleteFile(LastVersionFile);
+}
+
+void TdmEM::DataModuleDestroy() {
+    RefClear(Catalogue);
+    RefClear(MirrorCatalogue);
+}
+
+bool TdmEM::RemoveEntryFile(const TUpdateElementRec& entry) {
+    if (!platform::FileExists(entry.FileName)) return false;
+    const bool removed = platform::DeleteFile(entry.FileName);
+    Tell(removed ? TEntryOutcome::Removed : TEntryOutcome::Failed, entry.FileName, removed ? "" : "cannot delete");
+    return removed;
+}
+
+void TdmEM::Stop(int exitCode, const std::string& reason) {
+    if (Observer) Observer->RunEnded(exitCode, reason);
+    StopProcess(exitCode);
+}
+
+void TdmEM::Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail) {
+    if (Observer) Observer->EntryDone(outcome, path, detail);
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The data module of the two windowless modes: the mirror fills a shared folder from the update server, the
+// client brings this machine's files up to date from that folder. Both report only through the process exit
+// status; what a person at a console sees goes through an observer.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "http/http.h"
+#include "xml/dom.h"
+
+// What happened to one entry, for whoever watches a run.
+enum class TEntryOutcome {
+    UpToDate,       // nothing to do
+    Stored,         // mirror: a package was tested and stored in the shared folder
+    Copied,         // client: the shared copy replaced the local file
+    Removed,        // the file of a removal entry was deleted
+    Mismatch,       // the package failed its size or CRC test; the old file stays
+    Failed,         // the store or removal did not work; the old file stays
+};
+
+class TRunObserver {
+public:
+    virtual ~TRunObserver() = default;
+    virtual void EntryDone(TEntryOutcome outcome, const std::string& path, const std::string& detail) = 0;
+    // Bytes of the current download so far, and its stated length (-1 when unknown).
+    virtual void DownloadProgress(const std::string& url, int64_t received, int64_t total) = 0;
+    // The run ends here: with exit code 0 and no reason after a complete run, else with the code and why.
+    virtual void RunEnded(int exitCode, const std::string& reason) = 0;
+};
+
+// Watches a run on the console: nothing when standard error is not a terminal.
+std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName);
+
+class TdmEM {
+public:
+    // Runs DataModuleCreate.
+    TdmEM();
+    // Runs DataModuleDestroy.
+    ~TdmEM();
+    TdmEM(const TdmEM&) = delete;
+    TdmEM& operator=(const TdmEM&) = delete;
+
+    TIdHTTP httpMain;
+    std::string LastVersionFile;
+    TRef<TXmlDDocument> Catalogue;
+    TRef<TXmlDDocument> MirrorCatalogue;
+    std::string QueryText;
+    // Told about every entry and download; may stay null.
+    TRunObserver* Observer = nullptr;
+
+    void DataModuleCreate();
+    void DataModuleDestroy();
+
+    // --- Mirror mode (the folder argument is not used: the run reads Settings.SharedFolder) ---
+    void RunMirror(const std::string& sharedFolder);
+    // The catalogue text from the update server; stops the process with ExitTransferFailed when the request fails.
+    std::string FetchCatalogue();
+    void MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind);
+    bool MirrorPackage(const TUpdateElementRec& entry);
+    // Writes the body of a GET into a new file; stops the process with ExitTransferFailed on any failure.
+    void DownloadToFile(const std::string& url, const std::string& fileName);
+    bool PlaceFile(const TUpdateElementRec& entry, const std::string& testedFile);
+    bool PlaceMainExe(const TUpdateElementRec& entry, const std::string& testedFile);
+    bool RemoveEntryFile(const TUpdateElementRec& entry);
+
+    // --- Shared-folder client mode ---
+    void RunClient(const std::string& sharedFolder);
+    bool LoadSharedCatalogue(std::string& text);
+    void ClientEntry(const TXmlDNode* entry, TUpdateKind kind);
+    // Replaces the local file by the shared copy; raises when the shared copy cannot be read or the local file
+    // cannot be written (the old local file then stays).
+    bool CopyFromShare(const TUpdateElementRec& entry);
+
+private:
+    [[noreturn]] void Stop(int exitCode, const std::string& reason);
+    void Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail = "");
+    bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
+    void WriteVersionMarker();
+    void AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
+                            bool isEntry);
+
+    std::string downloadUrl_;
+};

@@ -1,0 +1,16 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "platform/console.h"
+
+namespace platform {
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+int TerminalColumns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
+
+}  // namespace platform
