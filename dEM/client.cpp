@@ -1,4 +1,6 @@
 // Shared-folder client mode: this machine's files brought up to date from the shared folder's "latest.xml".
+#include <filesystem>
+
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
 #include "platform/files.h"
@@ -49,8 +51,10 @@ void TdmEM::ClientEntry(const TXmlDNode* entry, TUpdateKind kind) {
 bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
     platform::ForceDirectories(FolderOf(entry.FileName));
     // Opening the shared copy first names a missing one in the failure; the local file stays until the new
-    // content is complete.
+    // content is complete. Only a plain file is copied: a device or pipe would never end.
     TFileStream{entry.Download, TFileStream::Mode::OpenRead};
+    if (!std::filesystem::is_regular_file(entry.Download))
+        throw EFOpenError("Cannot open file \"" + entry.Download + "\". It is not a plain file.");
     if (!CopyFileContents(entry.Download, entry.FileName))
         throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");
     Tell(TEntryOutcome::Copied, entry.FileName);
