@@ -1,0 +1,138 @@
+#pragma once
+// The update wizard's logic: the pages, the buttons, the update list, the install run with its download thread,
+// closing the main product, and the scheduled run. It knows no toolkit: it drives the window through the
+// controls of UnitOrvane/controls.h, and the toolkit forwards the window's events to the handlers below.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "UnitOrvane/controls.h"
+#include "catalogue/catalogue.h"
+#include "http/http.h"
+#include "localizer/localizer.h"
+#include "xml/dom.h"
+
+// Row images of the update list.
+enum TRowImage { riDatabase = 0, riProgram = 1, riTools = 2, riDone = 3, riFailed = 4, riRequired = 5 };
+
+class TFormOrvane;
+
+// One package download on its own thread, with the form's HTTP client.
+class TDownloadThread {
+public:
+    TDownloadThread(TFormOrvane& form, std::string url, std::string targetFile, bool scheduled);
+    // Waits for the thread's end.
+    ~TDownloadThread();
+    TDownloadThread(const TDownloadThread&) = delete;
+    TDownloadThread& operator=(const TDownloadThread&) = delete;
+
+    std::string Url;
+    std::string TargetFile;
+    bool Scheduled;
+
+    void Start();
+    // The thread body: the GET into the target file; a client error is logged and, unless scheduled, shown.
+    void Execute();
+    // Set by the thread when its body has ended.
+    bool Terminated() const { return terminated_.load(); }
+    void WaitFor();
+
+private:
+    TFormOrvane& form_;
+    std::atomic<bool> terminated_{false};
+    std::thread thread_;
+};
+
+class TFormOrvane {
+public:
+    // The designed window: controls by name; arguments are the program's (element 0 the program itself).
+    TFormOrvane(const TFormOrvaneControls& controls, TTranslatableComponent& translatable,
+                std::vector<std::string> arguments);
+    ~TFormOrvane();
+    TFormOrvane(const TFormOrvane&) = delete;
+    TFormOrvane& operator=(const TFormOrvane&) = delete;
+
+    // --- Designed components ---
+    TFormOrvaneControls Controls;
+    TIdHTTP IdHTTP1;
+
+    // --- Form state ---
+    bool Scheduled = false;
+    int32_t CurrentRow = 0;
+    int32_t CurrentDownloadSize = 0;
+    std::vector<std::unique_ptr<TUpdateElement>> Entries;
+    int32_t Page = 0;
+    std::string CatalogueText;
+    std::atomic<bool> Cancelled{false};
+    TRef<TXmlDDocument> Catalogue;
+    std::string QueryText;
+    int32_t ProcessedBytes = 0;
+    bool MainProgramClosed = false;
+
+    // Runs a handler as the window's framework does: an error that escapes it is shown in the framework's error
+    // box and the window stays as it is. The toolkit calls every handler below through it.
+    void Dispatch(const std::function<void()>& handler);
+
+    // --- Handlers ---
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    void ButtonNextClick();
+    void ButtonCancelClick();
+    void ButtonHelpClick();
+    void tmrSchedTimer();
+    // The list's change guard: a row that shows the required image keeps its state.
+    bool ListViewItemsChanging(int row) const;
+    // A work event of the client; from the download thread it reaches the controls on the window's thread.
+    void IdHTTP1Work(TWorkMode mode, int64_t count);
+
+    // --- Pages ---
+    void ShowWelcomePage();
+    void CheckForUpdates();
+    void ShowNoUpdatesPage();
+    void ShowFinishedPage(const std::string& text);
+
+    // --- Update list ---
+    void BuildUpdateList();
+    void BuildUpdateRow(const TXmlDNode* entry, TUpdateKind kind);
+    void CloseKilltaskPrograms(const std::string& entryName, const TXmlDNode* killTask);
+    std::string SizeText(int32_t bytes) const;
+
+    // --- Install run ---
+    void InstallSelected();
+    void CloseMainProgram();
+    void WaitForProcessEnd(const std::string& exeName);
+    bool InstallEntry(TUpdateElement& entry);
+    bool RemoveEntryFile(const TUpdateElement& entry);
+    void RunInstallPrograms(const std::string& name, const TXmlDNode* run);
+
+    // --- Transfers ---
+    bool getListOfUpdates(std::string& catalogueText);
+    bool DownloadPackage(const std::string& url, const std::string& targetFile);
+
+    // For the download thread: shows a failed download's message on the window's thread and waits until it is
+    // answered, unless the window is closing.
+    void ShowDownloadError(const std::string& message);
+
+private:
+    std::string Message(const std::string& key) const;
+    void HideProgress();
+    void SetButtons(bool back, bool next);
+    void ApplyWork(int64_t count);
+    bool PlaceByKind(const TUpdateElement& entry, const std::string& candidate);
+    void FinishInstallRun();
+
+    TTranslatableComponent& translatable_;
+    std::vector<std::string> arguments_;
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> workAttached_{false};
+    // The newest work count of the running download, and whether its display is already queued.
+    std::atomic<int64_t> pendingWork_{0};
+    std::atomic<bool> workQueued_{false};
+    // A download left to end on its own after a cancel; its end is awaited when the form goes away.
+    std::unique_ptr<TDownloadThread> abandoned_;
+};
