@@ -114,12 +114,13 @@ TIdCookie ParseCookie(const std::string& text, const std::string& requestHost, s
         const std::string part = httptext::Trim(parts[i]);
         const auto equals = part.find('=');
         const std::string name = httptext::Trim(part.substr(0, equals));
-        const std::string value = equals == std::string::npos ? "" : Unquoted(httptext::Trim(part.substr(equals + 1)));
+        const std::string value = equals == std::string::npos ? "" : httptext::Trim(part.substr(equals + 1));
         if (i == 0) {
+            // The value goes back byte for byte, quotes included: it is the server's token, not ours to read.
             cookie.Name = name;
             cookie.Value = value;
         } else {
-            ApplyAttribute(cookie, httptext::LowerCase(name), value, now, maxAgeExpiry);
+            ApplyAttribute(cookie, httptext::LowerCase(name), Unquoted(value), now, maxAgeExpiry);
         }
     }
     // Max-Age is the newer attribute and wins over Expires.

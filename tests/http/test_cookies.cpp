@@ -68,10 +68,24 @@ TEST(Cookies, ReplacementPathSecureAndOrder) {
     m.AddCookie("root=\"r2\"", host);  // same name: replaces, default path "/"
 
     EXPECT_EQ(m.CookiesOf(host).size(), 7u);
-    EXPECT_EQ(m.CookieLine(host, "/a/b/", false), "deep=d; mid=m; root=r2");
-    EXPECT_EQ(m.CookieLine(host, "/a/", false), "mid=m; root=r2") << "a file path is not a prefix of its directory";
-    EXPECT_EQ(m.CookieLine(host, "/", false), "root=r2");
-    EXPECT_EQ(m.CookieLine(host, "/", true), "root=r2; safe=s");
+    EXPECT_EQ(m.CookieLine(host, "/a/b/", false), "deep=d; mid=m; root=\"r2\"");
+    EXPECT_EQ(m.CookieLine(host, "/a/", false), "mid=m; root=\"r2\"") << "a file path is not a prefix of its directory";
+    EXPECT_EQ(m.CookieLine(host, "/", false), "root=\"r2\"");
+    EXPECT_EQ(m.CookieLine(host, "/", true), "root=\"r2\"; safe=s");
+}
+
+TEST(Cookies, ValuesGoBackAsSentWhileQuotedAttributesStillApply) {
+    CookieStore store;
+    auto& m = store.manager;
+    m.AddCookie("q=\"r 2\"; Path=\"/a/\"; Domain=\".example.com\"; Max-Age=\"60\"", "www.example.com");
+    m.AddCookie("empty=\"\"; Path=/a/", "www.example.com");
+    m.AddCookie("inner=x\"y\" ; Path=/a/", "www.example.com");
+
+    ASSERT_EQ(m.CookiesOf(".example.com").size(), 1u);
+    EXPECT_EQ(m.CookiesOf(".example.com")[0].Path, "/a/");
+    EXPECT_EQ(m.CookieLine("www.example.com", "/a/", false), "q=\"r 2\"; empty=\"\"; inner=x\"y\"");
+    store.now += 60;
+    EXPECT_EQ(m.CookieLine("www.example.com", "/a/", false), "empty=\"\"; inner=x\"y\"");
 }
 
 TEST(Cookies, ExpiryByDateAndMaxAge) {

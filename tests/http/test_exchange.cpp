@@ -258,6 +258,16 @@ TEST(HttpConnection, KeepAliveReuseCloseAndPortsOfLaterUrls) {
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
+TEST(HttpCookies, AQuotedValueGoesBackExactlyAsTheServerSentIt) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("one", "Set-Cookie: s=\"r2\"; Path=\"/\"\r\n")), AwaitRequest(),
+                            Send(Ok("two"))}});
+    TIdHTTP http;
+    EXPECT_EQ(http.Get(server.Url("/first")), "one");
+    EXPECT_EQ(http.Get(server.Url("/second")), "two");
+    const std::string secondRequest = server.Received(0).substr(server.Received(0).find("GET /second"));
+    EXPECT_NE(secondRequest.find("\r\nCookie: s=\"r2\"\r\n"), std::string::npos) << secondRequest;
+}
+
 TEST(HttpConnection, AKeptConnectionLostUnderARequestIsReplacedOnce) {
     ScriptedServer server({{AwaitRequest(), Send(Ok("one")), AwaitRequest(), Reset()},
                            {AwaitRequest(), Send(Ok("two")), AwaitRequest(), Close()},
