@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
 
 #include "OVCommon/OVCommon.h"
 #include "tests/support/temp_dir.h"
@@ -48,6 +49,17 @@ TEST(CopyFileContents, ReplacesTheTargetAndKeepsItOnFailure) {
     EXPECT_EQ(ReadFile(folder / "target"), "old");
     EXPECT_FALSE(CopyFileContents(folder / "source", folder / "no/such/folder/target"));
     EXPECT_EQ(Names(folder.path()), (std::set<std::string>{"source", "target", "fresh"}));
+}
+
+TEST(CopyFileContents, ANewCopyOfAProgramCanBeStarted) {
+    testsupport::TempDir folder;
+    WriteFile(folder / "source", "#!/bin/sh\necho ran > \"$1\"\n");
+    ASSERT_TRUE(CopyFileContents(folder / "source", folder / "installed"));
+    struct stat status {};
+    ASSERT_EQ(::stat((folder / "installed").c_str(), &status), 0);
+    ASSERT_NE(status.st_mode & S_IXUSR, 0u);
+    EXPECT_TRUE(RunProgram(folder / "installed", "\"" + folder / "ran" + "\"", true));
+    EXPECT_EQ(ReadFile(folder / "ran"), "ran\n");
 }
 
 TEST(TempFileName, DrawsTheUnseededSequenceAndSkipsTakenNames) {
