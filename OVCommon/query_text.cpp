@@ -26,17 +26,6 @@ std::string RunMainProgramForQueryText() {
 
 }  // namespace
 
-void StopProcess(int exitCode) { std::exit(exitCode & 0xFF); }
-
-bool RunProgram(const std::string& fileName, const std::string& parameters, bool wait) {
-    if (!platform::FileExists(fileName)) return false;
-    const auto reaping = wait ? platform::Reaping::ByCaller : platform::Reaping::Automatically;
-    const auto pid = platform::StartProcess(fileName, parameters, reaping);
-    if (!pid) return false;
-    if (wait) platform::WaitForProcess(*pid);
-    return true;
-}
-
 std::string QueryTextFromMainProgram() {
     const std::string text = RunMainProgramForQueryText();
     if (text.empty()) StopProcess(ExitNoQueryText);

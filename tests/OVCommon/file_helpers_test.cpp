@@ -62,8 +62,22 @@ TEST(CopyFileContents, ANewCopyOfAProgramCanBeStarted) {
     EXPECT_EQ(ReadFile(folder / "ran"), "ran\n");
 }
 
+TEST(TempFolderPath, NoTemporaryFolderIsAnErrorNeverARelativeName) {
+    testsupport::TempDir folder;
+    const std::string base = testsupport::FolderWithNoRoomBelow(folder);
+    setenv("TMPDIR", base.c_str(), 1);
+    EXPECT_THROW(TempFolderPath(), Exception);
+    try {
+        const std::string name = TempFileName();
+        ADD_FAILURE() << "named \"" << name << '"';
+    } catch (const Exception& failure) {
+        EXPECT_NE(failure.Message().find(base + "/orvane-"), std::string::npos) << failure.Message();
+    }
+    unsetenv("TMPDIR");
+}
+
 TEST(TempFileName, DrawsTheUnseededSequenceAndSkipsTakenNames) {
-    // The private temporary folder is chosen on first use; this test is the only one here that uses it.
+    // The private temporary folder follows $TMPDIR, so this test has one of its own.
     testsupport::TempDir base;
     setenv("TMPDIR", base.path().c_str(), 1);
     const std::string temp = TempFolderPath();
@@ -136,15 +150,6 @@ TEST(CopyFolderFiles, CopiesOnlyPlainFilesOfTheTopLevel) {
 
     CopyFolderFiles(source.path(), target / "missing");
     EXPECT_FALSE(FileExists(target / "missing"));
-}
-
-TEST(RunProgram, StartsExistingProgramsOnly) {
-    testsupport::TempDir folder;
-    EXPECT_FALSE(RunProgram(folder / "missing", "", true));
-    const std::string marker = folder / "ran";
-    EXPECT_TRUE(RunProgram("/bin/sh", "-c \"echo ran > '" + marker + "'\"", true));
-    // With the wait flag the program has ended when the call returns.
-    EXPECT_EQ(ReadFile(marker), "ran\n");
 }
 
 }  // namespace
