@@ -1,8 +1,4 @@
-#include <cstdlib>
-
 #include "OVCommon/OVCommon.h"
-#include "platform/files.h"
-#include "platform/process.h"
 #include "platform/shared_memory.h"
 
 namespace {
@@ -23,17 +19,6 @@ std::string MainProgramQueryText() {
     // The block goes with its last user, so the next run starts from an empty one.
     block.Remove();
     return text;
-}
-
-void StopProcess(int exitCode) { std::exit(exitCode & 0xFF); }
-
-bool RunProgram(const std::string& fileName, const std::string& parameters, bool wait) {
-    if (!platform::FileExists(fileName)) return false;
-    const auto reaping = wait ? platform::Reaping::ByCaller : platform::Reaping::Automatically;
-    const auto pid = platform::StartProcess(fileName, parameters, reaping);
-    if (!pid) return false;
-    if (wait) platform::WaitForProcess(*pid);
-    return true;
 }
 
 std::string QueryTextFromMainProgram() {
