@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,11 +40,20 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-// The permission bits the replacement gets: the old file's, or those of a newly created file.
-mode_t ReplacementMode(const std::string& target) {
+// A new file that holds a program (an ELF header) or a script ("#!") can be started, as it could on Windows.
+mode_t NewFileMode(const File& content) {
+    char head[4] = {};
+    const ssize_t count = ::pread(content.Descriptor(), head, sizeof head, 0);
+    const bool startable = (count == 4 && std::memcmp(head, "\x7F" "ELF", 4) == 0) ||
+                           (count >= 2 && head[0] == '#' && head[1] == '!');
+    return (startable ? 0777 : kNewFileMode) & ~CurrentUmask();
+}
+
+// The permission bits the replacement gets: the old file's, or those of a newly created file of its content.
+mode_t ReplacementMode(const std::string& target, const File& content) {
     struct stat status {};
     if (::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return status.st_mode & 07777;
-    return kNewFileMode & ~CurrentUmask();
+    return NewFileMode(content);
 }
 
 // A uniquely named file beside the target; removed again unless it was renamed over the target.
@@ -230,8 +240,8 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
     TemporaryFile temporary(target);
     File output;
     if (!temporary.Create(output)) return false;
-    if (::fchmod(output.Descriptor(), ReplacementMode(target)) != 0) return false;
-    if (!writer(output) || !output.Sync()) return false;
+    if (!writer(output) || ::fchmod(output.Descriptor(), ReplacementMode(target, output)) != 0 || !output.Sync())
+        return false;
     output.Close();
     return temporary.RenameOver(target);
 }

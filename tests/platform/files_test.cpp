@@ -147,6 +147,26 @@ TEST(Files, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
     EXPECT_FALSE(platform::ReplaceFileWithBytes(dir / "no-such-folder/file", "x"));
 }
 
+TEST(Files, NewFileHoldingAProgramOrScriptCanBeStarted) {
+    TempDir dir;
+    const mode_t mask = ::umask(022);
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "script", "#!/bin/sh\necho hi\n"));
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "program", std::string("\x7F" "ELF\x02\x01", 6)));
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "text", "#not a script\n"));
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "short", "#"));
+    WriteFile(dir / "kept", "old");
+    ASSERT_EQ(::chmod((dir / "kept").c_str(), 0600), 0);
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "kept", "#!/bin/sh\n"));
+    ::umask(mask);
+
+    EXPECT_EQ(ModeOf(dir / "script"), 0755u);
+    EXPECT_EQ(ModeOf(dir / "program"), 0755u);
+    EXPECT_EQ(ModeOf(dir / "text"), 0644u);
+    EXPECT_EQ(ModeOf(dir / "short"), 0644u);
+    // A replaced file keeps its own bits whatever it now holds.
+    EXPECT_EQ(ModeOf(dir / "kept"), 0600u);
+}
+
 TEST(Files, ReplaceSurvivesAFullDevice) {
     TempDir dir;
     const std::string target = dir / "target";
