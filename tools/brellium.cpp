@@ -4,6 +4,8 @@
 //   /H  starts a normal instance in the background and exits;
 //   no argument: runs until asked to close (SIGTERM, SIGINT or SIGHUP).
 // The query text comes from BRELLIUM_QUERY_TEXT, else from brellium-query.txt beside the program.
+// When BRELLIUM_LOG names a file, every invocation appends one line to it holding its first argument, or
+// "(none)", so tests can count how often the updater starts the program.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -94,7 +96,21 @@ int RunUntilAskedToClose() {
 
 }  // namespace
 
+namespace {
+
+void RecordInvocation(int argc, char** argv) {
+    const char* log = std::getenv("BRELLIUM_LOG");
+    if (log == nullptr || *log == '\0') return;
+    if (FILE* file = std::fopen(log, "a")) {
+        std::fprintf(file, "%s\n", argc > 1 ? argv[1] : "(none)");
+        std::fclose(file);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    RecordInvocation(argc, argv);
     const std::string self = platform::ExecutablePath();
     if (argc < 2) return RunUntilAskedToClose();
     if (strcasecmp(argv[1], "/R") == 0) return WriteQueryText(self);
