@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "OVCommon/OVCommon.h"
-#include "tests/platform/pe_builder.h"
+#include "tests/support/pe_builder.h"
 
 namespace testsupport {
 
