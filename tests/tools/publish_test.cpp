@@ -1,0 +1,257 @@
+// orvane-publish: its web root read back with the program's own catalogue code and zip reader, the options
+// that shape entries, repeatable output swapped in whole, and the inputs it refuses.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "OVCommon/OVCommon.h"
+#include "catalogue/catalogue.h"
+#include "tests/e2e/windowless_sandbox.h"
+#include "tests/tools/publish_support.h"
+#include "zip/zip.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+// Without a trailing '/': the publisher adds it.
+const std::string kBaseUrl = "http://updates.example.com:8080/brel";
+const std::string kQueryCatalogue = "brellium/orvane.php";
+
+TRef<TXmlDDocument> Load(const std::string& text) {
+    TRef<TXmlDDocument> document(new TXmlDDocument());
+    LoadXml(document.get(), text);
+    return document;
+}
+
+// The entries as the windowless modes read them, in the order they handle them.
+std::vector<TUpdateElementRec> Records(const TXmlDDocument* catalogue) {
+    std::vector<TUpdateElementRec> records;
+    ForEachEntryCandidate(FindUpdateElement(catalogue), [&](TXmlDNode* candidate, TUpdateKind kind) {
+        TUpdateElementRec record;
+        if (ReadEntryRecord(candidate, kind, record)) records.push_back(record);
+    });
+    return records;
+}
+
+std::string UrlDecoded(const std::string& text) {
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+// The names of a folder's entries.
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+class Publisher : public ::testing::Test {
+protected:
+    std::string Target(const std::string& name = "www") const { return run.dir() / (name + "/"); }
+    std::string WebFile(const std::string& path) const { return ReadFile(Target() + path); }
+    TRef<TXmlDDocument> Catalogue() const { return Load(WebFile(kQueryCatalogue)); }
+
+    PublishRun run;
+};
+
+struct SourceFile {
+    TUpdateKind kind;
+    std::string fileName;  // as the catalogue names it
+    std::string content;
+    bool zipped;
+};
+
+TEST_F(Publisher, CatalogueAndPackagesReadBackAsTheProgramChecksThem) {
+    const std::string binary("\xFF\x00\x7F\x80 tool library\xFE", 19);
+    const std::vector<std::pair<std::string, SourceFile>> files = {
+        {"archive.db", {ukDatabase, "archive.db", "PK\x03\x04 looks like a zip archive", true}},
+        {"records.db", {ukDatabase, "records.db", std::string(2000, 'r'), false}},
+        {"rules/extra.db", {ukDatabase, "rules\\extra.db", "more records\n", false}},
+        {"Tools/scan.sh", {ukTools, "scan.sh", "#!/bin/sh\necho scan\n", false}},
+        {"Tools/sub/helper.dll", {ukTools, "sub\\helper.dll", binary, false}},
+        {"brellium.exe", {ukProgram, "brellium.exe", "#!/bin/sh\nexit 0\n", true}},
+        {"Custom/notes #1.txt", {ukCustom, "notes #1.txt", "notes\n", true}}};
+    for (const auto& [path, file] : files) run.Source(path, file.content);
+    const auto published = run.Publish(Target(), kBaseUrl,
+                                       {"--plain", "*.db", "--plain", "Tools/*", "--remove", "tools:old\\gone.dll",
+                                        "--remove", "custom:stale.txt", "--product", "Brel", "--version", "5.0",
+                                        "--code", "abc"});
+    ASSERT_EQ(published.status, 0) << published.errorOutput;
+    EXPECT_EQ(published.errorOutput, "");
+    // The product request's path upper-cases the product, as the program does.
+    EXPECT_EQ(WebFile("orvane/update/product/BREL/version/5.0/code/abc/index.html"), WebFile(kQueryCatalogue));
+
+    const std::vector<TUpdateElementRec> records = Records(Catalogue().get());
+    std::vector<std::pair<TUpdateKind, std::string>> order;
+    for (const TUpdateElementRec& record : records) order.emplace_back(record.Kind, record.FileName);
+    const std::vector<std::pair<TUpdateKind, std::string>> expectedOrder = {
+        {ukDatabase, "archive.db"},   {ukDatabase, "records.db"}, {ukDatabase, "rules\\extra.db"},
+        {ukTools, "scan.sh"},         {ukTools, "sub\\helper.dll"}, {ukTools, "old\\gone.dll"},
+        {ukProgram, "brellium.exe"}, {ukCustom, "notes #1.txt"},   {ukCustom, "stale.txt"}};
+    ASSERT_EQ(order, expectedOrder);
+
+    const TempDir installed;
+    for (const TUpdateElementRec& record : records) {
+        SCOPED_TRACE(record.FileName);
+        const auto source = std::find_if(files.begin(), files.end(), [&](const auto& file) {
+            return file.second.kind == record.Kind && file.second.fileName == record.FileName;
+        });
+        if (source == files.end()) {  // a removal
+            EXPECT_EQ(record.Size, 0);
+            EXPECT_EQ(record.Download, "");
+            continue;
+        }
+        ASSERT_TRUE(record.Download.starts_with(kBaseUrl + "/packages/"));
+        const std::string package = Target() + UrlDecoded(record.Download.substr(kBaseUrl.size() + 1));
+        EXPECT_EQ(record.DownloadSize, static_cast<int32_t>(fs::file_size(package)));
+        std::string content = ReadFile(package);
+        EXPECT_EQ(IsZipFile(package), source->second.zipped);
+        if (IsZipFile(package)) {
+            TZipFile zip;
+            zip.LoadFromFile(package);
+            ASSERT_EQ(zip.Count(), 1);
+            EXPECT_EQ(zip.MemberName(0), FileNamePart(record.FileName));
+            content = zip.Extract(0);
+            EXPECT_EQ(std::system(("unzip -tqq '" + package + "' >/dev/null").c_str()), 0);
+        }
+        EXPECT_EQ(content, source->second.content);
+        // Installed where the client puts it, the file is the one the entry describes.
+        const std::string path = EntryPath(installed.path(), record.Kind, record.FileName);
+        fs::create_directories(fs::path(path).parent_path());
+        WriteFile(path, content);
+        EXPECT_FALSE(NeedsUpdate(path, record.Size, record.Crc));
+    }
+    EXPECT_EQ(records[7].Download, kBaseUrl + "/packages/custom/notes%20%231.txt.zip");
+}
+
+TEST_F(Publisher, WizardFieldsAndProgramsToRun) {
+    for (const char* path : {"records.db", "brellium.exe", "Extras/a.cfg", "Extras/b.cfg"}) run.Source(path, path);
+    const auto published = run.Publish(
+        Target(), kBaseUrl,
+        {"--custom-dir", "Extras", "--required", "records.db", "--destination", "Extras/a.cfg=extras\\a",
+         "--destination=*=extras\\all", "--killtask", "brellium.exe=Brellium,brellium.exe,ask", "--killtask",
+         "records.db=Indexer,indexer", "--preinstall", "stop.sh", "--preinstall-parameters", "/quiet now",
+         "--postinstall=start.sh", "--postinstall-nowait"});
+    ASSERT_EQ(published.status, 0) << published.errorOutput;
+    // Without a product, only the query request is answered.
+    EXPECT_EQ(Listing(Target()), (std::set<std::string>{"brellium", "packages"}));
+
+    const auto catalogue = Catalogue();
+    const TempDir programFolder;
+    const std::string program = AddBackslash(fs::canonical(programFolder.path()).string());
+    std::map<std::string, std::pair<std::string, std::string>> killTasks;  // entry -> program, ask
+    const TKillTaskHook hook = [&](const std::string& name, const TXmlDNode* killTask) {
+        killTasks[name] = {ChildText(killTask, "filename").value_or(""), ChildText(killTask, "ask").value_or("-")};
+        EXPECT_TRUE(ChildText(killTask, "name").has_value());
+    };
+    std::map<std::string, bool> required;
+    std::vector<std::string> paths;
+    ForEachEntryCandidate(FindUpdateElement(catalogue.get()), [&](TXmlDNode* candidate, TUpdateKind kind) {
+        TBuiltEntry entry = BuildUpdateElement(candidate, kind, program, hook);
+        if (!entry.Element) return;
+        required[entry.Element->Name] = entry.Required;
+        paths.push_back(entry.Element->FileName);
+    });
+    EXPECT_EQ(required, (std::map<std::string, bool>{
+                            {"records.db", true}, {"brellium.exe", false}, {"Extras/a.cfg", false}, {"Extras/b.cfg", false}}));
+    EXPECT_EQ(paths, (std::vector<std::string>{program + "records.db", program + "brellium.exe",
+                                               program + "extras/a/a.cfg", program + "extras/all/b.cfg"}));
+    EXPECT_EQ(killTasks, (std::map<std::string, std::pair<std::string, std::string>>{
+                             {"brellium.exe", {"brellium.exe", "Y"}}, {"records.db", {"indexer", "-"}}}));
+
+    const TXmlDNode* runs = FindRunElement(catalogue.get());
+    ASSERT_NE(runs, nullptr);
+    const TXmlDNode* before = FindChild(runs, "preinstall");
+    const TXmlDNode* after = FindChild(runs, "postinstall");
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(ChildText(before, "filename"), "stop.sh");
+    EXPECT_EQ(ChildText(before, "parameters"), "/quiet now");
+    EXPECT_EQ(FindChild(before, "nowait"), nullptr);
+    EXPECT_EQ(ChildText(after, "filename"), "start.sh");
+    EXPECT_EQ(ChildText(after, "parameters"), std::nullopt);
+    EXPECT_NE(FindChild(after, "nowait"), nullptr);
+}
+
+TEST_F(Publisher, SameFolderGivesTheSameBytesAndANewReleaseReplacesTheWholeWebRoot) {
+    run.Source("records.db", "records\n");
+    run.Source("Tools/scan.sh", "#!/bin/sh\n");
+    run.Source("Custom/rules.txt", "rules\n");
+    ASSERT_EQ(run.Publish(Target(), kBaseUrl).status, 0);
+    // Neither a file's time nor the moment of publishing reaches the output.
+    fs::last_write_time(run.source() + "records.db", fs::file_time_type::clock::now() - std::chrono::hours(50));
+    ASSERT_EQ(run.Publish(Target("again"), kBaseUrl).status, 0);
+    EXPECT_EQ(FilesBelow(Target()), FilesBelow(Target("again")));
+
+    // Published again over itself with one file changed and one gone: exactly what a fresh web root would hold.
+    run.Source("records.db", "changed records\n");
+    fs::remove(run.source() + "Tools/scan.sh");
+    ASSERT_EQ(run.Publish(Target(), kBaseUrl).status, 0);
+    ASSERT_EQ(run.Publish(Target("fresh"), kBaseUrl).status, 0);
+    EXPECT_EQ(FilesBelow(Target()), FilesBelow(Target("fresh")));
+    EXPECT_FALSE(FileExists(Target() + "packages/tools/scan.sh.zip"));
+    EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www", "again", "fresh"}));
+
+    // A folder that holds something else is never replaced.
+    run.Source("../mine/letter.txt", "keep me\n");
+    const auto refused = run.Publish(Target("mine"), kBaseUrl);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.errorOutput.find("neither empty nor a web root published before"), std::string::npos);
+    EXPECT_EQ(FilesBelow(Target("mine")), (std::map<std::string, std::string>{{"letter.txt", "keep me\n"}}));
+}
+
+TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
+    run.Source("records.db", "records\n");
+    run.Source("Custom/rules.txt", "rules\n");
+    ASSERT_EQ(run.Publish(Target(), kBaseUrl).status, 0);
+    const auto before = FilesBelow(Target());
+    const auto expectRefused = [&](const ProgramRun& refused, int status, const std::string& reason) {
+        EXPECT_EQ(refused.status, status);
+        EXPECT_TRUE(refused.errorOutput.starts_with("orvane-publish: ")) << refused.errorOutput;
+        EXPECT_NE(refused.errorOutput.find(reason), std::string::npos) << refused.errorOutput;
+        EXPECT_EQ(std::count(refused.errorOutput.begin(), refused.errorOutput.end(), '\n'), 1) << refused.errorOutput;
+        EXPECT_EQ(FilesBelow(Target()), before);
+        EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www"}));
+    };
+
+    const std::string source = run.source();
+    const std::string target = Target();
+    const auto plainRun = [&](const std::vector<std::string>& arguments) { return run.Run(arguments); };
+    expectRefused(plainRun({"--source", run.dir() / "missing", "--target", target, "--base-url", kBaseUrl}), 1,
+                  "does not exist");
+    expectRefused(run.Publish(source + "site", kBaseUrl), 1, "lies inside the source folder");
+    expectRefused(run.Publish(run.dir().path(), kBaseUrl), 1, "lies inside the target");
+    expectRefused(run.Publish(target, kBaseUrl, {"--required", "missing.db"}), 1, "does not hold");
+    expectRefused(run.Publish(target, kBaseUrl, {"--destination", "records.db=x"}), 1, "no custom file");
+    expectRefused(run.Publish(target, kBaseUrl, {"--remove", "database:records.db"}), 1, "that the release holds");
+    expectRefused(plainRun({"--source", source, "--target", target}), 2, "--base-url is required");
+    expectRefused(run.Publish(target, "https://secure.example.com"), 2, "http:// URL");
+    expectRefused(run.Publish(target, kBaseUrl, {"--product", "Brel"}), 2, "go together");
+    expectRefused(run.Publish(target, kBaseUrl, {"--product", "Brel", "--version", "5", "--code", "a/b"}), 2,
+                  "--code may hold only");
+    expectRefused(run.Publish(target, kBaseUrl, {"--killtask", "records.db=Indexer"}), 2, "--killtask takes");
+    expectRefused(run.Publish(target, kBaseUrl, {"--zip"}), 2, "unknown option");
+
+    run.Source("empty.db", "");
+    expectRefused(run.Publish(target, kBaseUrl), 1, "empty.db: an empty file cannot be published");
+    fs::remove(source + "empty.db");
+    // Reading this file fails whoever runs the test: the publisher's own memory at address 0.
+    fs::create_symlink("/proc/self/mem", source + "unreadable.db");
+    expectRefused(run.Publish(target, kBaseUrl), 1, "cannot read " + source + "unreadable.db");
+    fs::remove(source + "unreadable.db");
+    fs::create_symlink(source + "Custom", source + "linked");
+    expectRefused(run.Publish(target, kBaseUrl), 1, "linked: not a regular file");
+}
+
+}  // namespace
