@@ -13,9 +13,9 @@ constexpr size_t QueryBlockSize = 260;
 // The text the main program leaves in a fresh shared block when run with "/R"; empty when there is none.
 std::string RunMainProgramForQueryText() {
     // A block nobody holds would be gone on the product's home platform; one left behind here by an earlier run
-    // must not hand over its old text.
-    platform::SharedMemoryBlock(QueryBlockName, QueryBlockSize).Remove();
-    platform::SharedMemoryBlock block(QueryBlockName, QueryBlockSize);
+    // must not hand over its old text, and one that another user put there is not trusted at all.
+    platform::SharedMemoryBlock block(QueryBlockName, QueryBlockSize,
+                                      platform::SharedMemoryBlock::Opening::CreateFresh);
     if (!block.IsOpen()) return {};
     RunProgram(ProgramFolder + Settings.MainExe, "/R", true);
     const std::string text = block.ReadText();

@@ -39,7 +39,11 @@ std::string QueryText(const std::string& self) {
 int WriteQueryText(const std::string& self) {
     const std::string text = QueryText(self);
     if (text.empty()) return 0;
-    platform::SharedMemoryBlock block("/BRELLIUMMAPPING19", 260);
+    platform::SharedMemoryBlock block("/BRELLIUMMAPPING19", 260, platform::SharedMemoryBlock::Opening::OpenExisting);
+    if (!block.IsOpen()) {
+        std::fprintf(stderr, "brellium: no shared block of this user to write the query text into\n");
+        return 2;
+    }
     if (block.WriteText(text)) return 0;
     std::fprintf(stderr, "brellium: the query text does not fit the shared block\n");
     return 2;
