@@ -45,8 +45,9 @@ std::string QueryTextFromMainProgram() {
 
 std::string BuildQueryText(const std::string& code, const std::string& version) {
     const std::time_t now = std::time(nullptr);
-    // Only the main thread asks for the time, so the shared result of localtime is safe here.
-    return BuildQueryText(code, version, *std::localtime(&now));
+    std::tm localTime{};
+    localtime_r(&now, &localTime);
+    return BuildQueryText(code, version, localTime);
 }
 
 std::string BuildQueryText(const std::string& code, const std::string& version, const std::tm& localTime) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -33,6 +34,15 @@ TEST(BuildQueryText, NumbersAreUnpaddedAndEachFollowedByTwoPointTwo) {
     EXPECT_EQ(BuildQueryText("a b&c", "", LocalTime(2026, 1, 1, 0, 0, 10)),
               "&code=a b&c&version=&timestamp=12.212.2262.202.202.2102.2");
     EXPECT_EQ(BuildQueryText("C", "V").rfind("&code=C&version=V&timestamp=", 0), 0u);
+}
+
+TEST(BuildQueryText, TheClockIsReadWithoutTheProcessWideConversionResult) {
+    // The standard conversions share one result; another thread may be holding on to it.
+    const std::time_t epoch = 0;
+    const std::tm* held = std::gmtime(&epoch);
+    BuildQueryText("C", "V");
+    EXPECT_EQ(held->tm_year, 70);
+    EXPECT_EQ(held->tm_hour, 0);
 }
 
 // The main program copied into a private folder that serves as the program folder.
