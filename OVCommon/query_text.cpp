@@ -1,4 +1,5 @@
 #include "OVCommon/OVCommon.h"
+#include "platform/local_time.h"
 #include "platform/shared_memory.h"
 
 namespace {
@@ -28,10 +29,7 @@ std::string QueryTextFromMainProgram() {
 }
 
 std::string BuildQueryText(const std::string& code, const std::string& version) {
-    const std::time_t now = std::time(nullptr);
-    std::tm localTime{};
-    localtime_r(&now, &localTime);
-    return BuildQueryText(code, version, localTime);
+    return BuildQueryText(code, version, platform::LocalTime(std::time(nullptr)));
 }
 
 std::string BuildQueryText(const std::string& code, const std::string& version, const std::tm& localTime) {
