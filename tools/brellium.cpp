@@ -89,10 +89,6 @@ int RunUntilAskedToClose() {
     return 0;
 }
 
-}  // namespace
-
-namespace {
-
 void RecordInvocation(int argc, char** argv) {
     const char* log = std::getenv("BRELLIUM_LOG");
     if (log == nullptr || *log == '\0') return;
