@@ -74,8 +74,10 @@ void TFormOrvane::CloseKilltaskPrograms(const std::string& entryName, const TXml
             const bool matches = httptext::SameText(FileNamePart(process.exeName), fileName) ||
                                  httptext::SameText(process.exeName, fileName);
             if (!matches) continue;
-            const std::string question = FormatText(Message("MsgOV22"), {entryName, fileName});
-            if (!ask || Box(question, MB_YESNO | MB_ICONWARNING) == IDYES) platform::TerminateProcess(process.pid);
+            // The question is formed only when it is asked: a translation that does not fit it must not keep a
+            // program from being closed without asking.
+            if (!ask || Box(FormatText(Message("MsgOV22"), {entryName, fileName}), MB_YESNO | MB_ICONWARNING) == IDYES)
+                platform::TerminateProcess(process.pid);
         }
     } catch (const std::exception& failure) {
         Box(FormatText(Message("MsgOV23"), {std::string(failure.what())}), MB_OK | MB_ICONERROR);
