@@ -118,11 +118,21 @@ std::optional<FormatDirective> ReadDirective(const std::string& text, size_t& po
     return directive;
 }
 
-// The argument as the directive writes it; nothing when the two do not fit together.
+// A number with at least the given count of digits, zeros filled in after its sign.
+std::string NumberText(int64_t value, size_t minimumDigits) {
+    std::string text = std::to_string(value);
+    const size_t sign = value < 0 ? 1 : 0;
+    if (text.size() - sign < minimumDigits) text.insert(sign, minimumDigits - (text.size() - sign), '0');
+    return text;
+}
+
+// The argument as the directive writes it; nothing when the two do not fit together. A precision is the least
+// count of digits of a number and the most characters of a text.
 std::optional<std::string> Converted(const FormatDirective& directive, const TFormatArg& argument) {
     const bool isNumber = std::holds_alternative<int64_t>(argument);
     if (directive.type != (isNumber ? 'd' : 's')) return std::nullopt;
-    std::string text = isNumber ? std::to_string(std::get<int64_t>(argument)) : std::get<std::string>(argument);
+    std::string text = isNumber ? NumberText(std::get<int64_t>(argument), directive.precision.value_or(0))
+                                : std::get<std::string>(argument);
     if (!isNumber && directive.precision && text.size() > *directive.precision) text.resize(*directive.precision);
     if (text.size() < directive.width) {
         const std::string padding(directive.width - text.size(), ' ');

@@ -126,6 +126,7 @@ private:
     void HideProgress();
     void SetButtons(bool back, bool next);
     void ApplyWork(int64_t count);
+    void EndAbandonedDownload();
     bool PlaceByKind(const TUpdateElement& entry, const std::string& candidate);
 
     TTranslatableComponent& translatable_;

@@ -1,4 +1,6 @@
 // The wizard window's life, its pages and its buttons.
+#include <chrono>
+
 #include "OVCommon/OVCommon.h"
 #include "UnitOrvane/UnitOrvane.h"
 #include "platform/files.h"
@@ -66,7 +68,17 @@ void TFormOrvane::FormDestroy() {
     Localizer.reset();
     Entries.clear();
     RefDispose(Catalogue);
-    // A download left running by a cancel uses this form's client: it must end before the form does.
+    EndAbandonedDownload();
+}
+
+// A download left running by a cancel uses this form's client, so it must end before the form does. A cancel
+// that came before the thread had connected found nothing to close: the close is repeated until it lands.
+void TFormOrvane::EndAbandonedDownload() {
+    if (!abandoned_) return;
+    while (!abandoned_->Terminated()) {
+        IdHTTP1.CloseConnection();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     abandoned_.reset();
 }
 

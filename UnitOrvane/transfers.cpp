@@ -41,6 +41,9 @@ bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
 bool TFormOrvane::DownloadPackage(const std::string& url, const std::string& targetFile) {
     PrepareDownloadRequest(IdHTTP1);
     auto thread = std::make_unique<TDownloadThread>(*this, url, targetFile, Scheduled);
+    // A display still queued from the previous download runs during this one: it must not show that
+    // download's count on this row.
+    pendingWork_ = 0;
     // Attached before the thread starts, so its first bytes are shown too.
     workAttached_ = true;
     thread->Start();

@@ -33,11 +33,12 @@ function(orvane_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# orvane_test(NAME SOURCES ... [DEPS ...] [RESOURCE_LOCK name]): a GoogleTest executable registered with CTest.
-# Tests that share a machine-wide resource (a fixed shared-memory name, say) name it as a lock, so that CTest
-# never runs two of them at once.
+# orvane_test(NAME SOURCES ... [DEPS ...] [RESOURCE_LOCK name] [TEST_PREFIX text]): a GoogleTest executable
+# registered with CTest. Tests that share a machine-wide resource (a fixed shared-memory name, say) name it as a
+# lock, so that CTest never runs two of them at once. A prefix goes before each discovered test's name, so
+# `ctest -R` can pick the executable's tests.
 function(orvane_test name)
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;TEST_PREFIX" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${ORVANE_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvane_test_support GTest::gmock GTest::gtest_main)
@@ -45,7 +46,8 @@ function(orvane_test name)
   if(ARG_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${ARG_TEST_PREFIX}"
+    PROPERTIES ${properties})
 endfunction()
 
 # orvane_fuzzer(NAME SOURCES ... [DEPS ...]): a libFuzzer target (only with ORVANE_FUZZ).

@@ -31,4 +31,38 @@ TEST(TextToInt, DecimalAndPrefixedHexadecimalWithinThirtyTwoBits) {
     for (const auto& text : rejected) EXPECT_EQ(TextToInt(text, -99), -99) << text;
 }
 
+TEST(FormatText, FillsDirectivesInOrder) {
+    EXPECT_EQ(FormatText("%d.%d KB", {int64_t{1023}, int64_t{9}}), "1023.9 KB");
+    EXPECT_EQ(FormatText("%s to go, %d%%", {std::string("5 KB"), int64_t{-40}}), "5 KB to go, -40%");
+    EXPECT_EQ(FormatText("100%% %S %D", {std::string("x"), int64_t{7}}), "100% x 7");
+    EXPECT_EQ(FormatText("no directives", {std::string("unused")}), "no directives");
+    EXPECT_EQ(FormatText("", {}), "");
+}
+
+TEST(FormatText, WidthAlignsAndPrecisionLimitsOrPads) {
+    EXPECT_EQ(FormatText("[%5d]", {int64_t{42}}), "[   42]");
+    EXPECT_EQ(FormatText("[%-5d]", {int64_t{42}}), "[42   ]");
+    EXPECT_EQ(FormatText("[%1d]", {int64_t{12345}}), "[12345]");
+    EXPECT_EQ(FormatText("[%6s|%-6s]", {std::string("ab"), std::string("cd")}), "[    ab|cd    ]");
+    // A precision cuts a text and gives a number its least count of digits.
+    EXPECT_EQ(FormatText("[%.2s]", {std::string("abcdef")}), "[ab]");
+    EXPECT_EQ(FormatText("[%-5.3s]", {std::string("abcdef")}), "[abc  ]");
+    EXPECT_EQ(FormatText("[%.3d]", {int64_t{5}}), "[005]");
+    EXPECT_EQ(FormatText("[%6.3d]", {int64_t{-5}}), "[  -005]");
+    EXPECT_EQ(FormatText("[%.2d]", {int64_t{1234}}), "[1234]");
+}
+
+TEST(FormatText, DirectiveWithoutAFittingArgumentRaises) {
+    const std::vector<std::pair<std::string, std::vector<TFormatArg>>> invalid = {
+        {"%d", {}},
+        {"%s and %s", {std::string("one")}},
+        {"%d", {std::string("text")}},
+        {"%s", {int64_t{1}}},
+        {"%x", {int64_t{1}}},
+        {"ends with %", {int64_t{1}}},
+        {"%5", {int64_t{1}}}};
+    for (const auto& [format, arguments] : invalid)
+        EXPECT_THROW(FormatText(format, arguments), EConvertError) << format;
+}
+
 }  // namespace

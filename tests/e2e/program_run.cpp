@@ -24,6 +24,8 @@ namespace {
     std::vector<char*> argv{const_cast<char*>(launch.program.c_str())};
     for (const std::string& argument : launch.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The alarm survives the exec: a program that never ends is ended by the kernel.
+    if (launch.timeLimitSeconds > 0) alarm(launch.timeLimitSeconds);
     execv(argv[0], argv.data());
     _exit(127);
 }
