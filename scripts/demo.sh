@@ -1,35 +1,201 @@
 #!/usr/bin/env bash
-# Builds Orvane and shows it choosing its mode from the command line, in a sandbox folder.
+# The demo: builds Orvane, publishes a sample release with orvane-publish, serves it with nginx on a free
+# loopback port, and updates from it three ways: the mirror mode into a shared folder, the shared-folder client
+# mode into a program folder, and the scheduled wizard into a second program folder. Then it publishes a second
+# release (one file changed, one removed) and shows the next mirror and client runs moving only those.
+# Everything it makes lives in demo-work/ of the repository; everything it starts is stopped when it ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+bin="$root/build/bin"
+work="$root/demo-work"
+
 bash "$root/scripts/bootstrap.sh"
+echo "Building in $root/build ..."
 bash "$root/scripts/build.sh" build >/dev/null
 
-sandbox=$(mktemp -d)
-trap 'rm -rf "$sandbox"' EXIT
-cp "$root/build/bin/orvane" "$root/build/bin/brellium.exe" "$sandbox/"
-[ -d "$root/build/bin/OvLng" ] && cp -r "$root/build/bin/OvLng" "$sandbox/"
-export ORVANE_HKLM="$sandbox/hklm.reg"   # no registry file: no proxy fallback
+product=(PRODUCT=Brellium VERSION=5.1 CODE=DEMO)
+nginx_pid=
+server=
+summary=()
 
-run() {
-  echo "\$ orvane $*"
-  set +e
-  "$sandbox/orvane" "$@"
-  local status=$?
-  set -e
-  echo "  -> exit status $status"
+cleanup() {
+  # The wizard starts the main program again in the background after installing; "/U" closes it.
+  local folder
+  for folder in "$work/wizard" "$work/client"; do
+    if [ -x "$folder/brellium.exe" ]; then "$folder/brellium.exe" /U >/dev/null 2>&1 || true; fi
+  done
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+rm -rf "$work"
+mkdir -p "$work"/{release/Tools,release/Custom,nginx,share,tmp}
+# The program's temporary files stay in the work folder, and no registry file gives it a proxy.
+export TMPDIR="$work/tmp" ORVANE_HKLM="$work/no-registry.reg"
+
+write_nginx_config() {  # write_nginx_config PORT
+  local n="$work/nginx"
+  {
+    # As root, the workers stay root: the web root lies in a folder only root may enter.
+    [ "$(id -u)" -ne 0 ] || echo "user root;"
+    cat <<EOF
+worker_processes 1;
+pid $n/nginx.pid;
+error_log $n/error.log;
+events { worker_connections 64; }
+http {
+  access_log $n/access.log;
+  client_body_temp_path $n/body; proxy_temp_path $n/proxy; fastcgi_temp_path $n/fastcgi;
+  uwsgi_temp_path $n/uwsgi; scgi_temp_path $n/scgi;
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:$1;
+    root $work/www;
+    # The query request's catalogue is a static file, whatever the query string.
+    location = /brellium/orvane.php { default_type text/xml; }
+  }
+}
+EOF
+  } >"$n/nginx.conf"
 }
 
-echo "Orvane in $sandbox"
-run /ENTS -ENTC SFLD=/srv/share      # both windowless modes: bad launch (255)
-run /ENTS                            # mirror mode without a shared folder: bad launch (255)
-run -entc                            # client mode without a shared folder: bad launch (255)
-run ENTS ENTC SFLD=/srv/share        # flags need one leading character: these are no flags, so the wizard
-run /ENTS SFLD=/srv/share            # mirror mode
-run /ENTC SFLD=/srv/share            # shared-folder client mode
-run                                  # the wizard
+start_nginx() {  # a free loopback port may be taken before nginx binds it: then try another
+  local attempt port
+  for attempt in 1 2 3 4 5; do
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    write_nginx_config "$port"
+    /usr/sbin/nginx -p "$work/nginx/" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' \
+      </dev/null >>"$work/nginx/output.log" 2>&1 &
+    nginx_pid=$!
+    for _ in $(seq 50); do
+      if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
+        server="127.0.0.1:$port"
+        return 0
+      fi
+      kill -0 "$nginx_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+    nginx_pid=
+  done
+  echo "nginx did not start; see $work/nginx/error.log" >&2
+  exit 1
+}
 
-# A proxy port stored as text where a number belongs: the registry fallback fails loudly (1).
-printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelmar\\Orvane]\n"PRXPORT"="8080"\n' \
-  > "$ORVANE_HKLM"
-run /ENTS SFLD=/srv/share
+program_folder() {  # program_folder NAME: orvane and its language files, as a program folder of their own
+  mkdir -p "$work/$1"
+  cp "$bin/orvane" "$work/$1/"
+  cp -r "$bin/OvLng" "$work/$1/"
+}
+
+make_release() {
+  local r="$work/release" i
+  for i in $(seq 1 300); do printf 'record %d: signature %08x\n' "$i" $((i * 2654435761 % 4294967296)); done \
+    >"$r/records.db"
+  printf 'engine rules, first release\n' >"$r/engine.db"
+  printf '#!/bin/sh\necho "scanner: nothing found"\n' >"$r/Tools/scanner.sh"
+  printf 'Brellium demo settings\n' >"$r/Custom/settings.txt"
+  cp "$bin/brellium.exe" "$r/"   # the stand-in main program
+}
+
+publish() {  # publish [options]: the release folder into the web root
+  echo "\$ orvane-publish --source $work/release --target $work/www ... $*"
+  "$bin/orvane-publish" --source "$work/release" --target "$work/www" --base-url "http://$server/" \
+    --product Brellium --version 5.1 --code DEMO --plain 'Tools/*' "$@"
+}
+
+snapshot() {  # snapshot FOLDER FILE: "path<TAB>checksum" of every file below the folder, the program's own left out
+  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './orvane' -printf '%P\n' | LC_ALL=C sort |
+    while IFS= read -r f; do printf '%s\t%s\n' "$f" "$(cksum <"$f")"; done) >"$2"
+}
+
+changes() {  # changes BEFORE AFTER: one line for each kind of change between two snapshots, paths sorted
+  awk -F'\t' 'FILENAME == ARGV[1] { before[$1] = $2; next }
+              !($1 in before) { print "new\t" $1; next }
+              { if (before[$1] != $2) print "changed\t" $1; delete before[$1] }
+              END { for (p in before) print "removed\t" p }' "$1" "$2" |
+    LC_ALL=C sort -t$'\t' -k2 |
+    awk -F'\t' '{ list[$1] = list[$1] (list[$1] == "" ? "" : ", ") $2 }
+                END { split("new changed removed", kinds, " ")
+                      for (i = 1; i <= 3; i++) if (list[kinds[i]] != "") { printf "      %-8s %s\n", kinds[i], list[kinds[i]]; n++ }
+                      if (!n) print "      nothing changed" }'
+}
+
+run_mode() {  # run_mode LABEL PROGRAM-FOLDER WATCHED-FOLDER ARGS...: one run, and what it changed in the folder
+  local label=$1 program=$2 watched=$3 status
+  shift 3
+  snapshot "$watched" "$work/tmp/before"
+  echo "\$ $program/orvane $*"
+  set +e
+  timeout 90 "$program/orvane" "$@"
+  status=$?
+  set -e
+  snapshot "$watched" "$work/tmp/after"
+  summary+=("$(printf '  %-44s exit status %s' "$label" "$status")" "$(changes "$work/tmp/before" "$work/tmp/after")")
+}
+
+run_wizard() {
+  local status display="Qt's offscreen platform"
+  local environment=(QT_QPA_PLATFORM=offscreen)
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    display="your display"
+    environment=()
+  fi
+  snapshot "$work/wizard" "$work/tmp/before"
+  echo "\$ $work/wizard/orvane /SCHEDULED ${product[*]}    (on $display)"
+  set +e
+  env "${environment[@]}" timeout 90 "$work/wizard/orvane" /SCHEDULED "${product[@]}" 2>"$work/wizard.err"
+  status=$?
+  set -e
+  cat "$work/wizard.err" >&2
+  snapshot "$work/wizard" "$work/tmp/after"
+  summary+=("$(printf '  %-44s exit status %s' "wizard /SCHEDULED into wizard/" "$status")")
+  if [ "$status" -ne 0 ]; then
+    summary+=("      the wizard did not run to its end: $(head -n1 "$work/wizard.err")")
+  else
+    summary+=("$(changes "$work/tmp/before" "$work/tmp/after")")
+  fi
+}
+
+start_nginx
+# Both of the program's server host names point at this nginx.
+export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
+make_release
+for folder in mirror client wizard; do program_folder "$folder"; done
+
+echo
+echo "== Release 1: published and served at http://$server/"
+publish
+summary+=("Release 1 (records.db, engine.db, Tools/scanner.sh, Custom/settings.txt, brellium.exe):")
+run_mode "mirror /ENTS into share/" "$work/mirror" "$work/share" /ENTS "SFLD=$work/share" "${product[@]}"
+run_mode "client /ENTC from share/ into client/" "$work/client" "$work/client" /ENTC "SFLD=$work/share"
+run_wizard
+
+echo
+echo "== Release 2: records.db changed, Tools/scanner.sh removed"
+printf 'record 301: signature 00c0ffee\n' >>"$work/release/records.db"
+rm "$work/release/Tools/scanner.sh"
+publish --remove tools:scanner.sh
+summary+=("Release 2 (records.db changed, Tools/scanner.sh removed):")
+run_mode "mirror /ENTS into share/" "$work/mirror" "$work/share" /ENTS "SFLD=$work/share" "${product[@]}"
+run_mode "client /ENTC from share/ into client/" "$work/client" "$work/client" /ENTC "SFLD=$work/share"
+
+echo
+echo "== Summary"
+printf '%s\n' "${summary[@]}"
+run_log="wizard/OVLog.txt the wizard's run log (the windowless modes keep none)"
+[ -f "$work/wizard/OVLog.txt" ] || run_log="wizard/OVLog.txt absent: only the wizard keeps a run log, and it did not run"
+cat <<EOF
+Files, all below $work:
+  release/         the product files published     www/     the web root nginx served
+  share/           the mirror's shared folder, with latest.xml
+  client/          the client's program folder     wizard/  the wizard's program folder
+  $run_log
+  nginx/           nginx's configuration and logs (access.log: every request)
+Screenshot of the wizard's final page: none; this build's wizard has no setting that saves one yet.
+EOF
