@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "localizer/localizer.h"
@@ -72,6 +73,10 @@ std::string TrimChar(const std::string& text, char character);
 // Decimal within signed 32 bits, or hexadecimal (up to 8 digits) after "$", "x", "X", "0x" or "0X", with an
 // optional sign; anything else gives the default.
 int32_t TextToInt(const std::string& text, int32_t defaultValue);
+// A message text used as a format: "%d" takes a number, "%s" a text, each with an optional "-", width and
+// precision; "%%" is a percent sign. A directive without a fitting argument raises EConvertError.
+using TFormatArg = std::variant<int64_t, std::string>;
+std::string FormatText(const std::string& format, const std::vector<TFormatArg>& arguments);
 // The same conversion; nothing when the text is not such a number.
 std::optional<int32_t> TryTextToInt(const std::string& text);
 
@@ -118,6 +123,8 @@ bool RunProgram(const std::string& fileName, const std::string& parameters, bool
 // Runs ProgramFolder + MainExe with "/R" and reads the query text it leaves in the shared block; stops the
 // process with ExitNoQueryText when there is none.
 std::string QueryTextFromMainProgram();
+// The same text without the stop: empty when the main program left none.
+std::string MainProgramQueryText();
 // The query text of a code and version, stamped with the local time.
 std::string BuildQueryText(const std::string& code, const std::string& version);
 std::string BuildQueryText(const std::string& code, const std::string& version, const std::tm& localTime);

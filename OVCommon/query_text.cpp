@@ -10,8 +10,9 @@ namespace {
 constexpr const char* QueryBlockName = "/BRELLIUMMAPPING19";
 constexpr size_t QueryBlockSize = 260;
 
-// The text the main program leaves in a fresh shared block when run with "/R"; empty when there is none.
-std::string RunMainProgramForQueryText() {
+}  // namespace
+
+std::string MainProgramQueryText() {
     // A block nobody holds would be gone on the product's home platform; one left behind here by an earlier run
     // must not hand over its old text.
     platform::SharedMemoryBlock(QueryBlockName, QueryBlockSize).Remove();
@@ -23,8 +24,6 @@ std::string RunMainProgramForQueryText() {
     block.Remove();
     return text;
 }
-
-}  // namespace
 
 void StopProcess(int exitCode) { std::exit(exitCode & 0xFF); }
 
@@ -38,7 +37,7 @@ bool RunProgram(const std::string& fileName, const std::string& parameters, bool
 }
 
 std::string QueryTextFromMainProgram() {
-    const std::string text = RunMainProgramForQueryText();
+    const std::string text = MainProgramQueryText();
     if (text.empty()) StopProcess(ExitNoQueryText);
     return text;
 }

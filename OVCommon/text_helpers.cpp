@@ -1,3 +1,4 @@
+#include <cctype>
 #include <iostream>
 #include <optional>
 
@@ -86,3 +87,73 @@ AppMessageBoxHandler AppMessageBoxFunction = [](const std::string& text, unsigne
 };
 
 int AppMessageBox(const std::string& text, unsigned style) { return AppMessageBoxFunction(text, style); }
+
+namespace {
+
+// One "%[-][width][.precision]type" directive; type is d or s (either case).
+struct FormatDirective {
+    bool leftAligned = false;
+    size_t width = 0;
+    std::optional<size_t> precision;
+    char type = 0;
+};
+
+size_t ReadCount(const std::string& text, size_t& pos) {
+    size_t value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && value < 100000)
+        value = value * 10 + static_cast<size_t>(text[pos++] - '0');
+    return value;
+}
+
+std::optional<FormatDirective> ReadDirective(const std::string& text, size_t& pos) {
+    FormatDirective directive;
+    if (pos < text.size() && text[pos] == '-') {
+        directive.leftAligned = true;
+        ++pos;
+    }
+    directive.width = ReadCount(text, pos);
+    if (pos < text.size() && text[pos] == '.') directive.precision = ReadCount(text, ++pos);
+    if (pos >= text.size()) return std::nullopt;
+    directive.type = static_cast<char>(std::tolower(static_cast<unsigned char>(text[pos++])));
+    return directive;
+}
+
+// The argument as the directive writes it; nothing when the two do not fit together.
+std::optional<std::string> Converted(const FormatDirective& directive, const TFormatArg& argument) {
+    const bool isNumber = std::holds_alternative<int64_t>(argument);
+    if (directive.type != (isNumber ? 'd' : 's')) return std::nullopt;
+    std::string text = isNumber ? std::to_string(std::get<int64_t>(argument)) : std::get<std::string>(argument);
+    if (!isNumber && directive.precision && text.size() > *directive.precision) text.resize(*directive.precision);
+    if (text.size() < directive.width) {
+        const std::string padding(directive.width - text.size(), ' ');
+        text = directive.leftAligned ? text + padding : padding + text;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string FormatText(const std::string& format, const std::vector<TFormatArg>& arguments) {
+    const auto invalid = [&format] {
+        return EConvertError("Format '" + format + "' invalid or incompatible with argument");
+    };
+    std::string result;
+    size_t next = 0;
+    for (size_t pos = 0; pos < format.size();) {
+        if (format[pos] != '%') {
+            result += format[pos++];
+            continue;
+        }
+        if (format.compare(pos, 2, "%%") == 0) {
+            result += '%';
+            pos += 2;
+            continue;
+        }
+        const auto directive = ReadDirective(format, ++pos);
+        if (!directive || next >= arguments.size()) throw invalid();
+        const auto converted = Converted(*directive, arguments[next++]);
+        if (!converted) throw invalid();
+        result += *converted;
+    }
+    return result;
+}

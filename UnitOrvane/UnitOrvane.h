@@ -70,7 +70,8 @@ public:
     std::atomic<bool> Cancelled{false};
     TRef<TXmlDDocument> Catalogue;
     std::string QueryText;
-    int32_t ProcessedBytes = 0;
+    // Wider than a package size: the sum over a whole run must not overflow.
+    int64_t ProcessedBytes = 0;
     bool MainProgramClosed = false;
 
     // Runs a handler as the window's framework does: an error that escapes it is shown in the framework's error
@@ -120,14 +121,16 @@ public:
 
 private:
     std::string Message(const std::string& key) const;
+    int Box(const std::string& text, unsigned flags);
+    void ReportServerError(const TXmlDNode* error);
     void HideProgress();
     void SetButtons(bool back, bool next);
     void ApplyWork(int64_t count);
     bool PlaceByKind(const TUpdateElement& entry, const std::string& candidate);
-    void FinishInstallRun();
 
     TTranslatableComponent& translatable_;
     std::vector<std::string> arguments_;
+    std::thread::id windowThread_;
     std::atomic<bool> closing_{false};
     std::atomic<bool> workAttached_{false};
     // The newest work count of the running download, and whether its display is already queued.

@@ -1,13 +1,13 @@
 #include "http/cookies.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
 
+#include "http/civil_time.h"
 #include "http/header_list.h"
+#include "http/uri.h"
 
 namespace {
 
@@ -40,26 +40,21 @@ int MonthIndex(const std::string& token) {
     return -1;
 }
 
-bool ReadClock(const std::string& token, std::tm& date) {
+bool ReadClock(const std::string& token, TCivilTime& date) {
     const auto parts = Tokens(token, ":");
     if (parts.size() != 3) return false;
     const auto hour = ToNumber(parts[0]), minute = ToNumber(parts[1]), second = ToNumber(parts[2]);
     if (!hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 60) return false;
-    date.tm_hour = static_cast<int>(*hour);
-    date.tm_min = static_cast<int>(*minute);
-    date.tm_sec = static_cast<int>(*second);
+    date.Hour = static_cast<int>(*hour);
+    date.Minute = static_cast<int>(*minute);
+    date.Second = static_cast<int>(*second);
     return true;
-}
-
-bool IsIPv4(const std::string& host) {
-    in_addr address{};
-    return inet_pton(AF_INET, host.c_str(), &address) == 1;
 }
 
 // The domains a host may set: its own name, or (for a domain with a leading ".") its parent domain. A parent
 // needs a dot inside it, so "example.com" cannot set a cookie for all of ".com".
 bool MaySetDomain(const std::string& host, const std::string& domain) {
-    if (IsIPv4(host) || domain.empty() || domain[0] != '.') return domain == host;
+    if (IsDottedIPv4(host) || domain.empty() || domain[0] != '.') return domain == host;
     const auto dot = host.find('.');
     return dot != std::string::npos && host.compare(dot, std::string::npos, domain) == 0 &&
            domain.find('.', 1) != std::string::npos;
@@ -114,12 +109,13 @@ TIdCookie ParseCookie(const std::string& text, const std::string& requestHost, s
         const std::string part = httptext::Trim(parts[i]);
         const auto equals = part.find('=');
         const std::string name = httptext::Trim(part.substr(0, equals));
-        const std::string value = equals == std::string::npos ? "" : Unquoted(httptext::Trim(part.substr(equals + 1)));
+        const std::string value = equals == std::string::npos ? "" : httptext::Trim(part.substr(equals + 1));
         if (i == 0) {
+            // The value goes back byte for byte, quotes included: it is the server's token, not ours to read.
             cookie.Name = name;
             cookie.Value = value;
         } else {
-            ApplyAttribute(cookie, httptext::LowerCase(name), value, now, maxAgeExpiry);
+            ApplyAttribute(cookie, httptext::LowerCase(name), Unquoted(value), now, maxAgeExpiry);
         }
     }
     // Max-Age is the newer attribute and wins over Expires.
@@ -134,7 +130,7 @@ TIdCookie ParseCookie(const std::string& text, const std::string& requestHost, s
 }  // namespace
 
 std::optional<std::time_t> InternetDateToTime(const std::string& text) {
-    std::tm date{};
+    TCivilTime date;
     bool hasClock = false;
     int month = -1;
     std::vector<long long> numbers;
@@ -154,10 +150,10 @@ std::optional<std::time_t> InternetDateToTime(const std::string& text) {
     }
     long long year = numbers[1];
     if (year < 100) year += year < 70 ? 2000 : 1900;
-    date.tm_mday = static_cast<int>(numbers[0]);
-    date.tm_mon = month;
-    date.tm_year = static_cast<int>(year - 1900);
-    return timegm(&date);
+    date.Day = static_cast<int>(numbers[0]);
+    date.Month = month + 1;
+    date.Year = year;
+    return static_cast<std::time_t>(SecondsFromCivil(date));
 }
 
 TIdCookieManager::TIdCookieManager(TClock clock) : clock_(std::move(clock)) {}

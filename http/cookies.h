@@ -10,7 +10,7 @@
 
 struct TIdCookie {
     std::string Name;
-    std::string Value;
+    std::string Value;  // exactly as the server sent it, quotes included
     std::string Domain;
     std::string Path = "/";
     bool Secure = false;

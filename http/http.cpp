@@ -4,8 +4,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <limits>
+
+#include "http/civil_time.h"
 
 namespace {
 
@@ -115,12 +116,10 @@ std::string InternetDate(TDateTime value) {
     static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const std::time_t seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * 86400.0));
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[40];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[parts.tm_wday], parts.tm_mday,
-                  months[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    const TCivilTime time = CivilFromSeconds(std::llround((value - 25569.0) * 86400.0));  // 25569: 1970-01-01
+    char text[48];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d GMT", days[time.WeekDay], time.Day,
+                  months[time.Month - 1], static_cast<long long>(time.Year), time.Hour, time.Minute, time.Second);
     return text;
 }
 

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
-#include "http/socket_handler.h"
+#include "http/header_list.h"
+#include "http/uri.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -26,6 +29,36 @@ std::string StatusText(TIdStatus status, const std::string& argument) {
 
 // Send errors after which the socket is unusable.
 bool IsConnectionLost(int code) { return code == 10058 || code == 10053 || code == 10054; }
+
+// The dotted IPv4 address of a host: "localhost" (any case) is 127.0.0.1, a dotted address is used as it is,
+// anything else is looked up (first IPv4 address).
+std::string ResolveHostIPv4(const std::string& host) {
+    if (httptext::SameText(host, "localhost")) return "127.0.0.1";
+    if (IsDottedIPv4(host)) return host;
+    std::string address;
+    if (const int code = platform::LookUpHostIPv4(host, address); code != 0) throw EIdSocketError(code);
+    return address;
+}
+
+// A fresh socket, bound to ip:port when either is given.
+void AllocateSocket(TIdIOHandlerSocket& socket, const std::string& boundIP, int boundPort) {
+    if (!socket.Open()) throw EIdInvalidSocket();
+    if (boundIP.empty() && boundPort == 0) return;
+    const int result = socket.Bind(boundIP, boundPort);
+    if (result == platform::SocketBadAddress) throw EIdSocketError(platform::WsaAddressNotAvailable);
+    if (result != 0) throw EIdCouldNotBindSocket();
+}
+
+// A plain connect fails with the socket error itself; one with a limit carries the error's message in an
+// EIdConnectException, or times out.
+void ConnectSocket(TIdIOHandlerSocket& socket, const std::string& ip, int port, int limit) {
+    const int result = socket.Connect(ip, port, limit);
+    if (result == 0) return;
+    if (result == platform::SocketBadAddress) throw EIdSocketError(platform::WsaAddressNotAvailable);
+    if (result == platform::SocketTimedOut) throw EIdConnectTimeout();
+    if (limit <= 0) throw EIdSocketError(result);
+    throw EIdConnectException(EIdSocketError(result).Message());
+}
 
 }  // namespace
 
@@ -177,12 +210,12 @@ void TIdTCPConnection::ConnectTo(const std::string& host, int port, const std::s
     try {
         {
             std::lock_guard<std::recursive_mutex> lock(closeLock_);
-            ioHandler_->Allocate(boundIP, boundPort);
+            AllocateSocket(*ioHandler_, boundIP, boundPort);
         }
         if (!IsDottedIPv4(host)) ReportStatus(hsResolving, host);
         const std::string ip = ResolveHostIPv4(host);
         ReportStatus(hsConnecting, ip);
-        ioHandler_->Connect(ip, port, limit);
+        ConnectSocket(*ioHandler_, ip, port, limit);
         if (closeRequested_.load()) throw EIdConnClosedGracefully();
         ReportStatus(hsConnected, host);
         DoOnConnected();
@@ -210,7 +243,9 @@ int TIdTCPConnection::FillInput(bool raiseIfClosed, int limit, bool raiseOnTimeo
             if (raiseIfClosed) throw EIdNotConnected();
             return 0;
         }
-        if (!ioHandler_->WaitReadable(limit)) {
+        const TIdIOHandlerSocket::Readiness readiness = ioHandler_->WaitReadable(limit);
+        if (readiness == TIdIOHandlerSocket::Readiness::Closed) throw EIdConnClosedGracefully();
+        if (readiness == TIdIOHandlerSocket::Readiness::Quiet) {
             if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
@@ -248,15 +283,10 @@ void TIdTCPConnection::Consume(size_t count) {
 bool TIdTCPConnection::FindLine(const std::string& terminator, size_t& lineEnd) {
     const size_t size = input_.Size();
     const size_t from = searchedUpTo_ >= terminator.size() ? searchedUpTo_ - (terminator.size() - 1) : 0;
-    if (from < size) {
-        const char* data = input_.Data();
-        const void* found = terminator.size() == 1
-                                ? std::memchr(data + from, terminator[0], size - from)
-                                : memmem(data + from, size - from, terminator.data(), terminator.size());
-        if (found != nullptr) {
-            lineEnd = static_cast<size_t>(static_cast<const char*>(found) - data);
-            return true;
-        }
+    const size_t found = std::string_view(input_.Data(), size).find(terminator, from);
+    if (found != std::string_view::npos) {
+        lineEnd = found;
+        return true;
     }
     searchedUpTo_ = size;
     return false;

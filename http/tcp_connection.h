@@ -74,7 +74,12 @@ private:
     size_t end_ = 0;
 };
 
-class TIdIOHandlerSocket;
+namespace platform {
+class Socket;
+}
+// The socket under a connection: the platform's socket, whose WinSock codes the connection turns into its
+// exceptions.
+using TIdIOHandlerSocket = platform::Socket;
 
 class TIdTCPConnection : public TIdComponent {
 public:

@@ -96,7 +96,27 @@ void DropLastSegment(std::string& result) {
     result.erase(previous == std::string::npos ? 0 : previous + 1);
 }
 
+// One number of a dotted address at pos, moving pos past it: one to three digits, at most 255.
+bool ParseOctet(const std::string& text, std::size_t& pos) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
+        value = value * 10 + (text[pos++] - '0');
+        ++digits;
+    }
+    return digits > 0 && digits <= 3 && value <= 255;
+}
+
 }  // namespace
+
+bool IsDottedIPv4(const std::string& host) {
+    std::size_t pos = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet > 0 && (pos >= host.size() || host[pos++] != '.')) return false;
+        if (!ParseOctet(host, pos)) return false;
+    }
+    return pos == host.size();
+}
 
 std::string MergePath(const std::string& base, const std::string& newPath) {
     if (!newPath.empty() && newPath[0] == '/') return newPath;

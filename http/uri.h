@@ -34,3 +34,6 @@ std::string MergePath(const std::string& base, const std::string& newPath);
 
 // "80" for http, "443" for https (letter case ignored); EIdUnknownProtocol for any other scheme.
 std::string DefaultPortText(const std::string& scheme);
+
+// Four dot-separated decimal numbers of 0 to 255 (leading zeros allowed): a host given as an IPv4 address.
+bool IsDottedIPv4(const std::string& host);

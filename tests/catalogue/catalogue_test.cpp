@@ -32,7 +32,9 @@ const TXmlDNode* FirstEntry(const TXmlDDocument* document) {
     return found;
 }
 
-std::string Entry(const std::string& fields) { return "<c><update><database><e>" + fields + "</e></database></update></c>"; }
+std::string Entry(const std::string& fields) {
+    return "<c><update><database><e>" + fields + "</e></database></update></c>";
+}
 
 TEST(CatalogueWalk, GroupsComeInTheFixedOrderAndRunOnlyAtTheTopLevel) {
     const auto document = Load(
@@ -78,7 +80,8 @@ TEST(CatalogueEntry, RecordNeedsNameAndASafeFileName) {
     // Each of these counts as no entry: a missing field, a field given as an attribute, or a name leaving its folder.
     for (const char* fields : {"<filename>a</filename>", "<name>a</name>",
                                "<name>a</name><filename>..\\a</filename>", "<name>a</name><filename>/etc/a</filename>",
-                               "<name>a</name><filename>a/../../b</filename>", "<name>a</name><filename>C:\\a</filename>",
+                               "<name>a</name><filename>a/../../b</filename>",
+                               "<name>a</name><filename>C:\\a</filename>",
                                "<name>a</name><filename>\\a</filename>"}) {
         const auto document = Load(std::string("<c><update><database><e name=\"n\" filename=\"f\">") + fields +
                                    "</e></database></update></c>");
@@ -86,7 +89,8 @@ TEST(CatalogueEntry, RecordNeedsNameAndASafeFileName) {
     }
     // An empty element is present all the same.
     EXPECT_TRUE(ReadEntryRecord(FirstEntry(Load(Entry("<name/><filename a=\"b\"/>")).get()), ukDatabase, record));
-    for (const char* safe : {"a", "sub/a", "..a", "a..", "...", "a\\..b\\c"}) EXPECT_TRUE(IsSafeEntryFileName(safe)) << safe;
+    for (const char* safe : {"a", "sub/a", "..a", "a..", "...", "a\\..b\\c"})
+        EXPECT_TRUE(IsSafeEntryFileName(safe)) << safe;
 }
 
 TEST(CatalogueEntry, PathsByKind) {
@@ -243,7 +247,8 @@ protected:
 };
 
 TEST_F(RequestTest, UrlFormsAndWhenEachIsUsed) {
-    EXPECT_EQ(ProductRequestUrl("h:81", "bRe", "1.0", "X y"), "http://h:81/orvane/update/product/BRE/version/1.0/code/X y/");
+    EXPECT_EQ(ProductRequestUrl("h:81", "bRe", "1.0", "X y"),
+              "http://h:81/orvane/update/product/BRE/version/1.0/code/X y/");
     EXPECT_EQ(QueryRequestUrl("h", "&code=1"), "http://h/brellium/orvane.php?request=update&code=1");
     setenv("ORVANE_UPDATE_SERVER", "update.test:90", 1);
     Settings.Product = "p";

@@ -72,6 +72,28 @@ TEST(HttpRequestBytes, PlainGetAndProxyGetAreExactlyTheProgramsLines) {
                                      "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n");
 }
 
+TEST(HttpRequestBytes, DatesGoOutInInternetFormInAnyYear) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("a")), AwaitRequest(), Send(Ok("b"))}});
+    TIdHTTP http;
+    http.Request().Date = 34644.367789351854;          // 1994-11-06 08:49:37
+    http.Request().Expires = 25568.999988425927;       // one second before 1970
+    http.Request().LastModified = 51195.99998842592;   // a leap day after 2038
+    EXPECT_EQ(http.Get(server.Url("/a")), "a");
+    http.Request().Date = -109511.0;                   // 1600-03-01, the day after a leap day of a century
+    http.Request().Expires = 0.5;                      // noon of day zero
+    http.Request().LastModified = 2958465.999988426;   // the last second of year 9999
+    EXPECT_EQ(http.Get(server.Url("/b")), "b");
+
+    const std::string first = server.Received(0).substr(0, server.Received(0).find("GET /b"));
+    const std::string second = server.Received(0).substr(first.size());
+    EXPECT_NE(first.find("\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"), std::string::npos) << first;
+    EXPECT_NE(first.find("\r\nExpires: Wed, 31 Dec 1969 23:59:59 GMT\r\n"), std::string::npos) << first;
+    EXPECT_NE(first.find("\r\nIf-Modified-Since: Wed, 29 Feb 2040 23:59:59 GMT\r\n"), std::string::npos) << first;
+    EXPECT_NE(second.find("\r\nDate: Wed, 01 Mar 1600 00:00:00 GMT\r\n"), std::string::npos) << second;
+    EXPECT_NE(second.find("\r\nExpires: Sat, 30 Dec 1899 12:00:00 GMT\r\n"), std::string::npos) << second;
+    EXPECT_NE(second.find("\r\nIf-Modified-Since: Fri, 31 Dec 9999 23:59:59 GMT\r\n"), std::string::npos) << second;
+}
+
 TEST(HttpBody, FramingsContinueBlocksAndLineEndings) {
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                 "1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n10\r\n0123456789ABCDEF\r\n0\r\n\r\n";
@@ -256,6 +278,16 @@ TEST(HttpConnection, KeepAliveReuseCloseAndPortsOfLaterUrls) {
     EXPECT_THROW(http.Get("http://127.0.0.1/fourth"), EIdException);
     EXPECT_EQ(http.Port(), 80);
     EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
+TEST(HttpCookies, AQuotedValueGoesBackExactlyAsTheServerSentIt) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("one", "Set-Cookie: s=\"r2\"; Path=\"/\"\r\n")), AwaitRequest(),
+                            Send(Ok("two"))}});
+    TIdHTTP http;
+    EXPECT_EQ(http.Get(server.Url("/first")), "one");
+    EXPECT_EQ(http.Get(server.Url("/second")), "two");
+    const std::string secondRequest = server.Received(0).substr(server.Received(0).find("GET /second"));
+    EXPECT_NE(secondRequest.find("\r\nCookie: s=\"r2\"\r\n"), std::string::npos) << secondRequest;
 }
 
 TEST(HttpConnection, AKeptConnectionLostUnderARequestIsReplacedOnce) {

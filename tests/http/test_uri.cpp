@@ -116,3 +116,11 @@ TEST(UriPorts, DefaultPortsByScheme) {
     EXPECT_EQ(DefaultPortText("https"), "443");
     EXPECT_THROW(DefaultPortText("ftp"), EIdUnknownProtocol);
 }
+
+TEST(UriHosts, ADottedAddressIsExactlyFourNumbersOfOneByte) {
+    for (const char* address : {"0.0.0.0", "127.0.0.1", "255.255.255.255", "010.001.1.00"})
+        EXPECT_TRUE(IsDottedIPv4(address)) << address;
+    for (const char* name : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4.", ".1.2.3.4", "1..2.3", "1.2.3.a",
+                             "0001.1.1.1", "1.2.3.4 ", "-1.2.3.4", "localhost", "1.2.3.4example"})
+        EXPECT_FALSE(IsDottedIPv4(name)) << name;
+}

@@ -1,4 +1,4 @@
-#include "http/socket_handler.h"
+#include "platform/socket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -6,18 +6,17 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
-#include "http/exceptions.h"
-
+namespace platform {
 namespace {
 
-constexpr int WSAHOST_NOT_FOUND = 11001;
+constexpr int WsaHostNotFound = 11001;
 
 // errno to the WinSock code of the same failure.
 int WinSockCode(int error) {
@@ -65,26 +64,14 @@ int WinSockCode(int error) {
     }
 }
 
-[[noreturn]] void RaiseSocketError(int error) { throw EIdSocketError(WinSockCode(error)); }
-
 // A port beyond 16 bits is no address at all, not the port its low bits name.
-sockaddr_in AddressOf(const std::string& ip, int port) {
-    if (port < 0 || port > 65535) throw EIdSocketError(10049);
+std::optional<sockaddr_in> AddressOf(const std::string& ip, int port) {
+    if (port < 0 || port > 65535) return std::nullopt;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    if (!ip.empty() && inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) throw EIdSocketError(10049);
+    if (!ip.empty() && inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) return std::nullopt;
     return address;
-}
-
-bool ParseOctet(const std::string& text, size_t& pos) {
-    size_t digits = 0;
-    int value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
-        value = value * 10 + (text[pos++] - '0');
-        ++digits;
-    }
-    return digits > 0 && digits <= 3 && value <= 255;
 }
 
 // The socket's pending error after a connect that ran in the background.
@@ -95,74 +82,76 @@ int PendingError(int fd) {
     return error;
 }
 
-}  // namespace
-
-bool IsDottedIPv4(const std::string& text) {
-    size_t pos = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0 && (pos >= text.size() || text[pos++] != '.')) return false;
-        if (!ParseOctet(text, pos)) return false;
-    }
-    return pos == text.size();
+int ConnectBlocking(int fd, const sockaddr_in& peer) {
+    int result;
+    do result = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    while (result != 0 && errno == EINTR);
+    if (result == 0) return 0;
+    return WinSockCode(errno == EINPROGRESS ? PendingError(fd) : errno);
 }
 
-std::string ResolveHostIPv4(const std::string& host) {
-    if (strcasecmp(host.c_str(), "localhost") == 0) return "127.0.0.1";
-    if (IsDottedIPv4(host)) return host;
+int ConnectWithin(int fd, const sockaddr_in& peer, int limit) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        if (errno != EINPROGRESS) return WinSockCode(errno);
+        pollfd waiter{fd, POLLOUT, 0};
+        const int ready = ::poll(&waiter, 1, limit);
+        if (ready == 0) return SocketTimedOut;
+        error = ready < 0 ? errno : PendingError(fd);
+    }
+    if (error != 0) return WinSockCode(error);
+    fcntl(fd, F_SETFL, flags);
+    return 0;
+}
+
+}  // namespace
+
+int LookUpHostIPv4(const std::string& host, std::string& address) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        throw EIdSocketError(WSAHOST_NOT_FOUND);
+        return WsaHostNotFound;
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
     freeaddrinfo(found);
-    return text;
+    address = text;
+    return 0;
 }
 
-TIdIOHandlerSocket::~TIdIOHandlerSocket() { Close(); }
+Socket::~Socket() { Close(); }
 
-void TIdIOHandlerSocket::Allocate(const std::string& boundIP, int boundPort) {
+bool Socket::Open() {
     Close();
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw EIdInvalidSocket();
-    if (boundIP.empty() && boundPort == 0) return;
-    const sockaddr_in local = AddressOf(boundIP, boundPort);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) throw EIdCouldNotBindSocket();
+    return fd_ >= 0;
 }
 
-void TIdIOHandlerSocket::Connect(const std::string& ip, int port, int limit) {
-    const sockaddr_in peer = AddressOf(ip, port);
-    if (limit <= 0) {
-        int result;
-        do result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-        while (result != 0 && errno == EINTR);
-        if (result != 0) RaiseSocketError(errno == EINPROGRESS ? PendingError(fd_) : errno);
-        return;
-    }
-    const int flags = fcntl(fd_, F_GETFL);
-    fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINPROGRESS) throw EIdConnectException(EIdSocketError(WinSockCode(errno)).Message());
-        pollfd waiter{fd_, POLLOUT, 0};
-        const int ready = ::poll(&waiter, 1, limit);
-        if (ready == 0) throw EIdConnectTimeout();
-        const int error = ready < 0 ? errno : PendingError(fd_);
-        if (error != 0) throw EIdConnectException(EIdSocketError(WinSockCode(error)).Message());
-    }
-    fcntl(fd_, F_SETFL, flags);
+int Socket::Bind(const std::string& ip, int port) {
+    const auto local = AddressOf(ip, port);
+    if (!local) return SocketBadAddress;
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&*local), sizeof *local) != 0) return WinSockCode(errno);
+    return 0;
 }
 
-void TIdIOHandlerSocket::Adopt(int fd) {
+int Socket::Connect(const std::string& ip, int port, int limit) {
+    const auto peer = AddressOf(ip, port);
+    if (!peer) return SocketBadAddress;
+    return limit <= 0 ? ConnectBlocking(fd_, *peer) : ConnectWithin(fd_, *peer, limit);
+}
+
+void Socket::Adopt(int descriptor) {
     Close();
-    fd_ = fd;
+    fd_ = descriptor;
 }
 
-bool TIdIOHandlerSocket::WaitReadable(int limit) {
-    if (fd_ < 0) throw EIdConnClosedGracefully();
+Socket::Readiness Socket::WaitReadable(int limit) {
+    if (fd_ < 0) return Readiness::Closed;
     // Without a limit the receive itself waits (a shutdown from another thread wakes it), saving a call per block.
-    if (limit < 0) return true;
+    if (limit < 0) return Readiness::Readable;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
     pollfd waiter{fd_, POLLIN, 0};
@@ -173,16 +162,12 @@ bool TIdIOHandlerSocket::WaitReadable(int limit) {
             wait = static_cast<int>(std::max<long long>(0, left.count()));
         }
         const int ready = ::poll(&waiter, 1, wait);
-        if (ready > 0) {
-            if (waiter.revents & POLLNVAL) throw EIdConnClosedGracefully();
-            return true;
-        }
-        if (ready == 0) return false;
-        if (errno != EINTR) return false;  // a wait that fails counts as not readable
+        if (ready > 0) return (waiter.revents & POLLNVAL) ? Readiness::Closed : Readiness::Readable;
+        if (ready == 0 || errno != EINTR) return Readiness::Quiet;  // a wait that fails counts as not readable
     }
 }
 
-long TIdIOHandlerSocket::Receive(char* dest, size_t count) {
+long Socket::Receive(char* dest, std::size_t count) {
     for (;;) {
         const ssize_t received = ::recv(fd_, dest, count, 0);
         if (received >= 0) return static_cast<long>(received);
@@ -190,7 +175,7 @@ long TIdIOHandlerSocket::Receive(char* dest, size_t count) {
     }
 }
 
-long TIdIOHandlerSocket::Send(const char* bytes, size_t count) {
+long Socket::Send(const char* bytes, std::size_t count) {
     for (;;) {
         const ssize_t sent = ::send(fd_, bytes, count, MSG_NOSIGNAL);
         if (sent >= 0) return static_cast<long>(sent);
@@ -198,13 +183,15 @@ long TIdIOHandlerSocket::Send(const char* bytes, size_t count) {
     }
 }
 
-void TIdIOHandlerSocket::Shutdown() {
+void Socket::Shutdown() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
-void TIdIOHandlerSocket::Close() {
+void Socket::Close() {
     if (fd_ < 0) return;
     ::shutdown(fd_, SHUT_WR);
     ::close(fd_);
     fd_ = -1;
 }
+
+}  // namespace platform

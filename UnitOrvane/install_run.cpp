@@ -1,0 +1,126 @@
+// The install run: the main product closed, every checked row installed or removed, the post-install programs,
+// and the main product started again.
+#include <algorithm>
+#include <climits>
+
+#include "OVCommon/OVCommon.h"
+#include "UnitOrvane/UnitOrvane.h"
+#include "http/header_list.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace {
+
+// A progress bar counts in int: larger byte counts stop at its end instead of wrapping.
+int ProgressValue(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, 0, INT_MAX)); }
+
+}  // namespace
+
+void TFormOrvane::InstallSelected() {
+    Controls.tmrSched->SetEnabled(false);
+    Page = 4;
+    TListViewControl& list = *Controls.ListViewItems;
+    int64_t range = 1;
+    for (int row = 0; row < list.RowCount(); ++row)
+        if (list.Checked(row)) range += int64_t{Entries[row]->DownloadSize} + 1;
+    Controls.ProgressBar->SetRange(0, ProgressValue(range));
+    Controls.ProgressBar->SetPosition(0);
+    Controls.ProgressBar->SetVisible(true);
+    Controls.LabelUpdate->SetVisible(true);
+    Controls.LabelUpdate->SetCaption(Message("MsgOV3"));
+    SetButtons(false, false);
+    Controls.ButtonNext->SetCaption(Message("MsgOV11"));
+    Controls.LabelStatus->SetCaption(Message("MsgOV12"));
+    Controls.Window->ProcessMessages();
+    ProcessedBytes = 0;
+    CloseMainProgram();
+    for (int row = 0; row < list.RowCount(); ++row) {
+        if (Cancelled) return;
+        if (list.Checked(row)) {
+            CurrentRow = row;
+            TUpdateElement& entry = *Entries[row];
+            const bool done = entry.Size != 0 ? InstallEntry(entry) : RemoveEntryFile(entry);
+            list.SetImageIndex(row, done ? riDone : riFailed);
+            ProcessedBytes += entry.DownloadSize;
+            Controls.ProgressBar->SetPosition(ProgressValue(ProcessedBytes));
+        } else {
+            list.SetImageIndex(row, riDone);
+            list.SetStatus(row, Message("MsgOV13"));
+        }
+    }
+    if (const TXmlDNode* run = FindRunElement(Catalogue.get())) RunInstallPrograms("postinstall", run);
+    if (MainProgramClosed && !Settings.StandAlone) RunProgram(ProgramFolder + Settings.MainExe, "/H", false);
+    HideProgress();
+    Controls.ButtonNext->SetEnabled(true);
+    Controls.ButtonCancel->SetEnabled(false);
+    Controls.LabelStatus->SetCaption(Message("MsgOV14"));
+    Controls.tmrSched->SetEnabled(true);
+}
+
+void TFormOrvane::CloseMainProgram() {
+    RunProgram(ProgramFolder + Settings.MainExe, "/U", true);
+    WaitForProcessEnd(Settings.MainExe);
+    MainProgramClosed = true;
+}
+
+void TFormOrvane::WaitForProcessEnd(const std::string& exeName) {
+    const auto running = [&exeName] {
+        const auto processes = platform::ProcessSnapshot();
+        return std::any_of(processes.begin(), processes.end(),
+                           [&exeName](const platform::ProcessEntry& process) { return process.exeName == exeName; });
+    };
+    do {
+        Controls.Window->Sleep(100);
+    } while (running());
+}
+
+bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
+    const std::string download = TempFileName();
+    CurrentDownloadSize = entry.DownloadSize;
+    ApplyWork(0);
+    DownloadPackage(entry.Download, download);
+    const TPreparedPackage package = PreparePackage(download, entry.FileName);
+    TListViewControl& list = *Controls.ListViewItems;
+    list.SetStatus(CurrentRow, Message("MsgOV9"));
+    bool installed = false;
+    switch (CheckCandidate(package.Candidate, entry.Size, entry.Crc)) {
+        case TCandidateCheck::SizeDiffers: list.SetStatus(CurrentRow, Message("MsgOV10")); break;
+        case TCandidateCheck::CrcDiffers: list.SetStatus(CurrentRow, Message("MsgOV18")); break;
+        case TCandidateCheck::Matches:
+            installed = PlaceByKind(entry, package.Candidate);
+            FinishStoredPackage(package, entry.FileName);
+            break;
+    }
+    RemoveUnpackFolder(package);
+    return installed;
+}
+
+// The new file replaces the old one only once it is complete; the main executable that a program entry stands
+// for goes only after its successor is in place.
+bool TFormOrvane::PlaceByKind(const TUpdateElement& entry, const std::string& candidate) {
+    const bool placed = CopyFileContents(candidate, entry.FileName);
+    const std::string mainExe = ProgramFolder + Settings.MainExe;
+    if (placed && entry.Kind == ukProgram && entry.FileName != mainExe) platform::DeleteFile(mainExe);
+    return placed;
+}
+
+bool TFormOrvane::RemoveEntryFile(const TUpdateElement& entry) {
+    return platform::FileExists(entry.FileName) && platform::DeleteFile(entry.FileName);
+}
+
+void TFormOrvane::RunInstallPrograms(const std::string& name, const TXmlDNode* run) {
+    for (int i = 0; i < run->ChildNodes().Count(); ++i) {
+        const TXmlDNode* program = run->ChildNodes().Item(i);
+        if (!httptext::SameText(std::string(program->NodeName()), name)) continue;
+        const std::string path = platform::ExpandEnvironmentStrings(ChildText(program, "filename").value_or(""));
+        const std::string parameters = ChildText(program, "parameters").value_or("");
+        const std::string status = ChildText(program, "statusmsg").value_or("");
+        if (!status.empty()) Controls.LabelStatus->SetCaption(status);
+        // Show states mean nothing to the programs started here; waiting is what matters.
+        const bool wait = FindChild(program, "nowait") == nullptr;
+        const auto process = platform::StartProcess(
+            path, parameters, wait ? platform::Reaping::ByCaller : platform::Reaping::Automatically);
+        if (process && wait) platform::WaitForProcess(*process);
+    }
+}

@@ -1,0 +1,131 @@
+// The wizard's transfers: the catalogue request on the window's thread, and each package on a download thread
+// while the window keeps handling its messages.
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <future>
+
+#include "OVCommon/OVCommon.h"
+#include "UnitOrvane/UnitOrvane.h"
+#include "platform/stream.h"
+
+namespace {
+
+int32_t ClampToInt32(int64_t value) { return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
+
+}  // namespace
+
+bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
+    std::vector<std::string> record;
+    bool received = false;
+    const std::string url = CatalogueRequestUrl(UpdateServerHost(), QueryText);
+    try {
+        PrepareCatalogueRequest(IdHTTP1);
+        TProgressBarControl& progress = *Controls.ProgressBar;
+        progress.SetPosition(RandomDraw(20));
+        Controls.Window->Sleep(300);
+        progress.SetPosition(25 + RandomDraw(10));
+        record.push_back(url);
+        catalogueText = IdHTTP1.Get(url);
+        progress.SetPosition(60 + RandomDraw(20));
+        Controls.Window->Sleep(300);
+        progress.SetPosition(100);
+        received = true;
+    } catch (const std::exception&) {
+        record.push_back(url);
+    }
+    SaveRequestRecord(record);
+    return received;
+}
+
+bool TFormOrvane::DownloadPackage(const std::string& url, const std::string& targetFile) {
+    PrepareDownloadRequest(IdHTTP1);
+    auto thread = std::make_unique<TDownloadThread>(*this, url, targetFile, Scheduled);
+    // Attached before the thread starts, so its first bytes are shown too.
+    workAttached_ = true;
+    thread->Start();
+    try {
+        while (true) {
+            if (Cancelled) {
+                IdHTTP1.CloseConnection();
+                break;
+            }
+            if (thread->Terminated()) break;
+            Controls.Window->ProcessMessages();
+            Controls.Window->Sleep(100);
+        }
+    } catch (...) {
+        workAttached_ = false;
+        abandoned_ = std::move(thread);
+        throw;
+    }
+    workAttached_ = false;
+    if (Cancelled)
+        abandoned_ = std::move(thread);
+    else
+        thread.reset();
+    return true;
+}
+
+void TFormOrvane::IdHTTP1Work(TWorkMode /*mode*/, int64_t count) {
+    if (std::this_thread::get_id() == windowThread_) {
+        ApplyWork(count);
+        return;
+    }
+    // Only the newest count matters: one display is queued at a time, so a fast transfer is never held up by
+    // the window.
+    pendingWork_ = count;
+    if (workQueued_.exchange(true)) return;
+    Controls.Window->RunOnWindowThread([this] {
+        workQueued_ = false;
+        if (workAttached_) ApplyWork(pendingWork_);
+    });
+}
+
+void TFormOrvane::ApplyWork(int64_t count) {
+    const std::string remaining = SizeText(ClampToInt32(int64_t{CurrentDownloadSize} - count));
+    Controls.ListViewItems->SetStatus(CurrentRow, FormatText(Message("MsgOV15"), {remaining}));
+    Controls.ProgressBar->SetPosition(static_cast<int>(std::clamp<int64_t>(ProcessedBytes + count, 0, INT_MAX)));
+}
+
+void TFormOrvane::ShowDownloadError(const std::string& message) {
+    // A cancelled download fails by design: the user asked for it and is not told again.
+    if (Cancelled || closing_) return;
+    auto answered = std::make_shared<std::promise<void>>();
+    std::future<void> done = answered->get_future();
+    Controls.Window->RunOnWindowThread([this, message, answered] {
+        if (!closing_) Box(message, MB_OK);
+        answered->set_value();
+    });
+    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+        if (closing_) return;
+}
+
+TDownloadThread::TDownloadThread(TFormOrvane& form, std::string url, std::string targetFile, bool scheduled)
+    : Url(std::move(url)), TargetFile(std::move(targetFile)), Scheduled(scheduled), form_(form) {}
+
+TDownloadThread::~TDownloadThread() { WaitFor(); }
+
+void TDownloadThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TDownloadThread::WaitFor() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void TDownloadThread::Execute() {
+    try {
+        TFileStream target(TargetFile, TFileStream::Mode::Create);
+        try {
+            form_.IdHTTP1.Get(Url, target);
+        } catch (const EIdException& failure) {
+            AppendToRunLog("TDownloadThread.Execute ERROR: " + failure.Message());
+            if (!Scheduled) form_.ShowDownloadError(failure.Message());
+        }
+    } catch (const std::exception&) {
+        // A file that cannot be made or written, or a log that cannot be written: the thread just ends, and the
+        // install step finds the file wrong.
+    }
+    terminated_ = true;
+}

@@ -1,0 +1,96 @@
+// The update list page: the catalogue's entries that need work on this machine, one checked row each.
+#include "OVCommon/OVCommon.h"
+#include "UnitOrvane/UnitOrvane.h"
+#include "http/header_list.h"
+#include "platform/process.h"
+
+namespace {
+
+int KindImage(TUpdateKind kind) {
+    switch (kind) {
+        case ukDatabase: return riDatabase;
+        case ukTools: return riTools;
+        case ukProgram:
+        case ukCustom: break;
+    }
+    return riProgram;
+}
+
+}  // namespace
+
+void TFormOrvane::BuildUpdateList() {
+    Page = 3;
+    Controls.ListViewItems->Clear();
+    HideProgress();
+    SetButtons(true, true);
+    Controls.LabelStatus->SetCaption(Message("MsgOV8"));
+    LoadXml(Catalogue.get(), CatalogueText);
+    if (const TXmlDNode* error = FindErrorElement(Catalogue.get())) {
+        ReportServerError(error);
+        return;
+    }
+    ForEachEntryCandidate(FindUpdateElement(Catalogue.get()),
+                          [this](const TXmlDNode* entry, TUpdateKind kind) { BuildUpdateRow(entry, kind); });
+    if (const TXmlDNode* run = FindRunElement(Catalogue.get())) RunInstallPrograms("preinstall", run);
+    if (Controls.ListViewItems->RowCount() > 0)
+        Controls.ListViewItems->SetVisible(true);
+    else
+        ShowNoUpdatesPage();
+    Controls.tmrSched->SetEnabled(true);
+}
+
+// The server's description, titled by its title. A report lacking either still ends the checking: what is
+// there is shown, and with neither the page says the list could not be obtained.
+void TFormOrvane::ReportServerError(const TXmlDNode* error) {
+    const std::string title = ChildText(error, "title").value_or("");
+    std::string description = ChildText(error, "description").value_or(title);
+    if (description.empty()) description = Message("MsgOV4");
+    Controls.Window->MessageBox(description, title.empty() ? "Orvane" : title, MB_OK | MB_ICONINFORMATION);
+    ShowFinishedPage(description);
+}
+
+void TFormOrvane::BuildUpdateRow(const TXmlDNode* entry, TUpdateKind kind) {
+    const TKillTaskHook closePrograms = [this](const std::string& name, const TXmlDNode* kill) {
+        CloseKilltaskPrograms(name, kill);
+    };
+    TBuiltEntry built = BuildUpdateElement(entry, kind, ProgramFolder, closePrograms);
+    if (!built.Element || !NeedsUpdate(*built.Element)) return;
+    const TUpdateElement& element = *built.Element;
+    TListViewControl& list = *Controls.ListViewItems;
+    const int row = list.AddRow(element.Name);
+    // The check mark comes first: the change guard refuses every change of a row that shows the required image.
+    list.SetChecked(row, true);
+    list.SetImageIndex(row, built.Required ? riRequired : KindImage(kind));
+    list.SetStatus(row, element.Size != 0 ? SizeText(element.DownloadSize) : Message("MsgOV17"));
+    Entries.push_back(std::move(built.Element));
+}
+
+void TFormOrvane::CloseKilltaskPrograms(const std::string& entryName, const TXmlDNode* killTask) {
+    const std::string fileName = ChildText(killTask, "filename").value_or("");
+    const bool ask = httptext::SameText(ChildText(killTask, "ask").value_or(""), "Y");
+    if (fileName.empty()) return;
+    try {
+        for (const platform::ProcessEntry& process : platform::ProcessSnapshot()) {
+            const bool matches = httptext::SameText(FileNamePart(process.exeName), fileName) ||
+                                 httptext::SameText(process.exeName, fileName);
+            if (!matches) continue;
+            const std::string question = FormatText(Message("MsgOV22"), {entryName, fileName});
+            if (!ask || Box(question, MB_YESNO | MB_ICONWARNING) == IDYES) platform::TerminateProcess(process.pid);
+        }
+    } catch (const std::exception& failure) {
+        Box(FormatText(Message("MsgOV23"), {std::string(failure.what())}), MB_OK | MB_ICONERROR);
+    }
+}
+
+std::string TFormOrvane::SizeText(int32_t bytes) const {
+    const int64_t n = bytes;
+    if (n < 1024) return FormatText(Message("MsgOV5"), {n});
+    if (n < 1048576) return FormatText(Message("MsgOV6"), {n / 1024, n * 10 / 1024 % 10});
+    if (n < 1073741824) {
+        const int64_t kibibytes = n / 1024;
+        return FormatText(Message("MsgOV7"), {kibibytes / 1024, kibibytes * 10 / 1024 % 10});
+    }
+    return {};
+}
+
+bool TFormOrvane::ListViewItemsChanging(int row) const { return Controls.ListViewItems->ImageIndex(row) != riRequired; }
