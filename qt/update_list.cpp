@@ -81,7 +81,8 @@ QVariant TUpdateListModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 bool TUpdateListModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role) {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount()) {
+    const bool caption = role == Qt::DisplayRole || role == Qt::EditRole;
+    if (orientation != Qt::Horizontal || !caption || section < 0 || section >= columnCount()) {
         return false;
     }
     headers_[static_cast<size_t>(section)] = value.toString();

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <thread>
 
-#include "OVCommon/OVCommon.h"
 #include "qt/message_box.h"
 
 TQtWindowServices::TQtWindowServices(QWidget* window) : window_(window), receiver_(std::make_unique<QObject>()) {}
@@ -31,8 +30,7 @@ void TQtWindowServices::ShowException(const std::string& message) {
 }
 
 void TQtWindowServices::OpenHelp(const std::string& document) {
-    std::string file = document.substr(0, document.find("::"));
-    if (!file.starts_with('/')) file = ProgramFolder + file;
+    const std::string file = document.substr(0, document.find("::"));
     // Without a viewer for the file nothing opens, and nothing is reported.
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file)));
 }

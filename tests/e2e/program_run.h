@@ -15,7 +15,7 @@ struct ProgramLaunch {
     std::string program;
     std::vector<std::string> arguments;   // without the program itself
     std::string workingFolder;            // empty: the test's own
-    std::vector<std::string> environment; // NAME=value pairs set on top of the test's environment
+    std::vector<std::string> environment; // NAME=value pairs set on top of the test's environment; NAME alone unsets
 };
 
 // Runs the program to its end.
