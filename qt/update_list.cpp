@@ -44,10 +44,11 @@ int TUpdateListModel::columnCount(const QModelIndex& parent) const {
 QVariant TUpdateListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     const Row& row = rows_.at(static_cast<size_t>(index.row()));
-    if (index.column() == StatusColumn) return role == Qt::DisplayRole ? QVariant(row.status) : QVariant();
+    // A text too long for its column is cut short on screen; its tool tip shows all of it.
+    const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;
+    if (index.column() == StatusColumn) return text ? QVariant(row.status) : QVariant();
+    if (text) return row.caption;
     switch (role) {
-        case Qt::DisplayRole:
-            return row.caption;
         case Qt::CheckStateRole:
             return row.checked ? Qt::Checked : Qt::Unchecked;
         case Qt::DecorationRole:

@@ -210,6 +210,16 @@ TEST_F(WizardWindow, OpensWithTheCaptionsOfItsLanguageAndFitsEveryPageText) {
             EXPECT_LE(status->heightForWidth(status->width()), aboveList) << key;
         }
         status->setText(shown);
+        // Row status texts within their column, the downloading one with a size of the widest kind.
+        QTreeView* view = Child<QTreeView>(wizard, "ListViewItems");
+        const int textMargins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+        const std::string widestSize = FormatText(expected.GetMessage("MsgOV6"), {int64_t{1023}, int64_t{9}});
+        const QString downloading = QString::fromStdString(FormatText(expected.GetMessage("MsgOV15"), {widestSize}));
+        for (const QString& text : {message("MsgOV9"), message("MsgOV10"), message("MsgOV13"), message("MsgOV17"),
+                                    message("MsgOV18"), downloading}) {
+            EXPECT_LE(view->fontMetrics().horizontalAdvance(text), view->columnWidth(1) - textMargins)
+                << text.toStdString();
+        }
 
         // The framework's box for an escaping error keeps the designed title in every language.
         bool boxSeen = false;
