@@ -28,6 +28,8 @@ std::string Environment(const char* name) {
 // Qt takes its arguments by reference and keeps them for the application's lifetime.
 struct TQtArguments {
     explicit TQtArguments(std::string program) : name(std::move(program)) {}
+    TQtArguments(const TQtArguments&) = delete;
+    TQtArguments& operator=(const TQtArguments&) = delete;
     std::string name;
     int count = 1;
     char* values[2] = {name.data(), nullptr};
