@@ -25,7 +25,9 @@ constexpr int ExitServerError = -20;
 constexpr int ExitTransferFailed = -60;
 constexpr int ExitPackageFailed = -70;
 
-// Ends the process at once with the given exit code; nothing on the stack is unwound.
+// Ends the process at once with the given exit code. Nothing on the stack is unwound and no static object is
+// destroyed, since other threads may still use them; standard output and error are flushed and the temporary
+// fallback folders removed first.
 [[noreturn]] void StopProcess(int exitCode);
 
 // --- Launch settings ---
@@ -101,9 +103,10 @@ int64_t FileSizeOf(const std::string& fileName);
 bool CopyFileContents(const std::string& source, const std::string& destination);
 // True when the file starts with "PK".
 bool IsZipFile(const std::string& fileName);
-// The private temporary folder of this user, with a trailing '/'.
+// The private temporary folder of this user, with a trailing '/'. Raises Exception when no such folder can be
+// had: a relative name would let callers create and clear files wherever the program stands.
 std::string TempFolderPath();
-// A path in the temporary folder that names nothing yet; the file is not created.
+// A path in the temporary folder that names nothing yet; the file is not created. Raises as TempFolderPath.
 std::string TempFileName();
 // Removes the folder and everything in it; symbolic links are removed, never followed. Sub-folders whose
 // names begin with "." are left alone, so such a tree is not removed and the result is false.

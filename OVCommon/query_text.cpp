@@ -1,8 +1,5 @@
-#include <cstdlib>
-
 #include "OVCommon/OVCommon.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/local_time.h"
 #include "platform/shared_memory.h"
 
 namespace {
@@ -14,26 +11,15 @@ constexpr size_t QueryBlockSize = 260;
 
 std::string MainProgramQueryText() {
     // A block nobody holds would be gone on the product's home platform; one left behind here by an earlier run
-    // must not hand over its old text.
-    platform::SharedMemoryBlock(QueryBlockName, QueryBlockSize).Remove();
-    platform::SharedMemoryBlock block(QueryBlockName, QueryBlockSize);
+    // must not hand over its old text, and one that another user put there is not trusted at all.
+    platform::SharedMemoryBlock block(QueryBlockName, QueryBlockSize,
+                                      platform::SharedMemoryBlock::Opening::CreateFresh);
     if (!block.IsOpen()) return {};
     RunProgram(ProgramFolder + Settings.MainExe, "/R", true);
     const std::string text = block.ReadText();
     // The block goes with its last user, so the next run starts from an empty one.
     block.Remove();
     return text;
-}
-
-void StopProcess(int exitCode) { std::exit(exitCode & 0xFF); }
-
-bool RunProgram(const std::string& fileName, const std::string& parameters, bool wait) {
-    if (!platform::FileExists(fileName)) return false;
-    const auto reaping = wait ? platform::Reaping::ByCaller : platform::Reaping::Automatically;
-    const auto pid = platform::StartProcess(fileName, parameters, reaping);
-    if (!pid) return false;
-    if (wait) platform::WaitForProcess(*pid);
-    return true;
 }
 
 std::string QueryTextFromMainProgram() {
@@ -43,9 +29,7 @@ std::string QueryTextFromMainProgram() {
 }
 
 std::string BuildQueryText(const std::string& code, const std::string& version) {
-    const std::time_t now = std::time(nullptr);
-    // Only the main thread asks for the time, so the shared result of localtime is safe here.
-    return BuildQueryText(code, version, *std::localtime(&now));
+    return BuildQueryText(code, version, platform::LocalTime(std::time(nullptr)));
 }
 
 std::string BuildQueryText(const std::string& code, const std::string& version, const std::tm& localTime) {

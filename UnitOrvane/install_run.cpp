@@ -65,14 +65,9 @@ void TFormOrvane::CloseMainProgram() {
 }
 
 void TFormOrvane::WaitForProcessEnd(const std::string& exeName) {
-    const auto running = [&exeName] {
-        const auto processes = platform::ProcessSnapshot();
-        return std::any_of(processes.begin(), processes.end(),
-                           [&exeName](const platform::ProcessEntry& process) { return process.exeName == exeName; });
-    };
     do {
         Controls.Window->Sleep(100);
-    } while (running());
+    } while (!platform::ProcessSnapshot(exeName).empty());
 }
 
 bool TFormOrvane::InstallEntry(TUpdateElement& entry) {

@@ -70,12 +70,11 @@ void TFormOrvane::CloseKilltaskPrograms(const std::string& entryName, const TXml
     const bool ask = httptext::SameText(ChildText(killTask, "ask").value_or(""), "Y");
     if (fileName.empty()) return;
     try {
-        for (const platform::ProcessEntry& process : platform::ProcessSnapshot()) {
-            const bool matches = httptext::SameText(FileNamePart(process.exeName), fileName) ||
-                                 httptext::SameText(process.exeName, fileName);
-            if (!matches) continue;
+        // The image name is the file name alone here, so it is both the name and its file-name part.
+        const auto processes = platform::ProcessSnapshot(fileName, platform::LetterCase::Ignored);
+        for (const platform::ProcessEntry& process : processes) {
             const std::string question = FormatText(Message("MsgOV22"), {entryName, fileName});
-            if (!ask || Box(question, MB_YESNO | MB_ICONWARNING) == IDYES) platform::TerminateProcess(process.pid);
+            if (!ask || Box(question, MB_YESNO | MB_ICONWARNING) == IDYES) platform::TerminateProcess(process.process);
         }
     } catch (const std::exception& failure) {
         Box(FormatText(Message("MsgOV23"), {std::string(failure.what())}), MB_OK | MB_ICONERROR);

@@ -4,15 +4,14 @@
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
 #include "platform/files.h"
+#include "platform/local_time.h"
 #include "platform/stream.h"
 
 namespace {
 
 // The local date and time in the formats of the user's locale.
 std::string LocalTimeStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::LocalTime(std::time(nullptr));
     char text[128];
     const size_t length = std::strftime(text, sizeof text, "%x %X", &local);
     return std::string(text, length);

@@ -30,6 +30,11 @@ int CompareKeys(const std::string& a, const std::string& b) {
 
 bool SameName(const std::string& a, const std::string& b) { return CompareKeys(a, b) == 0; }
 
+bool IsLanguageFileName(const std::string& name) {
+    const std::string extension = kLanguageExtension;
+    return name.size() > extension.size() && SameName(name.substr(name.size() - extension.size()), extension);
+}
+
 // Lines end in CR LF, LF or CR; a break at the very end starts no further line.
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -138,13 +143,13 @@ TFileLocalizer::TFileLocalizer(std::string folder) : folder_(std::move(folder)) 
 
 void TFileLocalizer::ScanLanguages() {
     languages_.clear();
+    languageFiles_.clear();
     std::vector<platform::FolderEntry> entries;
     if (!platform::ListFolder(folder_, entries)) return;
-    const std::string extension = kLanguageExtension;
     for (const platform::FolderEntry& entry : entries) {
-        if (!entry.name.ends_with(extension)) continue;
-        std::string name = entry.name.substr(0, entry.name.rfind('.'));
-        if (!name.empty()) languages_.push_back(std::move(name));
+        if (!IsLanguageFileName(entry.name)) continue;
+        languages_.push_back(entry.name.substr(0, entry.name.rfind('.')));
+        languageFiles_.push_back(entry.name);
     }
 }
 
@@ -152,7 +157,9 @@ void TFileLocalizer::LoadLanguage() {
     const auto listed = std::find_if(languages_.begin(), languages_.end(),
                                      [this](const std::string& name) { return SameName(name, Language()); });
     if (listed == languages_.end()) return;
-    // The listed name is the one on disk: on a file system that tells case, "GERMAN" opens "german.lng".
+    // The file opened is the one listed: on a file system that tells case, "GERMAN" opens "german.lng" and
+    // "English" opens "English.LNG".
+    const std::string& file = languageFiles_[static_cast<size_t>(listed - languages_.begin())];
     const std::string separator = folder_.ends_with('/') ? "" : "/";
-    LoadLanguageText(ReadFileText(folder_ + separator + *listed + kLanguageExtension));
+    LoadLanguageText(ReadFileText(folder_ + separator + file));
 }

@@ -57,7 +57,7 @@ private:
     std::vector<std::string> values_;
 };
 
-// Language files "<language>.lng" in one folder.
+// Language files "<language>.lng" in one folder; the extension matches without regard to case.
 class TFileLocalizer : public TLocalizer {
 public:
     // Lists the folder's languages and selects "english" when present, else the first one found.
@@ -73,4 +73,6 @@ public:
 private:
     std::string folder_;
     std::vector<std::string> languages_;
+    // The file each listed language was found as, in the same order ("English.LNG" for "English").
+    std::vector<std::string> languageFiles_;
 };

@@ -80,8 +80,9 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 
 // Writes the new content of `target` through `writer` into a temporary file beside it, then renames that over
 // the target. The old file is replaced only once the writer returned true and the content is on disk; on any
-// failure the old file stays as it was and the temporary file is removed. A new file gets mode 0666 less the
-// umask; an existing target keeps its permission bits.
+// failure the old file stays as it was and the temporary file is removed. An existing target keeps its
+// permission bits; a new file gets 0755 when its content starts with an ELF header or "#!" (a program or a
+// script), else 0644, less the umask.
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer);
 // ReplaceFile with the bytes of `source`; false (target untouched) when the source cannot be read.
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target);

@@ -1,12 +1,16 @@
 #pragma once
 // Processes: the program's command-line rules, starting programs and documents, waiting, snapshots, killing.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace platform {
+
+// The system's number for a process, whatever its native type.
+using ProcessId = std::int64_t;
 
 // Splits a parameter text into arguments: blanks and control characters separate; a double quote opens a
 // stretch (up to the next double quote) in which they do not; the quote characters themselves are removed.
@@ -25,19 +29,51 @@ enum class Reaping {
 // Starts `file` with `parameters`. The file must exist. An executable regular file is started directly with
 // the arguments of SplitCommandLine(parameters); any other file is handed to xdg-open when that is on PATH
 // (parameters are then not used), else nothing is started. The process id, or nothing when no process started.
-std::optional<pid_t> StartProcess(const std::string& file, const std::string& parameters,
-                                  Reaping reaping = Reaping::ByCaller);
-// Waits, without time limit, until the process ends. Its exit code (128 + the signal when a signal ended it),
-// or -1 when it cannot be waited for.
-int WaitForProcess(pid_t pid);
+std::optional<ProcessId> StartProcess(const std::string& file, const std::string& parameters,
+                                      Reaping reaping = Reaping::ByCaller);
+// Waits, without time limit, until the started process ends. Its exit code (128 + the signal when a signal
+// ended it), or -1 when it cannot be waited for (not a child of this process, already waited for).
+int WaitForProcess(ProcessId pid);
+
+// Holds on to one particular process, so that a signal sent through it can never reach another process that
+// was given the same id after this one ended. Empty when the process could not be held. Move-only.
+class ProcessHandle {
+public:
+    ProcessHandle() = default;
+    explicit ProcessHandle(std::intptr_t native) : native_(native) {}
+    ~ProcessHandle();
+    ProcessHandle(ProcessHandle&& other) noexcept : native_(other.Release()) {}
+    ProcessHandle& operator=(ProcessHandle&& other) noexcept;
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    bool IsEmpty() const { return native_ == kEmpty; }
+    std::intptr_t Native() const { return native_; }
+
+private:
+    static constexpr std::intptr_t kEmpty = -1;
+    std::intptr_t Release() { return std::exchange(native_, kEmpty); }
+
+    std::intptr_t native_ = kEmpty;
+};
 
 struct ProcessEntry {
-    pid_t pid = 0;
-    std::string exeName;  // file-name part of the program as started, not cut at 15 bytes
+    ProcessId pid = 0;
+    std::string exeName;         // file-name part of the program as started, not cut at 15 bytes
+    std::string executablePath;  // the file the process runs (for a script: its interpreter); empty when the
+                                 // system does not tell (another user's process)
+    ProcessHandle process;       // for TerminateProcess and AskProcessToClose
 };
-// Every process visible in /proc. Processes that end while the snapshot is taken are left out.
-std::vector<ProcessEntry> ProcessSnapshot();
-// Kills the process (SIGKILL); false when there is no such process or it may not be killed.
-bool TerminateProcess(pid_t pid);
+// Whether names that differ only in ASCII letter case are the same.
+enum class LetterCase { Significant, Ignored };
+// Every running process whose exeName is `exeName`. Each entry holds its process from the moment it is listed;
+// processes that end while the snapshot is taken are left out.
+std::vector<ProcessEntry> ProcessSnapshot(std::string_view exeName, LetterCase letterCase = LetterCase::Significant);
+// Kills the process (SIGKILL); false when it has ended already, may not be killed or is not held.
+bool TerminateProcess(const ProcessHandle& process);
+// Asks the process to close itself (SIGTERM); false as for TerminateProcess.
+bool AskProcessToClose(const ProcessHandle& process);
+// True once the process has ended, even before anybody waits for it; an empty handle counts as ended.
+bool ProcessHasEnded(const ProcessHandle& process);
 
 }  // namespace platform

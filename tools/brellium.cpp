@@ -4,7 +4,8 @@
 //   /H  starts a normal instance in the background and exits;
 //   no argument: runs until asked to close (SIGTERM, SIGINT or SIGHUP).
 // The query text comes from BRELLIUM_QUERY_TEXT, else from brellium-query.txt beside the program.
-#include <dirent.h>
+// When BRELLIUM_LOG names a file, every invocation appends one line to it holding its first argument, or
+// "(none)", so tests can count how often the updater starts the program.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -21,17 +22,13 @@
 
 namespace {
 
-std::string ExecutableOf(pid_t pid) {
-    char target[4096];
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    const ssize_t length = readlink(link.c_str(), target, sizeof target);
-    return length > 0 ? std::string(target, static_cast<size_t>(length)) : std::string();
-}
+// Where the file-name part of a path starts.
+std::size_t NameStart(const std::string& path) { return path.find_last_of('/') + 1; }
 
 std::string QueryText(const std::string& self) {
     if (const char* text = std::getenv("BRELLIUM_QUERY_TEXT")) return text;
     std::string text;
-    platform::ReadWholeFile(self.substr(0, self.find_last_of('/') + 1) + "brellium-query.txt", text);
+    platform::ReadWholeFile(self.substr(0, NameStart(self)) + "brellium-query.txt", text);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
 }
@@ -39,30 +36,30 @@ std::string QueryText(const std::string& self) {
 int WriteQueryText(const std::string& self) {
     const std::string text = QueryText(self);
     if (text.empty()) return 0;
-    platform::SharedMemoryBlock block("/BRELLIUMMAPPING19", 260);
+    platform::SharedMemoryBlock block("/BRELLIUMMAPPING19", 260, platform::SharedMemoryBlock::Opening::OpenExisting);
+    if (!block.IsOpen()) {
+        std::fprintf(stderr, "brellium: no shared block of this user to write the query text into\n");
+        return 2;
+    }
     if (block.WriteText(text)) return 0;
     std::fprintf(stderr, "brellium: the query text does not fit the shared block\n");
     return 2;
 }
 
-std::vector<pid_t> OtherInstances(const std::string& self) {
-    std::vector<pid_t> instances;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return instances;
-    while (const dirent* entry = readdir(proc)) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid > 0 && pid != getpid() && ExecutableOf(pid) == self) instances.push_back(pid);
+std::vector<platform::ProcessEntry> OtherInstances(const std::string& self) {
+    std::vector<platform::ProcessEntry> instances;
+    const platform::ProcessId own = getpid();
+    for (platform::ProcessEntry& entry : platform::ProcessSnapshot(self.substr(NameStart(self)))) {
+        if (entry.pid != own && entry.executablePath == self) instances.push_back(std::move(entry));
     }
-    closedir(proc);
     return instances;
 }
 
 int CloseOtherInstances(const std::string& self) {
-    const std::vector<pid_t> instances = OtherInstances(self);
-    for (pid_t pid : instances) kill(pid, SIGTERM);
-    // An ended process loses its executable link even while it waits to be reaped.
-    for (pid_t pid : instances) {
-        while (ExecutableOf(pid) == self) usleep(10000);
+    const std::vector<platform::ProcessEntry> instances = OtherInstances(self);
+    for (const platform::ProcessEntry& instance : instances) platform::AskProcessToClose(instance.process);
+    for (const platform::ProcessEntry& instance : instances) {
+        while (!platform::ProcessHasEnded(instance.process)) usleep(10000);
     }
     return 0;
 }
@@ -92,9 +89,19 @@ int RunUntilAskedToClose() {
     return 0;
 }
 
+void RecordInvocation(int argc, char** argv) {
+    const char* log = std::getenv("BRELLIUM_LOG");
+    if (log == nullptr || *log == '\0') return;
+    if (FILE* file = std::fopen(log, "a")) {
+        std::fprintf(file, "%s\n", argc > 1 ? argv[1] : "(none)");
+        std::fclose(file);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    RecordInvocation(argc, argv);
     const std::string self = platform::ExecutablePath();
     if (argc < 2) return RunUntilAskedToClose();
     if (strcasecmp(argv[1], "/R") == 0) return WriteQueryText(self);

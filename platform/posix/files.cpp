@@ -12,12 +12,15 @@ namespace platform {
 
 namespace {
 
-constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kCreatedFileMode = 0666;
 constexpr mode_t kNewFolderMode = 0777;
+// A file that takes the place of none: a program or script must be startable, as it would be on Windows.
+constexpr mode_t kNewDataFileMode = 0644;
+constexpr mode_t kNewProgramFileMode = 0755;
 
 bool OpenDescriptor(int& fd, const std::string& path, int flags) {
     do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFileMode);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, kCreatedFileMode);
     } while (fd < 0 && errno == EINTR);
     return fd >= 0;
 }
@@ -39,11 +42,19 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-// The permission bits the replacement gets: the old file's, or those of a newly created file.
-mode_t ReplacementMode(const std::string& target) {
+// True when the open file starts like something the system can start: an ELF executable or a "#!" script.
+bool StartsLikeProgram(int fd) {
+    char head[4] = {};
+    const ssize_t count = ::pread(fd, head, sizeof head, 0);
+    const std::string_view start(head, count > 0 ? static_cast<std::size_t>(count) : 0);
+    return start.starts_with("\x7f" "ELF") || start.starts_with("#!");
+}
+
+// The permission bits the replacement gets: the old file's, or for a new file those its content calls for.
+mode_t ReplacementMode(const std::string& target, int contentFd) {
     struct stat status {};
     if (::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return status.st_mode & 07777;
-    return kNewFileMode & ~CurrentUmask();
+    return (StartsLikeProgram(contentFd) ? kNewProgramFileMode : kNewDataFileMode) & ~CurrentUmask();
 }
 
 // A uniquely named file beside the target; removed again unless it was renamed over the target.
@@ -229,9 +240,10 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer) {
     TemporaryFile temporary(target);
     File output;
-    if (!temporary.Create(output)) return false;
-    if (::fchmod(output.Descriptor(), ReplacementMode(target)) != 0) return false;
-    if (!writer(output) || !output.Sync()) return false;
+    if (!temporary.Create(output) || !writer(output)) return false;
+    // Only the written content tells whether a new file is a program.
+    if (::fchmod(output.Descriptor(), ReplacementMode(target, output.Descriptor())) != 0) return false;
+    if (!output.Sync()) return false;
     output.Close();
     return temporary.RenameOver(target);
 }

@@ -1,12 +1,16 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <limits>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -90,13 +94,20 @@ std::string ReadLink(const std::string& path) {
     }
 }
 
-// The name of the program file of a process whose comm was cut: the executable's own name, or (for a script
-// started through its interpreter) the first arguments' names, whichever continues the cut name.
-std::string CompleteCutName(const std::string& procFolder, const std::string& comm) {
+// The file a process runs; empty when the system does not tell (another user's process, a kernel thread).
+std::string ExecutableFile(const std::string& procFolder) {
     std::string executable = ReadLink(procFolder + "/exe");
     constexpr std::string_view kDeleted = " (deleted)";
     if (executable.ends_with(kDeleted)) executable.resize(executable.size() - kDeleted.size());
-    std::vector<std::string> candidates{BaseName(executable)};
+    return executable;
+}
+
+// The name of the program file of a process whose comm may have been cut: the executable's own name when it
+// continues comm; otherwise (a script started through its interpreter, a program started through a link of
+// another name, an executable that cannot be read) the name of the first of the first two arguments that does.
+std::string CompleteCutName(const std::string& procFolder, const std::string& comm, const std::string& executable) {
+    std::vector<std::string> candidates;
+    if (!executable.empty()) candidates.push_back(BaseName(executable));
     std::string commandLine;
     if (ReadWholeFile(procFolder + "/cmdline", commandLine)) {
         std::string_view rest = commandLine;
@@ -107,18 +118,53 @@ std::string CompleteCutName(const std::string& procFolder, const std::string& co
         }
     }
     for (const std::string& candidate : candidates) {
-        if (candidate.size() > comm.size() && candidate.starts_with(comm)) return candidate;
+        if (candidate.starts_with(comm)) return candidate;
     }
     return comm;
 }
 
-std::optional<ProcessEntry> ReadProcess(pid_t pid) {
-    const std::string procFolder = "/proc/" + std::to_string(pid);
+std::optional<std::string> ReadComm(const std::string& procFolder) {
     std::string comm;
     if (!ReadWholeFile(procFolder + "/comm", comm)) return std::nullopt;
-    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
-    if (comm.size() >= kCommLength) comm = CompleteCutName(procFolder, comm);
-    return ProcessEntry{pid, comm};
+    if (comm.ends_with('\n')) comm.pop_back();
+    return comm;
+}
+
+int OpenPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+bool SendSignal(const ProcessHandle& process, int signal) {
+    return !process.IsEmpty() &&
+           ::syscall(SYS_pidfd_send_signal, static_cast<int>(process.Native()), signal, nullptr, 0) == 0;
+}
+
+bool SameName(std::string_view a, std::string_view b, LetterCase letterCase) {
+    if (letterCase == LetterCase::Significant) return a == b;
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The process of that id when its program is named `wanted`. It is held before anything is read and checked
+// to run still afterwards, so everything read belongs to the held process even if the id changed hands.
+std::optional<ProcessEntry> ReadProcess(pid_t pid, std::string_view wanted, LetterCase letterCase) {
+    const int pidfd = OpenPidfd(pid);
+    if (pidfd < 0 && errno == ESRCH) return std::nullopt;
+    ProcessHandle process(pidfd);  // stays empty on kernels without process descriptors
+    const std::string procFolder = "/proc/" + std::to_string(pid);
+    const std::optional<std::string> comm = ReadComm(procFolder);
+    // The full name always continues comm, so most processes are left out here without further reading.
+    if (!comm || !SameName(wanted.substr(0, comm->size()), *comm, letterCase)) return std::nullopt;
+    std::string executable = ExecutableFile(procFolder);
+    std::string name = comm->size() < kCommLength ? *comm : CompleteCutName(procFolder, *comm, executable);
+    if (!SameName(name, wanted, letterCase)) return std::nullopt;
+    if (!process.IsEmpty() && ProcessHasEnded(process)) return std::nullopt;
+    return ProcessEntry{pid, std::move(name), std::move(executable), std::move(process)};
+}
+
+// The native id of a process, or nothing for numbers no single process can have (0 and negative ones stand
+// for groups of processes).
+std::optional<pid_t> NativeId(ProcessId pid) {
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
+    return static_cast<pid_t>(pid);
 }
 
 bool IsProcessId(const char* name) {
@@ -152,39 +198,58 @@ std::vector<std::string> SplitCommandLine(std::string_view text) {
 
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
 
-std::optional<pid_t> StartProcess(const std::string& file, const std::string& parameters, Reaping reaping) {
+std::optional<ProcessId> StartProcess(const std::string& file, const std::string& parameters, Reaping reaping) {
     if (!FileExists(file)) return std::nullopt;
     const std::vector<std::string> arguments = LaunchArguments(file, parameters);
     if (arguments.empty()) return std::nullopt;
     const std::optional<pid_t> pid = Spawn(arguments);
-    if (pid && reaping == Reaping::Automatically) ReapInBackground(*pid);
-    return pid;
+    if (!pid) return std::nullopt;
+    if (reaping == Reaping::Automatically) ReapInBackground(*pid);
+    return *pid;
 }
 
-int WaitForProcess(pid_t pid) {
+int WaitForProcess(ProcessId id) {
+    const std::optional<pid_t> pid = NativeId(id);
+    if (!pid) return -1;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    while (::waitpid(*pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
 }
 
-std::vector<ProcessEntry> ProcessSnapshot() {
+ProcessHandle::~ProcessHandle() {
+    if (!IsEmpty()) ::close(static_cast<int>(native_));
+}
+
+ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+    const ProcessHandle previous(std::exchange(native_, other.Release()));
+    return *this;
+}
+
+std::vector<ProcessEntry> ProcessSnapshot(std::string_view exeName, LetterCase letterCase) {
     std::vector<ProcessEntry> processes;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return processes;
     while (const dirent* item = ::readdir(proc)) {
         if (!IsProcessId(item->d_name)) continue;
-        if (auto entry = ReadProcess(static_cast<pid_t>(std::atol(item->d_name)))) processes.push_back(*entry);
+        auto entry = ReadProcess(static_cast<pid_t>(std::atol(item->d_name)), exeName, letterCase);
+        if (entry) processes.push_back(std::move(*entry));
     }
     ::closedir(proc);
     return processes;
 }
 
-bool TerminateProcess(pid_t pid) {
-    // 0 and negative ids name whole process groups; they are never what a caller means.
-    return pid > 0 && ::kill(pid, SIGKILL) == 0;
+bool TerminateProcess(const ProcessHandle& process) { return SendSignal(process, SIGKILL); }
+
+bool AskProcessToClose(const ProcessHandle& process) { return SendSignal(process, SIGTERM); }
+
+bool ProcessHasEnded(const ProcessHandle& process) {
+    if (process.IsEmpty()) return true;
+    // A process descriptor becomes readable when its process ends.
+    pollfd watch{static_cast<int>(process.Native()), POLLIN, 0};
+    return ::poll(&watch, 1, 0) != 0;
 }
 
 }  // namespace platform

@@ -22,8 +22,9 @@ using RegistryValues = std::map<std::string, RegistryValue>;
 using RegistryKeys = std::map<std::string, RegistryValues>;
 
 // Parses a whole export file: UTF-16LE with BOM or 8-bit/UTF-8, LF or CRLF. A file without the editor's header
-// line has no keys. Lines that cannot be understood are skipped; keys of other hives and deletion entries
-// ("[-KEY]", "NAME"=-) are ignored. A value given twice keeps the later one, as an import would.
+// line has no keys. Lines that cannot be understood are skipped; keys of other hives and key deletions
+// ("[-KEY]") are ignored together with the values under them. As an import would, a value given twice keeps
+// the later one, and a value deletion ("NAME"=-) removes the value given before it.
 RegistryKeys ParseRegistryFile(std::string_view content);
 
 }  // namespace platform

@@ -6,7 +6,8 @@
 namespace platform {
 
 // base + "/orvane-<uid>/" when that is (or can be made) a real folder of `uid` with mode 0700; otherwise a fresh
-// mkdtemp folder "base/orvane-<uid>-XXXXXX/". Empty when neither can be had.
+// mkdtemp folder "base/orvane-<uid>-XXXXXX/", removed when the process ends. Raises Exception when neither can
+// be had.
 std::string PrivateTempFolderIn(const std::string& base, uid_t uid);
 
 }  // namespace platform

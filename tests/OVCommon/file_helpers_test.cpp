@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
 
 #include "OVCommon/OVCommon.h"
 #include "tests/support/temp_dir.h"
@@ -50,8 +51,33 @@ TEST(CopyFileContents, ReplacesTheTargetAndKeepsItOnFailure) {
     EXPECT_EQ(Names(folder.path()), (std::set<std::string>{"source", "target", "fresh"}));
 }
 
+TEST(CopyFileContents, ANewCopyOfAProgramCanBeStarted) {
+    testsupport::TempDir folder;
+    WriteFile(folder / "source", "#!/bin/sh\necho ran > \"$1\"\n");
+    ASSERT_TRUE(CopyFileContents(folder / "source", folder / "installed"));
+    struct stat status {};
+    ASSERT_EQ(::stat((folder / "installed").c_str(), &status), 0);
+    ASSERT_NE(status.st_mode & S_IXUSR, 0u);
+    EXPECT_TRUE(RunProgram(folder / "installed", "\"" + folder / "ran" + "\"", true));
+    EXPECT_EQ(ReadFile(folder / "ran"), "ran\n");
+}
+
+TEST(TempFolderPath, NoTemporaryFolderIsAnErrorNeverARelativeName) {
+    testsupport::TempDir folder;
+    const std::string base = testsupport::FolderWithNoRoomBelow(folder);
+    setenv("TMPDIR", base.c_str(), 1);
+    EXPECT_THROW(TempFolderPath(), Exception);
+    try {
+        const std::string name = TempFileName();
+        ADD_FAILURE() << "named \"" << name << '"';
+    } catch (const Exception& failure) {
+        EXPECT_NE(failure.Message().find(base + "/orvane-"), std::string::npos) << failure.Message();
+    }
+    unsetenv("TMPDIR");
+}
+
 TEST(TempFileName, DrawsTheUnseededSequenceAndSkipsTakenNames) {
-    // The private temporary folder is chosen on first use; this test is the only one here that uses it.
+    // The private temporary folder follows $TMPDIR, so this test has one of its own.
     testsupport::TempDir base;
     setenv("TMPDIR", base.path().c_str(), 1);
     const std::string temp = TempFolderPath();
@@ -124,15 +150,6 @@ TEST(CopyFolderFiles, CopiesOnlyPlainFilesOfTheTopLevel) {
 
     CopyFolderFiles(source.path(), target / "missing");
     EXPECT_FALSE(FileExists(target / "missing"));
-}
-
-TEST(RunProgram, StartsExistingProgramsOnly) {
-    testsupport::TempDir folder;
-    EXPECT_FALSE(RunProgram(folder / "missing", "", true));
-    const std::string marker = folder / "ran";
-    EXPECT_TRUE(RunProgram("/bin/sh", "-c \"echo ran > '" + marker + "'\"", true));
-    // With the wait flag the program has ended when the call returns.
-    EXPECT_EQ(ReadFile(marker), "ran\n");
 }
 
 }  // namespace

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "OVCommon/OVCommon.h"
-#include "platform/shared_memory.h"
 #include "tests/e2e/program_run.h"
+#include "tests/support/other_user.h"
+#include "tests/support/shared_block.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+constexpr const char* kQueryBlock = "/BRELLIUMMAPPING19";
 
 std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm time{};
@@ -28,6 +34,15 @@ TEST(BuildQueryText, NumbersAreUnpaddedAndEachFollowedByTwoPointTwo) {
     EXPECT_EQ(BuildQueryText("a b&c", "", LocalTime(2026, 1, 1, 0, 0, 10)),
               "&code=a b&c&version=&timestamp=12.212.2262.202.202.2102.2");
     EXPECT_EQ(BuildQueryText("C", "V").rfind("&code=C&version=V&timestamp=", 0), 0u);
+}
+
+TEST(BuildQueryText, TheClockIsReadWithoutTheProcessWideConversionResult) {
+    // The standard conversions share one result; another thread may be holding on to it.
+    const std::time_t epoch = 0;
+    const std::tm* held = std::gmtime(&epoch);
+    BuildQueryText("C", "V");
+    EXPECT_EQ(held->tm_year, 70);
+    EXPECT_EQ(held->tm_hour, 0);
 }
 
 // The main program copied into a private folder that serves as the program folder.
@@ -59,11 +74,20 @@ TEST_F(MainProgramQuery, ReadsTheTextTheMainProgramLeaves) {
 
 TEST_F(MainProgramQuery, NoTextStopsTheProcess) {
     // An old text left in the block by an earlier run is not taken.
-    platform::SharedMemoryBlock("/BRELLIUMMAPPING19", 260).WriteText("&code=stale");
+    testsupport::PlantSharedBlock(kQueryBlock, 260, 0600, "&code=stale");
     EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
     Settings.MainExe = "missing.exe";
     setenv("BRELLIUM_QUERY_TEXT", "&code=Q", 1);
     EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
+}
+
+TEST_F(MainProgramQuery, ABlockOfAnotherUserIsNotTrusted) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can leave a block that belongs to another user";
+    testsupport::PlantSharedBlock(kQueryBlock, 260, 0666, "&code=false", testsupport::kNobody);
+    setenv("BRELLIUM_QUERY_TEXT", "&code=Q", 1);
+    EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
+    EXPECT_EQ(testsupport::SharedBlockText(kQueryBlock), "&code=false");
+    ::shm_unlink(kQueryBlock);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "OVCommon/OVCommon.h"
 #include "http/http.h"
-#include "tests/platform/pe_builder.h"
+#include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zip_writer.h"
 

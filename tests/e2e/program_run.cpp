@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@ std::string ReadAll(int fd) {
     std::string text;
     char buffer[4096];
     ssize_t count = 0;
+    // A terminal's side for the program reads as an error (EIO) once the program has closed its end.
     while ((count = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(count));
     return text;
 }
@@ -44,6 +46,17 @@ std::string ReadAll(int fd) {
 std::string ExecutableOf(const std::string& pid) {
     std::error_code error;
     return std::filesystem::read_symlink("/proc/" + pid + "/exe", error).string();
+}
+
+// Collects what the child writes to the descriptor until it closes it, then its exit status.
+ProgramRun CollectRun(pid_t pid, int outputFd) {
+    ProgramRun run;
+    run.errorOutput = ReadAll(outputFd);
+    close(outputFd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 }  // namespace
@@ -60,13 +73,21 @@ ProgramRun RunAndWait(const ProgramLaunch& launch) {
         ExecInChild(launch, pipeFds[1]);
     }
     close(pipeFds[1]);
-    ProgramRun run;
-    run.errorOutput = ReadAll(pipeFds[0]);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return CollectRun(pid, pipeFds[0]);
+}
+
+ProgramRun RunOnTerminal(const ProgramLaunch& launch) {
+    int terminal = -1;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 100;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid < 0) {
+        ADD_FAILURE() << "forkpty failed";
+        return {};
+    }
+    if (pid == 0) ExecInChild(launch, -1);
+    return CollectRun(pid, terminal);
 }
 
 pid_t StartProgram(const ProgramLaunch& launch) {

@@ -20,6 +20,9 @@ struct ProgramLaunch {
 
 // Runs the program to its end.
 ProgramRun RunAndWait(const ProgramLaunch& launch);
+// Runs the program to its end with a terminal as standard input, output and error; errorOutput then holds
+// everything it wrote to the terminal.
+ProgramRun RunOnTerminal(const ProgramLaunch& launch);
 // Starts the program and returns its process id; standard error is left alone.
 pid_t StartProgram(const ProgramLaunch& launch);
 // True when the process has ended (and it is reaped, when it is a child of the test).

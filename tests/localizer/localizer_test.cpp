@@ -184,6 +184,22 @@ TEST(FileLocalizer, ChoosesTheDefaultLanguageAndKeepsItForUnlistedOnes) {
     EXPECT_EQ(first.GetMessage("MsgOV1"), "Privet");
 }
 
+TEST(FileLocalizer, TheExtensionMatchesWithoutRegardToCaseAndTheListedFileIsRead) {
+    TempDir dir;
+    WriteFile(dir / "English.LNG", "[Messages]\nMsgOV1=Hello\n");
+    WriteFile(dir / "German.Lng", "[Messages]\nMsgOV1=Hallo\n");
+    WriteFile(dir / "notes.lngx", "[Messages]\nMsgOV1=not a language\n");
+    WriteFile(dir / "lng", "[Messages]\nMsgOV1=not a language either\n");
+    TFileLocalizer localizer(dir.path());
+    std::vector<std::string> languages = localizer.Languages();
+    std::sort(languages.begin(), languages.end());
+    EXPECT_EQ(languages, (std::vector<std::string>{"English", "German"}));
+    EXPECT_EQ(localizer.Language(), "english");
+    EXPECT_EQ(localizer.GetMessage("MsgOV1"), "Hello");
+    localizer.SetLanguage("GERMAN");
+    EXPECT_EQ(localizer.GetMessage("MsgOV1"), "Hallo");
+}
+
 TEST(FileLocalizer, NoLanguageFilesMeansNoLanguage) {
     TempDir dir;
     for (const std::string& folder : {dir.path(), dir / "missing"}) {

@@ -147,6 +147,34 @@ TEST(Files, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
     EXPECT_FALSE(platform::ReplaceFileWithBytes(dir / "no-such-folder/file", "x"));
 }
 
+TEST(Files, ANewFileIsStartableWhenItHoldsAProgramAndAReplacedOneKeepsItsMode) {
+    TempDir dir;
+    const std::string elf = "\x7f" "ELF\x02\x01\x01";
+    const mode_t savedMask = ::umask(022);
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "program", elf));
+    // The mode follows the first bytes, even when they are written in pieces.
+    EXPECT_TRUE(platform::ReplaceFile(dir / "script", [](platform::File& output) {
+        return output.Write("#") && output.Write("!/bin/sh\n");
+    }));
+    for (const char* data : {"text", "#", "\x7f" "EL", " #!/bin/sh", ""}) {
+        EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "data", data));
+        EXPECT_EQ(ModeOf(dir / "data"), 0644u) << data;
+        ASSERT_TRUE(platform::DeleteFile(dir / "data"));
+    }
+    EXPECT_EQ(ModeOf(dir / "program"), 0755u);
+    EXPECT_EQ(ModeOf(dir / "script"), 0755u);
+
+    WriteFile(dir / "text", "text");
+    ASSERT_EQ(::chmod((dir / "text").c_str(), 0640), 0);
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "text", elf));
+    EXPECT_EQ(ModeOf(dir / "text"), 0640u);
+
+    ::umask(077);
+    EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "private-program", elf));
+    ::umask(savedMask);
+    EXPECT_EQ(ModeOf(dir / "private-program"), 0700u);
+}
+
 TEST(Files, ReplaceSurvivesAFullDevice) {
     TempDir dir;
     const std::string target = dir / "target";

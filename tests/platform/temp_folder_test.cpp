@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/posix/temp_folder_internal.h"
 #include "tests/support/temp_dir.h"
@@ -21,6 +24,26 @@ struct stat StatusOf(const std::string& path) {
 }
 
 std::string Base(const TempDir& dir) { return dir.path().substr(0, dir.path().size() - 1); }
+
+std::string PrivateName(const std::string& base) { return base + "/orvane-" + std::to_string(::geteuid()); }
+
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
+// The message of the Exception the call raises; empty (and a test failure) when it returns.
+template <typename Call>
+std::string FailureMessage(Call call) {
+    try {
+        const std::string result = call();
+        ADD_FAILURE() << "returned \"" << result << '"';
+    } catch (const Exception& failure) {
+        return failure.Message();
+    }
+    return {};
+}
 
 TEST(TempFolder, IsPrivateAndReused) {
     TempDir dir;
@@ -90,6 +113,43 @@ TEST(TempFolder, SomeoneElsesFolderIsNeverUsed) {
     EXPECT_NE(folder, name + "/");
     EXPECT_EQ(StatusOf(folder).st_uid, uid);
     EXPECT_EQ(StatusOf(name).st_uid, 65534u);
+}
+
+TEST(TempFolder, NoFolderAtAllIsAnErrorThatNamesIt) {
+    TempDir dir;
+    const std::string base = testsupport::FolderWithNoRoomBelow(dir);
+    const std::string message = FailureMessage([&] { return platform::PrivateTempFolderIn(base, ::geteuid()); });
+    EXPECT_NE(message.find(PrivateName(base)), std::string::npos) << message;
+
+    // Through $TMPDIR: the folder that served before is not handed out instead, on the first call or a later one.
+    const std::string before = platform::PrivateTempFolder();
+    ::setenv("TMPDIR", base.c_str(), 1);
+    const std::string first = FailureMessage([] { return platform::PrivateTempFolder(); });
+    const std::string again = FailureMessage([] { return platform::PrivateTempFolder(); });
+    ::unsetenv("TMPDIR");
+    EXPECT_NE(first.find(PrivateName(base)), std::string::npos) << first;
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(platform::PrivateTempFolder(), before);
+}
+
+TEST(TempFolder, FallbackFoldersAreRemovedWhenTheProcessEnds) {
+    TempDir dir;
+    const std::string name = PrivateName(Base(dir));
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), name.c_str()), 0);
+    const auto useFallbackAndEnd = [&] {
+        ::setenv("TMPDIR", dir.path().c_str(), 1);
+        const std::string folder = platform::PrivateTempFolder();
+        const bool filled = folder.starts_with(name + "-") && platform::ForceDirectories(folder + "BR/sub") &&
+                            platform::ReplaceFileWithBytes(folder + "BR/sub/file", "content");
+        std::exit(filled ? 0 : 1);
+    };
+    EXPECT_EXIT(useFallbackAndEnd(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"orvane-" + std::to_string(::geteuid())});
+
+    // A forked child that ends leaves the fallback of the process that made it alone.
+    const std::string ours = platform::PrivateTempFolderIn(Base(dir), ::geteuid());
+    EXPECT_EXIT(std::exit(0), ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(platform::DirectoryExists(ours));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "tests/platform/pe_builder.h"
+#include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,18 @@ std::string ReadFile(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::string FolderWithNoRoomBelow(const TempDir& dir) {
+    // The longest path the system takes has PATH_MAX - 1 bytes; "/x" more is one byte too many.
+    const std::size_t length = PATH_MAX - 2;
+    std::string path = dir.path().substr(0, dir.path().size() - 1);
+    while (length - path.size() > 201) path += "/" + std::string(200, 'd');
+    path += "/" + std::string(length - path.size() - 1, 'd');
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) ADD_FAILURE() << "cannot create a folder of " << path.size() << " bytes: " << ec.message();
+    return path;
 }
 
 }  // namespace testsupport

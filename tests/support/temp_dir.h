@@ -25,4 +25,8 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 
+// A folder inside `dir` whose path is so long that nothing can be created below it, not even by root.
+// Returned without a trailing '/'.
+std::string FolderWithNoRoomBelow(const TempDir& dir);
+
 }  // namespace testsupport

@@ -1,17 +1,22 @@
-// The stand-in main program: closing its own instances with /U and restarting itself with /H.
+// The stand-in main program: leaving the query text with /R, closing its own instances with /U and restarting
+// itself with /H.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <signal.h>
+#include <sys/mman.h>
 #include <thread>
 
 #include "tests/e2e/program_run.h"
+#include "tests/support/shared_block.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using testsupport::HasEnded;
 using testsupport::ProgramLaunch;
+
+constexpr const char* kQueryBlock = "/BRELLIUMMAPPING19";
 
 // Polls until the condition holds or a generous limit passes.
 template <typename Condition>
@@ -57,6 +62,24 @@ TEST(Brellium, HiddenStartLeavesAnInstanceRunningInTheBackground) {
 
     EXPECT_EQ(testsupport::RunAndWait(ProgramLaunch{program, {"/U"}, "", {}}).status, 0);
     EXPECT_TRUE(testsupport::ProcessesOf(program).empty());
+}
+
+TEST(Brellium, TheQueryTextGoesOnlyIntoAPrivateBlockOfThisUser) {
+    testsupport::TempDir folder;
+    const std::string program = testsupport::CopyExecutable(BRELLIUM_EXE, folder.path());
+    const ProgramLaunch writeText{program, {"/R"}, "", {"BRELLIUM_QUERY_TEXT=&code=Q"}};
+    ::shm_unlink(kQueryBlock);
+    EXPECT_EQ(testsupport::RunAndWait(writeText).status, 2);  // nobody waits for a text
+    EXPECT_FALSE(testsupport::SharedBlockText(kQueryBlock).has_value());
+
+    testsupport::PlantSharedBlock(kQueryBlock, 260, 0666, "&code=false");
+    EXPECT_EQ(testsupport::RunAndWait(writeText).status, 2);
+    EXPECT_EQ(testsupport::SharedBlockText(kQueryBlock), "&code=false");
+
+    testsupport::PlantSharedBlock(kQueryBlock, 260, 0600, "");
+    EXPECT_EQ(testsupport::RunAndWait(writeText).status, 0);
+    EXPECT_EQ(testsupport::SharedBlockText(kQueryBlock), "&code=Q");
+    ::shm_unlink(kQueryBlock);
 }
 
 }  // namespace

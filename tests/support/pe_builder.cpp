@@ -1,4 +1,4 @@
-#include "tests/platform/pe_builder.h"
+#include "tests/support/pe_builder.h"
 
 namespace pe {
 
