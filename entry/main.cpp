@@ -1,5 +1,4 @@
 // The process entry: start-up checks, launch settings, and the choice of mode.
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -7,15 +6,11 @@
 #include "dEM/dEM.h"
 #include "platform/error_report.h"
 #include "platform/winsock.h"
+#include "qt/wizard_application.h"
 
 namespace {
 
 constexpr unsigned IconErrorTopMost = 0x00040010;
-
-int ModeNotAvailable(const std::string& mode) {
-    std::cerr << "The " << mode << " is not available in this build." << std::endl;
-    return 1;
-}
 
 int RunWindowlessMode() {
     if (Settings.SharedFolder.empty() || (Settings.MirrorMode && Settings.ClientMode)) StopProcess(ExitBadLaunch);
@@ -44,7 +39,7 @@ int Run(const std::vector<std::string>& arguments) {
     }
     LoadLaunchSettings(arguments);
     if (Settings.MirrorMode || Settings.ClientMode) return RunWindowlessMode();
-    return ModeNotAvailable("update wizard");
+    return RunWizardApplication(arguments);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libxml2-dev
-  qt6-base-dev libgl-dev xvfb xauth
+  qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl zip unzip python3
 )
 

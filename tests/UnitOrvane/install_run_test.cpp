@@ -58,9 +58,10 @@ protected:
     std::vector<std::string> StrayDownloadStatuses(int row, int32_t downloadSize, int32_t packageSize) const {
         const std::string format = Text("MsgOV15");
         const std::string prefix = format.substr(0, format.find('%'));
+        const std::string suffix = format.substr(format.find('%') + 2);
         std::vector<std::string> stray;
         for (const std::string& status : window.ListViewItems.Row(row).statuses) {
-            if (!status.starts_with(prefix)) continue;
+            if (!status.starts_with(prefix) || !status.ends_with(suffix)) continue;
             bool known = false;
             for (int32_t count = 0; count <= packageSize && !known; ++count)
                 known = status == Downloading(downloadSize - count);

@@ -4,12 +4,17 @@
 #include <filesystem>
 #include <set>
 
+#include "OVCommon/OVCommon.h"
 #include "tests/e2e/program_run.h"
+#include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+const std::string NoDisplayLine =
+    "orvane: the update wizard needs a graphical display (set DISPLAY, or QT_QPA_PLATFORM=offscreen)\n";
 using testsupport::ProgramLaunch;
 using testsupport::RunAndWait;
 
@@ -29,9 +34,11 @@ protected:
     }
 
     // Runs the sandbox copy with the sandbox as working folder and temporary folder.
-    testsupport::ProgramRun Run(const std::vector<std::string>& arguments, const std::string& registryFile) {
-        return RunAndWait(ProgramLaunch{program, arguments, sandbox.path(),
-                                        {"TMPDIR=" + sandbox / "tmp", "ORVANE_HKLM=" + registryFile}});
+    testsupport::ProgramRun Run(const std::vector<std::string>& arguments, const std::string& registryFile,
+                                const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> settings = {"TMPDIR=" + sandbox / "tmp", "ORVANE_HKLM=" + registryFile};
+        settings.insert(settings.end(), environment.begin(), environment.end());
+        return RunAndWait(ProgramLaunch{program, arguments, sandbox.path(), settings});
     }
 
     testsupport::TempDir sandbox;
@@ -54,12 +61,26 @@ TEST_F(OrvaneRun, BadWindowlessLaunchStopsAtOnceAndTouchesNothing) {
 TEST_F(OrvaneRun, FlagsWithoutLeadingCharacterOrSharedFolderAloneChooseTheWizard) {
     const std::set<std::string> before = EntriesBelow(sandbox.path());
     for (const auto& arguments : std::vector<std::vector<std::string>>{{"ENTS", "ENTC", "SFLD=x"}, {"SFLD=x"}}) {
-        const auto run = Run(arguments, elsewhere / "hklm.reg");
-        // This build has no wizard yet: choosing it is reported, with status 1 rather than the bad launch's 255.
+        // Without any display the wizard says so in one line, with status 1 rather than the bad launch's 255.
+        const auto run = Run(arguments, elsewhere / "hklm.reg", {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
         EXPECT_EQ(run.status, 1) << arguments.front();
-        EXPECT_NE(run.errorOutput.find("update wizard"), std::string::npos) << run.errorOutput;
+        EXPECT_EQ(run.errorOutput, NoDisplayLine) << arguments.front();
     }
     EXPECT_EQ(EntriesBelow(sandbox.path()), before);
+}
+
+TEST_F(OrvaneRun, WizardWithoutAUsableDisplayEndsWithOneLine) {
+    // A display that names no server: the platform fails in a probe, not in the program.
+    const auto run = Run({}, elsewhere / "hklm.reg", {"DISPLAY=:4093", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errorOutput, NoDisplayLine);
+}
+
+TEST_F(OrvaneRun, WizardWithoutQueryTextEndsBeforeShowingItsWindow) {
+    // No product named and no main program to ask: the window is never shown and the run ends cleanly.
+    const auto run = Run({}, elsewhere / "hklm.reg", {"QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(run.status, 0) << run.errorOutput;
+    EXPECT_FALSE(fs::exists(sandbox / "OVLog.txt"));
 }
 
 TEST_F(OrvaneRun, WrongTypedRegistryValueIsAnApplicationError) {

@@ -16,7 +16,13 @@ namespace {
 
 [[noreturn]] void ExecInChild(const ProgramLaunch& launch, int errorFd) {
     if (!launch.workingFolder.empty() && chdir(launch.workingFolder.c_str()) != 0) _exit(126);
-    for (const std::string& pair : launch.environment) putenv(const_cast<char*>(pair.c_str()));
+    for (const std::string& pair : launch.environment) {
+        if (pair.find('=') == std::string::npos) {
+            unsetenv(pair.c_str());
+        } else {
+            putenv(const_cast<char*>(pair.c_str()));
+        }
+    }
     if (errorFd >= 0) {
         dup2(errorFd, STDERR_FILENO);
         close(errorFd);

@@ -15,8 +15,9 @@ struct ProgramLaunch {
     std::string program;
     std::vector<std::string> arguments;   // without the program itself
     std::string workingFolder;            // empty: the test's own
-    std::vector<std::string> environment; // NAME=value pairs set on top of the test's environment
-    unsigned timeLimitSeconds = 0;        // past it the program is ended by SIGALRM (status -1); 0: no limit
+    // NAME=value pairs set on top of the test's environment; NAME alone unsets it.
+    std::vector<std::string> environment;
+    unsigned timeLimitSeconds = 0;  // past it the program is ended by SIGALRM (status -1); 0: no limit
 };
 
 // Runs the program to its end.

@@ -57,6 +57,8 @@ TEST_F(ScheduledWizard, ClosesTheProductInstallsEverythingAndStartsItAgain) {
     const std::string marker = sandbox.root() + "post-install-ran";
     WriteFile(sandbox.programFolder() + "post.sh", "#!/bin/sh\necho \"$1\" > '" + marker + "'\n");
     fs::permissions(sandbox.programFolder() + "post.sh", fs::perms::owner_all);
+    // An installed product has its tools folder; the wizard places files in folders that exist.
+    fs::create_directory(sandbox.programFolder() + "Tools");
 
     Release release(server, "v1");
     release.AddFile("database", "db.dat", "database records\n");
@@ -90,6 +92,11 @@ TEST_F(ScheduledWizard, ClosesTheProductInstallsEverythingAndStartsItAgain) {
               "http://127.0.0.1:" + std::to_string(server.port()) + "/" +
                   std::string(kProductCataloguePath).substr(0, std::string(kProductCataloguePath).rfind('/') + 1) +
                   "\r\n");
+
+    // Again, with everything current: the no-updates page closes by itself as well.
+    const ProgramRun again = RunScheduled();
+    EXPECT_EQ(again.status, 0) << again.errorOutput;
+    EXPECT_EQ(sandbox.MainProgramStarts().size(), starts.size()) << "nothing installed, nothing closed";
 }
 
 TEST_F(ScheduledWizard, AFailedDownloadIsLoggedAndShowsNoBox) {

@@ -212,9 +212,30 @@ TEST(FileLocalizer, NoLanguageFilesMeansNoLanguage) {
     }
 }
 
-TEST(FileLocalizer, ShippedEnglishFileHasEveryTextWithItsArguments) {
+namespace {
+
+// True when the text is well-formed UTF-8: the files are read as the system's 8-bit text, which is UTF-8 here.
+bool IsUtf8(const std::string& text) {
+    for (size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || at + length > text.size()) return false;
+        for (size_t next = at + 1; next < at + length; ++next) {
+            if ((static_cast<unsigned char>(text[next]) & 0xC0) != 0x80) return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(FileLocalizer, ShippedLanguageFilesHaveEveryTextWithItsArguments) {
     TFileLocalizer localizer(ORVANE_LANGUAGE_FOLDER);
     ASSERT_EQ(localizer.Language(), "english");
+    std::vector<std::string> languages = localizer.Languages();
+    std::sort(languages.begin(), languages.end());
+    ASSERT_EQ(languages, (std::vector<std::string>{"english", "russian"}));
     // Each message with the format arguments the program passes to it.
     const std::vector<std::pair<std::string, std::string>> messages = {
         {"MsgOV1", ""},   {"MsgOV2", ""},   {"MsgOV3", ""},     {"MsgOV4", ""},   {"MsgOV5", "%d"},
@@ -222,28 +243,35 @@ TEST(FileLocalizer, ShippedEnglishFileHasEveryTextWithItsArguments) {
         {"MsgOV11", ""},  {"MsgOV12", ""},  {"MsgOV13", ""},    {"MsgOV14", ""},  {"MsgOV15", "%s"},
         {"MsgOV16", ""},  {"MsgOV17", ""},  {"MsgOV18", ""},    {"MsgOV22", "%s%s"}, {"MsgOV23", "%s"},
         {"BR_HelpLink", ""}};
-    for (const auto& [key, arguments] : messages) {
-        const std::string text = localizer.GetMessage(key);
-        EXPECT_NE(text, "") << key;
-        std::string found;
-        for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 2)) found += text.substr(at, 2);
-        EXPECT_EQ(found, arguments) << key << ": " << text;
-    }
-    for (const char* control : {"FormOrvane", "lblWelcometoOrvane", "LabelStatus", "LabelUpdate", "ButtonBack",
-                                "ButtonNext", "ButtonCancel", "ButtonHelp", "ListViewItems"}) {
-        EXPECT_NE(localizer.Lookup(std::string("FormOrvane") + control), "") << control;
-    }
-    // A comment with an equals sign would be read as an entry of its own.
-    std::istringstream lines(testsupport::ReadFile(std::string(ORVANE_LANGUAGE_FOLDER) + "/english.lng"));
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with(';')) {
-            EXPECT_EQ(line.find('='), std::string::npos) << line;
+    for (const std::string& language : languages) {
+        SCOPED_TRACE(language);
+        localizer.SetLanguage(language);
+        for (const auto& [key, arguments] : messages) {
+            const std::string text = localizer.GetMessage(key);
+            EXPECT_NE(text, "") << key;
+            std::string found;
+            for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 2)) found += text.substr(at, 2);
+            EXPECT_EQ(found, arguments) << key << ": " << text;
         }
+        for (const char* control : {"FormOrvane", "lblWelcometoOrvane", "LabelStatus", "LabelUpdate", "ButtonBack",
+                                    "ButtonNext", "ButtonCancel", "ButtonHelp", "ListViewItems"}) {
+            EXPECT_NE(localizer.Lookup(std::string("FormOrvane") + control), "") << control;
+        }
+        const std::string file = testsupport::ReadFile(std::string(ORVANE_LANGUAGE_FOLDER) + "/" + language + ".lng");
+        EXPECT_TRUE(IsUtf8(file));
+        // A comment with an equals sign would be read as an entry of its own.
+        std::istringstream lines(file);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(';')) {
+                EXPECT_EQ(line.find('='), std::string::npos) << line;
+            }
+        }
+        Component form("FormOrvane", TComponentKind::Form, "Orvane");
+        Component& list = form.Own("ListViewItems", TComponentKind::ListView);
+        list.columns = {"", "", "kept"};
+        localizer.Translate(form);
+        EXPECT_NE(list.columns[0], "");
+        EXPECT_NE(list.columns[1], "");
+        EXPECT_EQ(list.columns[2], "kept");
     }
-    Component form("FormOrvane", TComponentKind::Form, "Orvane");
-    Component& list = form.Own("ListViewItems", TComponentKind::ListView);
-    list.columns = {"", ""};
-    localizer.Translate(form);
-    EXPECT_NE(list.columns[0], "");
-    EXPECT_NE(list.columns[1], "");
 }

@@ -1,0 +1,39 @@
+#include "qt/message_box.h"
+
+#include <QMessageBox>
+
+#include "UnitOrvane/controls.h"
+
+namespace {
+
+constexpr unsigned IconMask = 0xF0;
+constexpr unsigned ButtonMask = 0x0F;
+
+QMessageBox::Icon IconOf(unsigned flags) {
+    switch (flags & IconMask) {
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+bool AsksYesOrNo(unsigned flags) { return (flags & ButtonMask) == MB_YESNO; }
+
+}  // namespace
+
+int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption, unsigned flags) {
+    const QMessageBox::StandardButtons buttons =
+        AsksYesOrNo(flags) ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
+    QMessageBox box(IconOf(flags), QString::fromStdString(caption), QString::fromStdString(text), buttons, parent);
+    const int pressed = box.exec();
+    if (pressed == QMessageBox::Yes) return IDYES;
+    if (pressed == QMessageBox::No) return IDNO;
+    return IDOK;
+}
+
+int EscapeAnswer(unsigned flags) { return AsksYesOrNo(flags) ? IDNO : IDOK; }
