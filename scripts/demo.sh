@@ -87,10 +87,10 @@ start_nginx() {  # a free loopback port may be taken before nginx binds it: then
   exit 1
 }
 
-program_folder() {  # program_folder NAME: orvane and its language files, as a program folder of their own
+program_folder() {  # program_folder NAME: orvane, its language files and help page, as a program folder of their own
   mkdir -p "$work/$1"
   cp "$bin/orvane" "$work/$1/"
-  cp -r "$bin/OvLng" "$work/$1/"
+  cp -r "$bin/OvLng" "$bin/Help" "$work/$1/"
 }
 
 make_release() {
@@ -110,7 +110,7 @@ publish() {  # publish [options]: the release folder into the web root
 }
 
 snapshot() {  # snapshot FOLDER FILE: "path<TAB>checksum" of every file below the folder, the program's own left out
-  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './orvane' -printf '%P\n' | LC_ALL=C sort |
+  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './Help/*' ! -path './orvane' -printf '%P\n' | LC_ALL=C sort |
     while IFS= read -r f; do printf '%s\t%s\n' "$f" "$(cksum <"$f")"; done) >"$2"
 }
 
@@ -146,6 +146,10 @@ run_wizard() {
     display="your display"
     environment=()
   fi
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then  # Qt wants one, private to the user
+    mkdir -m 700 "$work/runtime"
+    environment+=(XDG_RUNTIME_DIR="$work/runtime")
+  fi
   snapshot "$work/wizard" "$work/tmp/before"
   echo "\$ $work/wizard/orvane /SCHEDULED ${product[*]}    (on $display)"
   set +e
@@ -156,7 +160,7 @@ run_wizard() {
   snapshot "$work/wizard" "$work/tmp/after"
   summary+=("$(printf '  %-44s exit status %s' "wizard /SCHEDULED into wizard/" "$status")")
   if [ "$status" -ne 0 ]; then
-    summary+=("      the wizard did not run to its end: $(head -n1 "$work/wizard.err")")
+    summary+=("      the wizard did not run to its end: $(tail -n1 "$work/wizard.err")")
   else
     summary+=("$(changes "$work/tmp/before" "$work/tmp/after")")
   fi
@@ -167,6 +171,8 @@ start_nginx
 export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
 make_release
 for folder in mirror client wizard; do program_folder "$folder"; done
+# The wizard installs into the folders of an installed product; unlike the client, it makes none of its own.
+mkdir "$work/wizard/Tools"
 
 echo
 echo "== Release 1: published and served at http://$server/"
