@@ -122,7 +122,8 @@ changes() {  # changes BEFORE AFTER: one line for each kind of change between tw
     LC_ALL=C sort -t$'\t' -k2 |
     awk -F'\t' '{ list[$1] = list[$1] (list[$1] == "" ? "" : ", ") $2 }
                 END { split("new changed removed", kinds, " ")
-                      for (i = 1; i <= 3; i++) if (list[kinds[i]] != "") { printf "      %-8s %s\n", kinds[i], list[kinds[i]]; n++ }
+                      for (i = 1; i <= 3; i++)
+                        if (list[kinds[i]] != "") { printf "      %-8s %s\n", kinds[i], list[kinds[i]]; n++ }
                       if (!n) print "      nothing changed" }'
 }
 
@@ -195,7 +196,8 @@ echo
 echo "== Summary"
 printf '%s\n' "${summary[@]}"
 run_log="wizard/OVLog.txt the wizard's run log (the windowless modes keep none)"
-[ -f "$work/wizard/OVLog.txt" ] || run_log="wizard/OVLog.txt absent: only the wizard keeps a run log, and it did not run"
+[ -f "$work/wizard/OVLog.txt" ] ||
+  run_log="wizard/OVLog.txt absent: only the wizard keeps a run log, and it did not run"
 cat <<EOF
 Files, all below $work:
   release/         the product files published     www/     the web root nginx served

@@ -164,8 +164,10 @@ TEST_F(Publisher, WizardFieldsAndProgramsToRun) {
         required[entry.Element->Name] = entry.Required;
         paths.push_back(entry.Element->FileName);
     });
-    EXPECT_EQ(required, (std::map<std::string, bool>{
-                            {"records.db", true}, {"brellium.exe", false}, {"Extras/a.cfg", false}, {"Extras/b.cfg", false}}));
+    EXPECT_EQ(required, (std::map<std::string, bool>{{"records.db", true},
+                                                     {"brellium.exe", false},
+                                                     {"Extras/a.cfg", false},
+                                                     {"Extras/b.cfg", false}}));
     EXPECT_EQ(paths, (std::vector<std::string>{program + "records.db", program + "brellium.exe",
                                                program + "extras/a/a.cfg", program + "extras/all/b.cfg"}));
     EXPECT_EQ(killTasks, (std::map<std::string, std::pair<std::string, std::string>>{

@@ -104,8 +104,10 @@ void AddGroup(TXmlDNode* update, const TCatalogueGroup& group, const std::vector
     const auto groupElement = [&] { return element ? element : element = AddOnLine(update, group.Name, 2); };
     for (const TPublishedFile& published : files)
         if (published.File.Kind == group.Kind) AddFileEntry(groupElement(), published, options);
-    for (const TPublishRemoval& removal : options.Removals)
-        if (removal.Kind == group.Kind) AddField(AddEntry(groupElement(), removal.Kind, removal.FileName, options), "size", "0");
+    for (const TPublishRemoval& removal : options.Removals) {
+        if (removal.Kind != group.Kind) continue;
+        AddField(AddEntry(groupElement(), removal.Kind, removal.FileName, options), "size", "0");
+    }
     if (element) AddLineBreak(element, 2);
 }
 

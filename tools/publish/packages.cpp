@@ -58,7 +58,8 @@ bool WantedPlain(const TReleaseFile& file, const TPublishOptions& options) {
 
 std::string ReadReleaseFile(const TReleaseFile& file, const std::string& path) {
     std::string content;
-    if (!platform::ReadWholeFile(path, content)) throw EPublishError("cannot read " + path + ": " + std::strerror(errno));
+    if (!platform::ReadWholeFile(path, content))
+        throw EPublishError("cannot read " + path + ": " + std::strerror(errno));
     // A size of 0 tells the program to remove the file, and sizes are signed 32-bit numbers.
     if (content.empty())
         throw EPublishError(file.SourcePath + ": an empty file cannot be published, since a size of 0 removes it");

@@ -32,7 +32,8 @@ const TReleaseFile& FileNamedBy(const std::vector<TReleaseFile>& files, const st
                                 const std::string& sourcePath) {
     const auto found = std::find_if(files.begin(), files.end(),
                                     [&](const TReleaseFile& file) { return file.SourcePath == sourcePath; });
-    if (found == files.end()) throw EPublishError(option + " names " + sourcePath + ", which the release does not hold");
+    if (found == files.end())
+        throw EPublishError(option + " names " + sourcePath + ", which the release does not hold");
     return *found;
 }
 
