@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "qt/message_box.h"
@@ -13,6 +14,13 @@
 TQtWindowServices::TQtWindowServices(QWidget* window) : window_(window), receiver_(std::make_unique<QObject>()) {}
 
 TQtWindowServices::~TQtWindowServices() { Detach(); }
+
+void TQtWindowServices::Close() {
+    const char* screenshot = std::getenv("ORVANE_SCREENSHOT");
+    if (screenshot && *screenshot && window_->isVisible())
+        window_->grab().save(QString::fromLocal8Bit(screenshot), "PNG");
+    window_->close();
+}
 
 void TQtWindowServices::ProcessMessages() { QCoreApplication::processEvents(); }
 

@@ -20,7 +20,9 @@ public:
     TQtWindowServices(const TQtWindowServices&) = delete;
     TQtWindowServices& operator=(const TQtWindowServices&) = delete;
 
-    void Close() override { window_->close(); }
+    // With ORVANE_SCREENSHOT naming a PNG file, the window's last page is saved there before it closes, so an
+    // unattended run leaves a picture of how it ended.
+    void Close() override;
     void TerminateBeforeShowing() override { terminateBeforeShowing_ = true; }
     bool TerminatesBeforeShowing() const { return terminateBeforeShowing_; }
     void ProcessMessages() override;

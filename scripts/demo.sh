@@ -142,10 +142,10 @@ run_mode() {  # run_mode LABEL PROGRAM-FOLDER WATCHED-FOLDER ARGS...: one run, a
 
 run_wizard() {
   local status display="Qt's offscreen platform"
-  local environment=(QT_QPA_PLATFORM=offscreen)
+  local environment=(QT_QPA_PLATFORM=offscreen ORVANE_SCREENSHOT="$work/wizard-final-page.png")
   if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     display="your display"
-    environment=()
+    environment=(ORVANE_SCREENSHOT="$work/wizard-final-page.png")
   fi
   if [ -z "${XDG_RUNTIME_DIR:-}" ]; then  # Qt wants one, private to the user
     mkdir -m 700 "$work/runtime"
@@ -205,5 +205,9 @@ Files, all below $work:
   client/          the client's program folder     wizard/  the wizard's program folder
   $run_log
   nginx/           nginx's configuration and logs (access.log: every request)
-Screenshot of the wizard's final page: none; this build's wizard has no setting that saves one yet.
 EOF
+if [ -f "$work/wizard-final-page.png" ]; then
+  echo "Screenshot of the wizard's final page: $work/wizard-final-page.png"
+else
+  echo "Screenshot of the wizard's final page: none (the wizard did not reach it)"
+fi
