@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libxml2-dev
   qt6-base-dev libgl-dev xvfb xauth
-  nginx-light tinyproxy curl zip unzip python3
+  nginx-light tinyproxy curl wget rsync zip unzip python3
 )
 
 missing=()
