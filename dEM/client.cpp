@@ -1,4 +1,5 @@
 // Shared-folder client mode: this machine's files brought up to date from the shared folder's "latest.xml".
+#include <algorithm>
 #include <filesystem>
 
 #include "OVCommon/OVCommon.h"
@@ -22,15 +23,17 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
     TFileStream file(path, TFileStream::Mode::OpenRead);
     std::string content(static_cast<size_t>(file.Size()), '\0');
     content.resize(static_cast<size_t>(file.Read(content.data(), static_cast<int64_t>(content.size()))));
-    // Read as text lines and joined again, each line ended by CR LF.
+    // Read as text lines and joined again, each line ended by CR LF. The breaks are found with a plain scan:
+    // find_first_of looks each character up in its set with a library call, which dominated large catalogues.
+    const auto isLineBreak = [](char c) { return c == '\r' || c == '\n'; };
     text.clear();
-    size_t start = 0;
-    while (start < content.size()) {
-        const size_t end = content.find_first_of("\r\n", start);
-        text.append(content, start, end == std::string::npos ? std::string::npos : end - start);
+    auto start = content.cbegin();
+    while (start != content.cend()) {
+        const auto end = std::find_if(start, content.cend(), isLineBreak);
+        text.append(start, end);
         text += "\r\n";
-        if (end == std::string::npos) break;
-        start = end + (content.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        if (end == content.cend()) break;
+        start = end + (*end == '\r' && end + 1 != content.cend() && end[1] == '\n' ? 2 : 1);
     }
     return true;
 }

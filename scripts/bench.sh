@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in a release build folder and runs them: scripts/bench.sh [xml|zip|http|crc ...]
-# (all four when none is named). Each prints its own ratio against the reference it is measured with.
+# Builds the benchmarks in a release build folder and runs them:
+# scripts/bench.sh [xml|zip|http|crc|windowless ...] (all of them when none is named). Each prints its own
+# ratio against the reference it is measured with.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
@@ -12,9 +13,10 @@ declare -A programs=(
   [zip]=bench/zip/zip_bench
   [http]=bench/http/http_download_compare
   [crc]=bench/OVCommon/ovcommon_crc_bench
+  [windowless]=bench/dEM/windowless_compare
 )
 selected=("$@")
-((${#selected[@]})) || selected=(xml zip http crc)
+((${#selected[@]})) || selected=(xml zip http crc windowless)
 for name in "${selected[@]}"; do
   [ -n "${programs[$name]:-}" ] || { echo "unknown benchmark: $name" >&2; exit 2; }
   echo "== $name"

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libxml2-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation xvfb xauth
-  nginx-light tinyproxy curl zip unzip python3
+  nginx-light tinyproxy curl wget rsync zip unzip python3
 )
 
 missing=()

@@ -1,0 +1,322 @@
+// Times the two windowless modes against standard tools doing the comparable work, and prints one table:
+//  - an up-to-date client run over 10,000 files of 1 KiB, against one cksum of the same files and against
+//    rsync --checksum from the shared folder;
+//  - a cold mirror run of 2,000 small packages (half zipped) and a 64 MiB zipped database from nginx on
+//    loopback, against one wget fetching the same packages over one kept connection;
+//  - an up-to-date mirror run of the same release, against cksum of the shared files plus one curl of the
+//    catalogue.
+// Every program runs as a measured child (wait4); in each round ours and the references take turns going
+// first, and the figures are medians over the rounds.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "OVCommon/OVCommon.h"
+#include "bench/dEM/child_run.h"
+#include "bench/dEM/release.h"
+#include "tests/support/nginx_server.h"
+
+namespace {
+
+using namespace windowless_bench;
+namespace fs = std::filesystem;
+
+constexpr int kRounds = 5;
+constexpr int kClientFiles = 10000;
+constexpr std::size_t kClientFileSize = 1024;
+constexpr int kSmallPackages = 2000;
+constexpr std::size_t kDatabaseSize = std::size_t{64} << 20;
+const std::string kCataloguePath = "orvane/update/product/BENCH/version/1/code/1/";
+
+// The program folder, the shared folders and the scratch of every run, below one folder removed at the end.
+class Workspace {
+public:
+    explicit Workspace(const std::string& serverHost)
+        : programFolder_(Folder("program")),
+          environment_{"TMPDIR=" + Folder("tmp"), "ORVANE_HKLM=" + root_ / "no-registry.reg",
+                       "ORVANE_DEMO_SERVER=" + serverHost, "ORVANE_UPDATE_SERVER=" + serverHost} {
+        const fs::path built(ORVANE_EXE);
+        fs::copy_file(built, programFolder_ + "orvane");
+        fs::copy(built.parent_path() / "OvLng", programFolder_ + "OvLng", fs::copy_options::recursive);
+    }
+
+    // The sub-folder (created when missing), with a trailing '/'.
+    std::string Folder(const std::string& name) const {
+        fs::create_directories(root_ / name);
+        return root_ / name + "/";
+    }
+    const std::string& programFolder() const { return programFolder_; }
+
+    Usage Orvane(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> command{programFolder_ + "orvane"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return RunMeasured({command, programFolder_, environment_}, root_.path());
+    }
+    Usage Tool(const std::vector<std::string>& command, const std::string& folder) const {
+        return RunMeasured({command, folder, {}}, root_.path());
+    }
+
+private:
+    testsupport::TempDir root_;
+    std::string programFolder_;
+    std::vector<std::string> environment_;
+};
+
+using Step = std::function<Usage()>;
+using Samples = std::vector<Usage>;
+
+// Runs every step once per round; the one that goes first moves on each round, so none always finds the
+// warmest caches. prepare runs before each round, outside the timing.
+std::vector<Samples> Interleave(const std::vector<Step>& steps, const std::function<void(int round)>& prepare) {
+    std::vector<Samples> samples(steps.size());
+    for (int round = 0; round < kRounds; ++round) {
+        prepare(round);
+        for (std::size_t k = 0; k < steps.size(); ++k) {
+            const std::size_t i = (static_cast<std::size_t>(round) + k) % steps.size();
+            samples[i].push_back(steps[i]());
+        }
+    }
+    return samples;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double MedianWall(const Samples& samples) {
+    std::vector<double> walls;
+    for (const Usage& usage : samples) walls.push_back(usage.wallSeconds);
+    return Median(walls);
+}
+
+struct Row {
+    std::string scenario;
+    std::string reference;
+    double ours = 0;
+    double theirs = 0;
+    double ratio = 0;     // the median of the per-round wall-time ratios
+    double cpuRatio = 0;  // the same for CPU time: steadier on a busy machine
+    double limit = 0;
+    bool strict = false;  // the ratio must stay below the limit, not just reach it
+    long peakKiB = 0;     // the highest max RSS of our runs
+
+    bool Met() const { return strict ? ratio < limit : ratio <= limit; }
+};
+
+Row Compare(const std::string& scenario, const std::string& reference, double limit, bool strict,
+            const Samples& ours, const Samples& theirs) {
+    std::vector<double> ratios, cpuRatios;
+    long peak = 0;
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        ratios.push_back(ours[i].wallSeconds / theirs[i].wallSeconds);
+        cpuRatios.push_back(ours[i].cpuSeconds / std::max(theirs[i].cpuSeconds, 1e-6));
+        peak = std::max(peak, ours[i].maxRssKiB);
+    }
+    return {scenario, reference, MedianWall(ours), MedianWall(theirs), Median(ratios), Median(cpuRatios), limit,
+            strict, peak};
+}
+
+Usage Sum(const Usage& a, const Usage& b) {
+    return {a.wallSeconds + b.wallSeconds, a.cpuSeconds + b.cpuSeconds, std::max(a.maxRssKiB, b.maxRssKiB)};
+}
+
+std::string Numbered(const char* pattern, int number) {
+    char text[32];
+    std::snprintf(text, sizeof text, pattern, number);
+    return text;
+}
+
+std::vector<std::string> FileNames(const std::vector<ReleaseFile>& files) {
+    std::vector<std::string> names;
+    for (const ReleaseFile& file : files) names.push_back(file.fileName);
+    return names;
+}
+
+std::vector<std::string> Concatenated(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// --- Checks that each run did its work: timings of a run that skipped it would mean nothing ---
+
+std::vector<ino_t> Inodes(const std::string& folder, const std::vector<ReleaseFile>& files) {
+    std::vector<ino_t> inodes;
+    for (const ReleaseFile& file : files) {
+        struct stat status {};
+        if (stat((folder + file.fileName).c_str(), &status) != 0)
+            throw std::runtime_error(folder + file.fileName + " is missing");
+        inodes.push_back(status.st_ino);
+    }
+    return inodes;
+}
+
+// An up-to-date run replaces nothing; a replaced file gets a new inode.
+void ExpectUntouched(const std::string& folder, const std::vector<ReleaseFile>& files,
+                     const std::vector<ino_t>& before) {
+    if (Inodes(folder, files) != before) throw std::runtime_error("an up-to-date run rewrote files in " + folder);
+}
+
+void ExpectStored(const std::string& folder, const std::vector<ReleaseFile>& files) {
+    for (const ReleaseFile& file : files) {
+        const std::string path = folder + file.fileName;
+        if (FileSizeOf(path) != file.size || FileCrc(path) != file.crc)
+            throw std::runtime_error("the mirror run did not store " + path);
+    }
+}
+
+void ExpectFetched(const std::string& folder, std::size_t count) {
+    const auto found = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    if (static_cast<std::size_t>(found) != count) throw std::runtime_error("not every package arrived in " + folder);
+}
+
+// --- Client ---
+
+// 10,000 files in the shared folder, the same in the program folder, and the "latest.xml" naming them.
+std::vector<ReleaseFile> PlaceClientRelease(const std::string& share, const std::string& programFolder) {
+    std::vector<ReleaseFile> files;
+    for (int i = 0; i < kClientFiles; ++i) {
+        const std::string name = Numbered("c%05d.dat", i);
+        const std::string content = FileContent(static_cast<std::uint32_t>(i), kClientFileSize);
+        testsupport::WriteFile(share + name, content);
+        testsupport::WriteFile(programFolder + name, content);
+        files.push_back(DescribeFile(name, content, share + name));
+    }
+    testsupport::WriteFile(share + "latest.xml", CatalogueText("xml", files));
+    return files;
+}
+
+std::vector<Row> ClientRows(const Workspace& work) {
+    const std::string share = work.Folder("client-share");
+    const std::string& program = work.programFolder();
+    const std::vector<ReleaseFile> files = PlaceClientRelease(share, program);
+    const std::vector<std::string> cksum = Concatenated({"/usr/bin/cksum"}, FileNames(files));
+    const std::vector<std::string> rsync{"/usr/bin/rsync", "-a", "--checksum", "--exclude=/latest.xml",
+                                         share, program};
+    // The copies were written a moment apart: one sync first aligns their times, as after any earlier sync.
+    work.Tool(rsync, program);
+    const std::vector<ino_t> before = Inodes(program, files);
+    const auto samples = Interleave(
+        {[&] {
+             const Usage usage = work.Orvane({"/ENTC", "SFLD=" + share});
+             ExpectUntouched(program, files, before);
+             return usage;
+         },
+         [&] { return work.Tool(cksum, program); }, [&] { return work.Tool(rsync, program); }},
+        [](int) {});
+    return {Compare("client, up to date", "cksum of the files", 1.3, false, samples[0], samples[1]),
+            Compare("client, up to date", "rsync -a --checksum", 1.0, true, samples[0], samples[2])};
+}
+
+// --- Mirror ---
+
+struct MirrorRelease {
+    std::vector<ReleaseFile> files;
+    std::string urlList;  // a file naming every package URL, one a line
+};
+
+// The database first, then the small packages: even ones zipped, odd ones as plain files.
+MirrorRelease PublishMirrorRelease(const testsupport::NginxServer& nginx, const Workspace& work) {
+    MirrorRelease release;
+    const std::string database = FileContent(kClientFiles, kDatabaseSize);
+    nginx.AddFile("pkg/base.zip", ZipPackage("base.db", database));
+    release.files.push_back(DescribeFile("base.db", database, nginx.Url("pkg/base.zip")));
+    for (int i = 0; i < kSmallPackages; ++i) {
+        const std::string name = Numbered("m%05d.dat", i);
+        const std::string content = FileContent(static_cast<std::uint32_t>(kClientFiles + 1 + i),
+                                                1024 + static_cast<std::size_t>(i) * 379 % 7168);
+        const std::string package = i % 2 == 0 ? Numbered("pkg/p%05d.zip", i) : "pkg/" + name;
+        nginx.AddFile(package, i % 2 == 0 ? ZipPackage(name, content) : content);
+        release.files.push_back(DescribeFile(name, content, nginx.Url(package)));
+    }
+    nginx.AddFile(kCataloguePath + "index.html", CatalogueText("catalogue", release.files));
+    std::string urls;
+    for (const ReleaseFile& file : release.files) urls += file.download + "\n";
+    release.urlList = work.Folder("lists") + "packages.txt";
+    testsupport::WriteFile(release.urlList, urls);
+    return release;
+}
+
+std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServer& nginx) {
+    const MirrorRelease release = PublishMirrorRelease(nginx, work);
+    std::string share, fetched;
+    const auto mirror = [&] {
+        return work.Orvane({"/ENTS", "SFLD=" + share, "PRODUCT=bench", "VERSION=1", "CODE=1"});
+    };
+    const auto cold = Interleave(
+        {[&] {
+             const Usage usage = mirror();
+             ExpectStored(share, release.files);
+             return usage;
+         },
+         [&] {
+             const Usage usage = work.Tool({"/usr/bin/wget", "--no-config", "-q", "--no-proxy", "-i",
+                                            release.urlList, "-P", fetched},
+                                           fetched);
+             ExpectFetched(fetched, release.files.size());
+             return usage;
+         }},
+        // Fresh folders each round: deleting the last round's files first would slow down creating new ones
+        // on some file systems, which are then slow to hand out inodes freed a moment ago.
+        [&](int round) {
+            share = work.Folder("mirror-share-" + std::to_string(round));
+            fetched = work.Folder("fetched-" + std::to_string(round));
+        });
+
+    // The shared folder now holds the last cold run's files.
+    const std::vector<ino_t> before = Inodes(share, release.files);
+    const std::vector<std::string> cksum = Concatenated({"/usr/bin/cksum"}, FileNames(release.files));
+    const std::vector<std::string> curl{"/usr/bin/curl", "-q", "-s", "--noproxy", "*", "-o", "/dev/null",
+                                        nginx.Url(kCataloguePath)};
+    const auto current = Interleave(
+        {[&] {
+             const Usage usage = mirror();
+             ExpectUntouched(share, release.files, before);
+             return usage;
+         },
+         [&] { return Sum(work.Tool(cksum, share), work.Tool(curl, share)); }},
+        [](int) {});
+    return {Compare("mirror, cold", "wget -i, one connection", 1.3, false, cold[0], cold[1]),
+            Compare("mirror, up to date", "cksum of the share + curl", 1.3, false, current[0], current[1])};
+}
+
+void PrintTable(const std::vector<Row>& rows) {
+    std::printf("%-19s %8s  %-26s %8s %6s %7s %5s %9s %10s\n", "run", "ours s", "reference", "ref s", "ratio",
+                "target", "met", "cpu ratio", "peak RSS");
+    for (const Row& row : rows) {
+        std::printf("%-19s %8.3f  %-26s %8.3f %6.2f %3s%4.2f %5s %9.2f %6.1f MiB\n", row.scenario.c_str(),
+                    row.ours, row.reference.c_str(), row.theirs, row.ratio, row.strict ? "< " : "<= ", row.limit,
+                    row.Met() ? "yes" : "NO", row.cpuRatio, static_cast<double>(row.peakKiB) / 1024);
+    }
+    std::printf("(medians of %d interleaved rounds; times are wall times, the target is on their ratio; peak RSS\n"
+                " is the highest max RSS of our runs)\n",
+                kRounds);
+}
+
+int Run() {
+    testsupport::NginxServer nginx;
+    if (!nginx.running()) return 1;
+    const Workspace work("127.0.0.1:" + std::to_string(nginx.port()));
+    std::vector<Row> rows = ClientRows(work);
+    const std::vector<Row> mirror = MirrorRows(work, nginx);
+    rows.insert(rows.end(), mirror.begin(), mirror.end());
+    PrintTable(rows);
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    try {
+        return Run();
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "windowless benchmark: %s\n", failure.what());
+        return 1;
+    }
+}
