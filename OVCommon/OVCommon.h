@@ -13,10 +13,8 @@
 
 #include "localizer/localizer.h"
 #include "platform/exception.h"
+#include "platform/files.h"
 
-namespace platform {
-class File;
-}
 
 // --- Exit codes of the windowless modes (the process status is the low 8 bits) ---
 constexpr int ExitBadLaunch = -1;
@@ -100,7 +98,9 @@ uint32_t FileCrc(platform::File& file);
 // Size in bytes; 0 for an unreadable file.
 int64_t FileSizeOf(const std::string& fileName);
 // Replaces the destination with a copy of the source; the old destination survives any failure.
-bool CopyFileContents(const std::string& source, const std::string& destination);
+// A run that copies many files may defer their durability and force it once, with platform::SyncFileSystem.
+bool CopyFileContents(const std::string& source, const std::string& destination,
+                      platform::Durability durability = platform::Durability::Synced);
 // True when the file starts with "PK".
 bool IsZipFile(const std::string& fileName);
 // The private temporary folder of this user, with a trailing '/'. Raises Exception when no such folder can be

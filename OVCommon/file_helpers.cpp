@@ -30,8 +30,8 @@ int64_t FileSizeOf(const std::string& fileName) {
     return size < 0 ? 0 : size;
 }
 
-bool CopyFileContents(const std::string& source, const std::string& destination) {
-    return platform::ReplaceFileWithCopy(source, destination);
+bool CopyFileContents(const std::string& source, const std::string& destination, platform::Durability durability) {
+    return platform::ReplaceFileWithCopy(source, destination, durability);
 }
 
 bool IsZipFile(const std::string& fileName) {

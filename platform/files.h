@@ -78,14 +78,22 @@ struct FolderEntry {
 // examined without following links. False when the folder cannot be read.
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 
+// When a replacement's content must be on the device: before the rename, or later, for a whole batch at once
+// (SyncFileSystem). Either way the program never leaves a part of a file under the target's name.
+enum class Durability { Synced, Deferred };
+
 // Writes the new content of `target` through `writer` into a temporary file beside it, then renames that over
-// the target. The old file is replaced only once the writer returned true and the content is on disk; on any
+// the target. The old file is replaced only once the writer returned true and the content is complete; on any
 // failure the old file stays as it was and the temporary file is removed. An existing target keeps its
 // permission bits; a new file gets 0755 when its content starts with an ELF header or "#!" (a program or a
 // script), else 0644, less the umask.
-bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer);
+bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer,
+                 Durability durability = Durability::Synced);
 // ReplaceFile with the bytes of `source`; false (target untouched) when the source cannot be read.
-bool ReplaceFileWithCopy(const std::string& source, const std::string& target);
+bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
+                         Durability durability = Durability::Synced);
+// Forces every deferred write of the file system that holds the path to the device.
+bool SyncFileSystem(const std::string& path);
 // ReplaceFile with the given bytes.
 bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes);
 

@@ -237,23 +237,29 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     return true;
 }
 
-bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer) {
+bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability durability) {
     TemporaryFile temporary(target);
     File output;
     if (!temporary.Create(output) || !writer(output)) return false;
     // Only the written content tells whether a new file is a program.
     if (::fchmod(output.Descriptor(), ReplacementMode(target, output.Descriptor())) != 0) return false;
-    if (!output.Sync()) return false;
+    if (durability == Durability::Synced && !output.Sync()) return false;
     output.Close();
     return temporary.RenameOver(target);
 }
 
-bool ReplaceFileWithCopy(const std::string& source, const std::string& target) {
+bool ReplaceFileWithCopy(const std::string& source, const std::string& target, Durability durability) {
     File input;
     if (!input.OpenRead(source)) return false;
-    return ReplaceFile(target, [&input](File& output) {
+    const auto copy = [&input](File& output) {
         return ForEachBlock(input, [&output](std::string_view block) { return output.Write(block); });
-    });
+    };
+    return ReplaceFile(target, copy, durability);
+}
+
+bool SyncFileSystem(const std::string& path) {
+    File anchor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return anchor.IsOpen() && ::syncfs(anchor.Descriptor()) == 0;
 }
 
 bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes) {

@@ -116,6 +116,18 @@ TEST(Files, EnumerationAndDeletionNeverFollowLinksOutOfTheTree) {
     EXPECT_FALSE(platform::ListFolder(tree, entries));
 }
 
+TEST(Files, DeferredReplacementsAreCompleteAndSyncedTogether) {
+    TempDir dir;
+    WriteFile(dir / "source", "new content");
+    WriteFile(dir / "target", "old content");
+    EXPECT_TRUE(platform::ReplaceFileWithCopy(dir / "source", dir / "target", platform::Durability::Deferred));
+    EXPECT_FALSE(platform::ReplaceFileWithCopy(dir / "missing", dir / "target", platform::Durability::Deferred));
+    EXPECT_EQ(ReadFile(dir / "target"), "new content");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"source", "target"}));
+    EXPECT_TRUE(platform::SyncFileSystem(dir.path()));
+    EXPECT_FALSE(platform::SyncFileSystem(dir / "missing"));
+}
+
 TEST(Files, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
     TempDir dir;
     const std::string target = dir / "target";
