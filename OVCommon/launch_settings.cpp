@@ -1,5 +1,6 @@
 
 #include "OVCommon/OVCommon.h"
+#include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -25,7 +26,7 @@ std::string AsciiUpper(std::string text) {
 
 std::string ProgramFolderOfExecutable() {
     const std::string path = platform::ExecutablePath();
-    return AddBackslash(path.substr(0, path.find_last_of('/') + 1));
+    return AddBackslash(path.substr(0, path.find_last_of(platform::kPathDelimiter) + 1));
 }
 
 // Every keyword tried, in this order, against one argument.

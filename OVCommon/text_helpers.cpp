@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "OVCommon/OVCommon.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ size_t HexPrefixLength(const std::string& text, size_t pos) {
 
 std::string AddBackslash(const std::string& folder) {
     if (folder.empty() || IsPathSeparator(folder.back())) return folder;
-    return folder + '/';
+    return folder + platform::kPathDelimiter;
 }
 
 std::string TrimChar(const std::string& text, char character) {

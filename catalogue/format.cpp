@@ -5,15 +5,16 @@
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Catalogues are written with '\' separators; here '/' is the one the file system knows.
+// Catalogues are written with '\' separators; the file system may know another one.
 std::string LocalSeparators(std::string path) {
     for (char& c : path)
-        if (c == '\\') c = '/';
+        if (c == '\\') c = platform::kPathDelimiter;
     return path;
 }
 
@@ -73,7 +74,7 @@ bool IsSafeEntryFileName(const std::string& fileName) {
 }
 
 std::string EntryPath(const std::string& folder, TUpdateKind kind, const std::string& fileName) {
-    return folder + (kind == ukTools ? "Tools/" : "") + LocalSeparators(fileName);
+    return folder + (kind == ukTools ? std::string("Tools") + platform::kPathDelimiter : "") + LocalSeparators(fileName);
 }
 
 std::string FolderOf(const std::string& path) {

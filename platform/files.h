@@ -48,6 +48,9 @@ private:
     int fd_ = -1;
 };
 
+// The separator of folders in the paths this system's file functions are given back: '/' or '\'.
+extern const char kPathDelimiter;
+
 // True when something other than a folder is there: a regular file, a device, a symbolic link (even a
 // dangling one, unless it leads to a folder). "A folder of that name does not count."
 bool FileExists(const std::string& path);

@@ -10,6 +10,7 @@ packages=(
   zlib1g-dev libxml2-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl wget rsync zip unzip python3
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
 )
 
 missing=()

@@ -86,32 +86,9 @@ private:
     bool renamed_ = false;
 };
 
-// Hands every block of the file to `consume` until the end; false on a read error or when `consume` says so.
-template <typename Consumer>
-bool ForEachBlock(File& input, Consumer consume) {
-    char buffer[64 * 1024];
-    for (;;) {
-        const std::ptrdiff_t count = input.Read(buffer, sizeof buffer);
-        if (count < 0) return false;
-        if (count == 0) return true;
-        if (!consume(std::string_view(buffer, static_cast<std::size_t>(count)))) return false;
-    }
-}
-
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
+const char kPathDelimiter = '/';
 
 bool File::OpenRead(const std::string& path) {
     Close();
@@ -140,17 +117,6 @@ std::ptrdiff_t File::Read(void* buffer, std::size_t size) {
         const ssize_t count = ::read(fd_, buffer, size);
         if (count >= 0 || errno != EINTR) return count;
     }
-}
-
-bool File::ReadFull(void* buffer, std::size_t size, std::size_t& read) {
-    read = 0;
-    while (read < size) {
-        const std::ptrdiff_t count = Read(static_cast<char*>(buffer) + read, size - read);
-        if (count < 0) return false;
-        if (count == 0) break;
-        read += static_cast<std::size_t>(count);
-    }
-    return true;
 }
 
 bool File::Write(const void* buffer, std::size_t size) {
@@ -248,32 +214,9 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
     return temporary.RenameOver(target);
 }
 
-bool ReplaceFileWithCopy(const std::string& source, const std::string& target, Durability durability) {
-    File input;
-    if (!input.OpenRead(source)) return false;
-    const auto copy = [&input](File& output) {
-        return ForEachBlock(input, [&output](std::string_view block) { return output.Write(block); });
-    };
-    return ReplaceFile(target, copy, durability);
-}
-
 bool SyncFileSystem(const std::string& path) {
     File anchor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     return anchor.IsOpen() && ::syncfs(anchor.Descriptor()) == 0;
-}
-
-bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes) {
-    return ReplaceFile(target, [bytes](File& output) { return output.Write(bytes); });
-}
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-    content.clear();
-    File input;
-    if (!input.OpenRead(path)) return false;
-    return ForEachBlock(input, [&content](std::string_view block) {
-        content.append(block);
-        return true;
-    });
 }
 
 }  // namespace platform

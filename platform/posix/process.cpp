@@ -26,8 +26,6 @@ namespace {
 // The kernel keeps at most this many bytes of a process name in /proc/<pid>/comm.
 constexpr std::size_t kCommLength = 15;
 
-bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
 bool IsExecutableRegularFile(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(path.c_str(), X_OK) == 0;
@@ -176,25 +174,6 @@ bool IsProcessId(const char* name) {
 }
 
 }  // namespace
-
-std::vector<std::string> SplitCommandLine(std::string_view text) {
-    std::vector<std::string> arguments;
-    std::size_t position = 0;
-    for (;;) {
-        while (position < text.size() && IsSeparator(text[position])) ++position;
-        if (position == text.size()) return arguments;
-        std::string argument;
-        bool quoted = false;
-        for (; position < text.size() && (quoted || !IsSeparator(text[position])); ++position) {
-            if (text[position] == '"') {
-                quoted = !quoted;
-            } else {
-                argument += text[position];
-            }
-        }
-        arguments.push_back(std::move(argument));
-    }
-}
 
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
 

@@ -5,7 +5,7 @@
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/posix/registry_file.h"
-#include "platform/posix/text_util.h"
+#include "platform/common/text_util.h"
 
 namespace platform {
 

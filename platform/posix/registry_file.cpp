@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/posix/text_util.h"
+#include "platform/common/text_util.h"
 
 namespace platform {
 

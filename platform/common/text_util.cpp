@@ -1,4 +1,4 @@
-#include "platform/posix/text_util.h"
+#include "platform/common/text_util.h"
 
 #include <algorithm>
 

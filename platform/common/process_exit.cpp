@@ -1,8 +1,8 @@
 #include "platform/process_exit.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
-#include <unistd.h>
 
 namespace platform {
 
@@ -12,7 +12,7 @@ void EndProcessNow(int exitCode) {
     std::clog.flush();
     std::fflush(stdout);
     std::fflush(stderr);
-    ::_exit(exitCode);
+    std::_Exit(exitCode);
 }
 
 }  // namespace platform

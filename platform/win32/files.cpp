@@ -1,0 +1,211 @@
+#include "platform/files.h"
+
+#include "platform/win32/system.h"
+
+#include <io.h>
+
+#include <random>
+
+#include "platform/win32/handle_file.h"
+#include "platform/win32/text.h"
+
+namespace platform {
+
+namespace {
+
+using win32::FileAccess;
+using win32::FileOpening;
+
+constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(win32::Wide(path).c_str()); }
+
+bool Exists(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES; }
+bool IsFolder(DWORD attributes) { return Exists(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool IsLink(DWORD attributes) { return Exists(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t separator = LastSeparator(path);
+    return separator == std::string::npos ? "." : path.substr(0, separator);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t separator = LastSeparator(path);
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// "C:", "\\server" and the like: a root, which exists or not but is never made.
+bool IsRoot(const std::string& folder) {
+    return folder.empty() || (folder.size() == 2 && folder[1] == ':') || folder.find_first_not_of("\\/") ==
+                                                                              std::string::npos;
+}
+
+// A uniquely named file beside the target; removed again unless it was renamed over the target.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& target) : target_(target) {}
+    ~TemporaryFile() {
+        if (!renamed_ && !path_.empty()) DeleteFile(path_);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool Create(File& file) {
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = ParentFolder(target_) + "\\." + BaseName(target_) + "." +
+                                          std::to_string(seed() % 1000000000u);
+            const int descriptor = win32::OpenFileDescriptor(candidate, FileAccess::Write, FileOpening::CreateNew);
+            if (descriptor >= 0) {
+                path_ = candidate;
+                file = File(descriptor);
+                return true;
+            }
+            if (GetLastError() != ERROR_FILE_EXISTS) return false;
+        }
+        return false;
+    }
+    bool RenameOver() {
+        renamed_ = MoveFileExW(win32::Wide(path_).c_str(), win32::Wide(target_).c_str(), kReplaceFlags) != 0;
+        return renamed_;
+    }
+
+private:
+    std::string target_;
+    std::string path_;
+    bool renamed_ = false;
+};
+
+}  // namespace
+
+const char kPathDelimiter = '\\';
+
+bool File::OpenRead(const std::string& path) {
+    Close();
+    fd_ = win32::OpenFileDescriptor(path, FileAccess::Read, FileOpening::Existing);
+    return fd_ >= 0;
+}
+
+bool File::Create(const std::string& path) {
+    Close();
+    fd_ = win32::OpenFileDescriptor(path, FileAccess::Write, FileOpening::CreateOrTruncate);
+    return fd_ >= 0;
+}
+
+void File::Close() {
+    if (fd_ >= 0) _close(fd_);
+    fd_ = -1;
+}
+
+std::ptrdiff_t File::Read(void* buffer, std::size_t size) {
+    if (fd_ < 0) return -1;
+    const auto count = static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30));
+    return _read(fd_, buffer, count);
+}
+
+bool File::Write(const void* buffer, std::size_t size) {
+    if (fd_ < 0) return false;
+    const char* bytes = static_cast<const char*>(buffer);
+    while (size > 0) {
+        const auto chunk = static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30));
+        const int count = _write(fd_, bytes, chunk);
+        if (count <= 0) return false;
+        bytes += count;
+        size -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+std::int64_t File::Size() const { return fd_ < 0 ? -1 : _filelengthi64(fd_); }
+
+bool File::Seek(std::int64_t position) {
+    return fd_ >= 0 && position >= 0 && _lseeki64(fd_, position, SEEK_SET) == position;
+}
+
+bool File::Sync() { return fd_ >= 0 && win32::FlushDescriptor(fd_); }
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    return Exists(attributes) && !IsFolder(attributes);
+}
+
+bool DirectoryExists(const std::string& path) { return IsFolder(Attributes(path)); }
+
+bool IsSymbolicLink(const std::string& path) { return IsLink(Attributes(path)); }
+
+bool DeleteFile(const std::string& path) { return DeleteFileW(win32::Wide(path).c_str()) != 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(win32::Wide(from).c_str(), win32::Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool CreateDirectory(const std::string& path) { return CreateDirectoryW(win32::Wide(path).c_str(), nullptr) != 0; }
+
+bool ForceDirectories(const std::string& path) {
+    std::string folder = path;
+    while (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
+    if (folder.empty() || DirectoryExists(folder)) return !folder.empty();
+    if (IsRoot(folder)) return false;
+    const std::string parent = ParentFolder(folder);
+    if (parent != folder && !ForceDirectories(parent)) return false;
+    return CreateDirectory(folder) || DirectoryExists(folder);
+}
+
+bool RemoveDirectory(const std::string& path) { return RemoveDirectoryW(win32::Wide(path).c_str()) != 0; }
+
+bool MakeWritable(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    if (!Exists(attributes)) return false;
+    if (IsLink(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+    return SetFileAttributesW(win32::Wide(path).c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != 0;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    WIN32_FIND_DATAW found{};
+    const std::wstring pattern = win32::Wide(folder + "\\*");
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty drive root
+    do {
+        const std::string name = win32::Utf8(found.cFileName);
+        if (name == "." || name == "..") continue;
+        const bool link = IsLink(found.dwFileAttributes);
+        entries.push_back({name, IsFolder(found.dwFileAttributes) && !link, link});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability durability) {
+    TemporaryFile temporary(target);
+    File output;
+    if (!temporary.Create(output) || !writer(output)) return false;
+    if (durability == Durability::Synced && !output.Sync()) return false;
+    output.Close();
+    return temporary.RenameOver();
+}
+
+// Flushing a whole volume needs rights an ordinary user lacks; the deferred files were each written through
+// their rename (MOVEFILE_WRITE_THROUGH), so what is left is the content, flushed file by file.
+bool SyncFileSystem(const std::string& path) {
+    std::vector<FolderEntry> entries;
+    if (path.empty() || !ListFolder(path, entries)) return false;
+    bool synced = true;
+    for (const FolderEntry& entry : entries) {
+        const std::string child = path + "\\" + entry.name;
+        if (entry.isSymlink) continue;
+        if (entry.isFolder) {
+            synced = SyncFileSystem(child) && synced;
+            continue;
+        }
+        File file(win32::OpenFileDescriptor(child, FileAccess::ReadWrite, FileOpening::Existing));
+        synced = file.Sync() && synced;
+    }
+    return synced;
+}
+
+}  // namespace platform
