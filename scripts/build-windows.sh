@@ -5,6 +5,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:?usage: build-windows.sh FOLDER [cmake args...]}
 shift
-cmake -S "$root" -B "$root/$dir" -G Ninja -DORVANE_WERROR=ON \
+# A relative folder lies in the repository; an absolute one is taken as it is.
+[[ "$dir" = /* ]] || dir="$root/$dir"
+cmake -S "$root" -B "$dir" -G Ninja -DORVANE_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "$@" >/dev/null
-cmake --build "$root/$dir" -j "$(nproc)"
+cmake --build "$dir" -j "$(nproc)"

@@ -4,5 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:?usage: build.sh FOLDER [cmake args...]}
 shift
-cmake -S "$root" -B "$root/$dir" -G Ninja -DORVANE_WERROR=ON "$@" >/dev/null
-cmake --build "$root/$dir" -j "$(nproc)"
+# A relative folder lies in the repository; an absolute one is taken as it is.
+[[ "$dir" = /* ]] || dir="$root/$dir"
+cmake -S "$root" -B "$dir" -G Ninja -DORVANE_WERROR=ON "$@" >/dev/null
+cmake --build "$dir" -j "$(nproc)"
