@@ -3,6 +3,8 @@
 // closing the main product, and the scheduled run. It knows no toolkit: it drives the window through the
 // controls of UnitOrvane/controls.h, and the toolkit forwards the window's events to the handlers below.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,11 +41,15 @@ public:
     void Execute();
     // Set by the thread when its body has ended.
     bool Terminated() const { return terminated_.load(); }
+    // Waits at most the time for the body's end, and returns at once when it comes; true when it has ended.
+    bool WaitForEnd(std::chrono::milliseconds limit);
     void WaitFor();
 
 private:
     TFormOrvane& form_;
     std::atomic<bool> terminated_{false};
+    std::mutex endLock_;
+    std::condition_variable ended_;
     std::thread thread_;
 };
 

@@ -77,7 +77,7 @@ void TFormOrvane::EndAbandonedDownload() {
     if (!abandoned_) return;
     while (!abandoned_->Terminated()) {
         IdHTTP1.CloseConnection();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        abandoned_->WaitForEnd(std::chrono::milliseconds(20));
     }
     abandoned_.reset();
 }

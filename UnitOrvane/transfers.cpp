@@ -13,6 +13,9 @@ namespace {
 
 int32_t ClampToInt32(int64_t value) { return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
 
+// How often the window's thread handles its messages while a package downloads.
+constexpr auto DownloadPoll = std::chrono::milliseconds(100);
+
 }  // namespace
 
 bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
@@ -49,13 +52,14 @@ bool TFormOrvane::DownloadPackage(const std::string& url, const std::string& tar
     thread->Start();
     try {
         while (true) {
+            Controls.Window->ProcessMessages();
+            // A Cancel clicked during the messages just handled stops the transfer now, not a poll later.
             if (Cancelled) {
                 IdHTTP1.CloseConnection();
                 break;
             }
-            if (thread->Terminated()) break;
-            Controls.Window->ProcessMessages();
-            Controls.Window->Sleep(100);
+            // The end of the download is noticed when it comes, not at the next poll.
+            if (thread->WaitForEnd(DownloadPoll)) break;
         }
     } catch (...) {
         workAttached_ = false;
@@ -113,6 +117,11 @@ void TDownloadThread::Start() {
     thread_ = std::thread([this] { Execute(); });
 }
 
+bool TDownloadThread::WaitForEnd(std::chrono::milliseconds limit) {
+    std::unique_lock lock(endLock_);
+    return ended_.wait_for(lock, limit, [this] { return Terminated(); });
+}
+
 void TDownloadThread::WaitFor() {
     if (thread_.joinable()) thread_.join();
 }
@@ -130,5 +139,7 @@ void TDownloadThread::Execute() {
         // A file that cannot be made or written, or a log that cannot be written: the thread just ends, and the
         // install step finds the file wrong.
     }
+    std::lock_guard lock(endLock_);
     terminated_ = true;
+    ended_.notify_all();
 }

@@ -11,6 +11,7 @@ bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DORVANE_BE
 declare -A programs=(
   [xml]=bench/xml/xml_bench
   [zip]=bench/zip/zip_bench
+  [wizard]=bench/qt/wizard_download_bench
   [http]=bench/http/http_download_compare
   [crc]=bench/OVCommon/ovcommon_crc_bench
   [windowless]=bench/dEM/windowless_compare

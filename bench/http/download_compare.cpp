@@ -3,7 +3,6 @@
 // start-up, the transfer and writing the file count the same way for each.
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -13,11 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/measure.h"
 #include "tests/support/nginx_server.h"
 
 extern char** environ;
 
 namespace {
+
+using benchsupport::FileSize;
+using benchsupport::Median;
 
 constexpr long long kFileSize = 256LL * 1024 * 1024;
 constexpr int kRounds = 5;
@@ -45,11 +48,6 @@ bool Measure(const std::vector<std::string>& command, Sample& sample) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-long long FileSize(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
-
 bool SameContent(const std::string& a, const std::string& b) {
     std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
     std::vector<char> x(1 << 20), y(1 << 20);
@@ -60,11 +58,6 @@ bool SameContent(const std::string& a, const std::string& b) {
             return false;
     }
     return !first && !second;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

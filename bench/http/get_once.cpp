@@ -1,7 +1,7 @@
 // One GET of a URL into a file with the HTTP client: the measured side of the download comparison.
 #include <cstdio>
 
-#include "http/http.h"
+#include "bench/common/get_into_file.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -9,9 +9,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        TFileStream output(argv[2], TFileStream::Mode::Create);
-        TIdHTTP http;
-        http.Get(argv[1], output);
+        benchsupport::GetIntoFile(argv[1], argv[2]);
     } catch (const Exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
