@@ -364,10 +364,14 @@ void TIdTCPConnection::ReadIntoStream(TStream& stream, int64_t count, bool until
     StartWork(wmRead, untilClose ? 0 : std::max<int64_t>(count, 0));
     try {
         int64_t remaining = untilClose ? std::numeric_limits<int64_t>::max() : count;
-        remaining -= static_cast<int64_t>(CopyBufferedToStream(stream, remaining));
+        int64_t copied = static_cast<int64_t>(CopyBufferedToStream(stream, remaining));
+        remaining -= copied;
         const int64_t piece = std::max(RecvBufferSize, 1);
         while (remaining > 0 && IsOpen()) {
-            const size_t wanted = static_cast<size_t>(std::min(remaining, piece));
+            // Pieces end on whole multiples of the piece size from the body's start, so a file written from its
+            // beginning gets page-aligned writes even when the head's read brought a part of the body along.
+            const int64_t toBoundary = piece - copied % piece;
+            const size_t wanted = static_cast<size_t>(std::min(remaining, toBoundary));
             try {
                 WaitForBuffered(wanted);
             } catch (const EIdConnClosedGracefully&) {
@@ -381,7 +385,9 @@ void TIdTCPConnection::ReadIntoStream(TStream& stream, int64_t count, bool until
                 input_.Clear();
                 break;
             }
-            remaining -= static_cast<int64_t>(CopyBufferedToStream(stream, static_cast<int64_t>(wanted)));
+            const auto piecesCopied = static_cast<int64_t>(CopyBufferedToStream(stream, static_cast<int64_t>(wanted)));
+            remaining -= piecesCopied;
+            copied += piecesCopied;
         }
         if (!untilClose && remaining > 0) {
             remaining -= static_cast<int64_t>(CopyBufferedToStream(stream, remaining));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in a release build folder and runs them:
-# scripts/bench.sh [xml|zip|http|crc|windowless ...] (all of them when none is named). Each prints its own
-# ratio against the reference it is measured with.
+# scripts/bench.sh [xml|zip|crc|http|windowless|wizard ...] (all of them when none is named). Each prints its own
+# figures against the reference it is measured with in the same run; at the end one table gathers every ratio.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
@@ -11,15 +11,26 @@ bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DORVANE_BE
 declare -A programs=(
   [xml]=bench/xml/xml_bench
   [zip]=bench/zip/zip_bench
-  [wizard]=bench/qt/wizard_download_bench
-  [http]=bench/http/http_download_compare
   [crc]=bench/OVCommon/ovcommon_crc_bench
+  [http]=bench/http/http_download_compare
   [windowless]=bench/dEM/windowless_compare
+  [wizard]=bench/qt/wizard_download_bench
 )
 selected=("$@")
-((${#selected[@]})) || selected=(xml zip http crc windowless)
+((${#selected[@]})) || selected=(xml zip crc http windowless wizard)
+rows=$(mktemp)
+trap 'rm -f "$rows"' EXIT
 for name in "${selected[@]}"; do
   [ -n "${programs[$name]:-}" ] || { echo "unknown benchmark: $name" >&2; exit 2; }
   echo "== $name"
-  "$build/${programs[$name]}"
+  # The table rows are kept for the end; everything else is shown as it comes.
+  "$build/${programs[$name]}" | tee >(grep '^@result' >>"$rows") | grep -v '^@result'
 done
+
+echo
+echo "== all ratios (medians of several rounds; ours / reference unless the row says otherwise)"
+printf '%-58s %7s %8s %4s\n' "measure" "ratio" "target" "met"
+while IFS=$'\t' read -r _ measure ratio target met; do
+  printf '%-58s %7s %8s %4s\n' "$measure" "$ratio" "$target" "$met"
+done <"$rows"
+echo "(measured on $(nproc) cores of $(uname -m), $(date -u +%Y-%m-%d))"

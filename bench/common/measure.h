@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,12 @@ inline double Median(std::vector<double> values) {
 inline long long FileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// One row of the table scripts/bench.sh prints after all benchmarks: a tab-separated line behind "@result", the
+// ratio measured (a median of several rounds), how it is formed, and its target.
+inline void PrintResultRow(const std::string& measure, double ratio, const std::string& target, bool met) {
+    std::printf("@result\t%s\t%.2f\t%s\t%s\n", measure.c_str(), ratio, target.c_str(), met ? "yes" : "NO");
 }
 
 }  // namespace benchsupport

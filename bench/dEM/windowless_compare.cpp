@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "OVCommon/OVCommon.h"
+#include "bench/common/measure.h"
 #include "bench/dEM/child_run.h"
 #include "bench/dEM/release.h"
 #include "tests/support/nginx_server.h"
@@ -85,10 +86,7 @@ std::vector<Samples> Interleave(const std::vector<Step>& steps, const std::funct
     return samples;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using benchsupport::Median;
 
 double MedianWall(const Samples& samples) {
     std::vector<double> walls;
@@ -293,6 +291,10 @@ void PrintTable(const std::vector<Row>& rows) {
         std::printf("%-19s %8.3f  %-26s %8.3f %6.2f %3s%4.2f %5s %9.2f %6.1f MiB\n", row.scenario.c_str(),
                     row.ours, row.reference.c_str(), row.theirs, row.ratio, row.strict ? "< " : "<= ", row.limit,
                     row.Met() ? "yes" : "NO", row.cpuRatio, static_cast<double>(row.peakKiB) / 1024);
+    }
+    for (const Row& row : rows) {
+        const std::string target = std::string(row.strict ? "< " : "<= ") + std::to_string(row.limit).substr(0, 4);
+        benchsupport::PrintResultRow(row.scenario + " / " + row.reference, row.ratio, target, row.Met());
     }
     std::printf("(medians of %d interleaved rounds; times are wall times, the target is on their ratio; peak RSS\n"
                 " is the highest max RSS of our runs)\n",
