@@ -14,7 +14,7 @@ void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
         ForEachEntryCandidate(FindUpdateElement(Catalogue.get()),
                               [this](const TXmlDNode* entry, TUpdateKind kind) { ClientEntry(entry, kind); });
         // The copies were made complete one by one; they reach the device together.
-        platform::SyncFileSystem(ProgramFolder);
+        MakeCopiesDurable(ProgramFolder);
     }
     if (Observer) Observer->RunEnded(0, "");
 }
@@ -60,7 +60,7 @@ bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
     TFileStream{entry.Download, TFileStream::Mode::OpenRead};
     if (!std::filesystem::is_regular_file(entry.Download))
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It is not a plain file.");
-    if (!CopyFileContents(entry.Download, entry.FileName, platform::Durability::Deferred))
+    if (!CopyDeferred(entry.Download, entry.FileName))
         throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");
     Tell(TEntryOutcome::Copied, entry.FileName);
     return true;

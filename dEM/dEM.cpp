@@ -65,6 +65,18 @@ bool TdmEM::RemoveEntryFile(const TUpdateElementRec& entry) {
     return removed;
 }
 
+bool TdmEM::CopyDeferred(const std::string& source, const std::string& target) {
+    const bool copied = CopyFileContents(source, target, platform::Durability::Deferred);
+    copiesPending_ = copiesPending_ || copied;
+    return copied;
+}
+
+// A run that copied nothing does not wait for other programs' writes to the same file system.
+void TdmEM::MakeCopiesDurable(const std::string& folder) {
+    if (copiesPending_) platform::SyncFileSystem(folder);
+    copiesPending_ = false;
+}
+
 void TdmEM::Stop(int exitCode, const std::string& reason) {
     if (Observer) Observer->RunEnded(exitCode, reason);
     StopProcess(exitCode);

@@ -80,6 +80,10 @@ private:
     void WriteVersionMarker();
     void AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                             bool isEntry);
+    // Copies that wait for the device write of the whole run, then that write, forced once when there are any.
+    bool CopyDeferred(const std::string& source, const std::string& target);
+    void MakeCopiesDurable(const std::string& folder);
 
     std::string downloadUrl_;
+    bool copiesPending_ = false;
 };

@@ -40,7 +40,7 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
         });
     }
     // The stored files reach the device before the catalogue that points clients at them.
-    platform::SyncFileSystem(Settings.SharedFolder);
+    MakeCopiesDurable(Settings.SharedFolder);
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
     if (Observer) Observer->RunEnded(0, "");
 }
@@ -126,11 +126,11 @@ bool TdmEM::StoreTested(const TUpdateElementRec& entry, const std::string& teste
 // The copies replace the old file only once they are complete, so a failed store keeps the previous shared copy.
 // They reach the device together, before "latest.xml" is written.
 bool TdmEM::PlaceFile(const TUpdateElementRec& entry, const std::string& testedFile) {
-    return CopyFileContents(testedFile, entry.FileName, platform::Durability::Deferred);
+    return CopyDeferred(testedFile, entry.FileName);
 }
 
 bool TdmEM::PlaceMainExe(const TUpdateElementRec& /*entry*/, const std::string& testedFile) {
-    return CopyFileContents(testedFile, Settings.SharedFolder + Settings.MainExe, platform::Durability::Deferred);
+    return CopyDeferred(testedFile, Settings.SharedFolder + Settings.MainExe);
 }
 
 void TdmEM::WriteVersionMarker() {
