@@ -19,12 +19,14 @@ declare -A programs=(
 selected=("$@")
 ((${#selected[@]})) || selected=(xml zip crc http windowless wizard)
 rows=$(mktemp)
-trap 'rm -f "$rows"' EXIT
+output=$(mktemp)
+trap 'rm -f "$rows" "$output"' EXIT
 for name in "${selected[@]}"; do
   [ -n "${programs[$name]:-}" ] || { echo "unknown benchmark: $name" >&2; exit 2; }
   echo "== $name"
   # The table rows are kept for the end; everything else is shown as it comes.
-  "$build/${programs[$name]}" | tee >(grep '^@result' >>"$rows") | grep -v '^@result'
+  "$build/${programs[$name]}" | tee "$output" | grep -v '^@result'
+  grep '^@result' "$output" >>"$rows" || true
 done
 
 echo
