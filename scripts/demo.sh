@@ -14,8 +14,8 @@ echo "Building in $root/build ..."
 bash "$root/scripts/build.sh" build >/dev/null
 
 product=(PRODUCT=Brellium VERSION=5.1 CODE=DEMO)
-nginx_pid=
-server=
+# shellcheck source=lib/nginx.sh
+source "$root/scripts/lib/nginx.sh"
 summary=()
 
 cleanup() {
@@ -24,10 +24,7 @@ cleanup() {
   for folder in "$work/wizard" "$work/client"; do
     if [ -x "$folder/brellium.exe" ]; then "$folder/brellium.exe" /U >/dev/null 2>&1 || true; fi
   done
-  if [ -n "$nginx_pid" ]; then
-    kill "$nginx_pid" 2>/dev/null || true
-    wait "$nginx_pid" 2>/dev/null || true
-  fi
+  stop_nginx
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -36,56 +33,6 @@ rm -rf "$work"
 mkdir -p "$work"/{release/Tools,release/Custom,nginx,share,tmp}
 # The program's temporary files stay in the work folder, and no registry file gives it a proxy.
 export TMPDIR="$work/tmp" ORVANE_HKLM="$work/no-registry.reg"
-
-write_nginx_config() {  # write_nginx_config PORT
-  local n="$work/nginx"
-  {
-    # As root, the workers stay root: the web root lies in a folder only root may enter.
-    [ "$(id -u)" -ne 0 ] || echo "user root;"
-    cat <<EOF
-worker_processes 1;
-pid $n/nginx.pid;
-error_log $n/error.log;
-events { worker_connections 64; }
-http {
-  access_log $n/access.log;
-  client_body_temp_path $n/body; proxy_temp_path $n/proxy; fastcgi_temp_path $n/fastcgi;
-  uwsgi_temp_path $n/uwsgi; scgi_temp_path $n/scgi;
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:$1;
-    root $work/www;
-    # The query request's catalogue is a static file, whatever the query string.
-    location = /brellium/orvane.php { default_type text/xml; }
-  }
-}
-EOF
-  } >"$n/nginx.conf"
-}
-
-start_nginx() {  # a free loopback port may be taken before nginx binds it: then try another
-  local attempt port
-  for attempt in 1 2 3 4 5; do
-    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    write_nginx_config "$port"
-    /usr/sbin/nginx -p "$work/nginx/" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' \
-      </dev/null >>"$work/nginx/output.log" 2>&1 &
-    nginx_pid=$!
-    for _ in $(seq 50); do
-      if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
-        server="127.0.0.1:$port"
-        return 0
-      fi
-      kill -0 "$nginx_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill "$nginx_pid" 2>/dev/null || true
-    wait "$nginx_pid" 2>/dev/null || true
-    nginx_pid=
-  done
-  echo "nginx did not start; see $work/nginx/error.log" >&2
-  exit 1
-}
 
 program_folder() {  # program_folder NAME: orvane, its language files and help page, as a program folder of their own
   mkdir -p "$work/$1"
@@ -167,7 +114,7 @@ run_wizard() {
   fi
 }
 
-start_nginx
+start_nginx "$work/nginx" "$work/www"
 # Both of the program's server host names point at this nginx.
 export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
 make_release

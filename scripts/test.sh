@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, then builds and tests three ways:
-# the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of every fuzz target.
+# the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of every fuzz target;
+# then the Windows build, its tests and an end-to-end run of orvane.exe, all under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,5 +30,17 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 ru
 
 echo "== fuzz targets"
 bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-15}"
+
+echo "== Windows build (mingw-w64) under Wine"
+bash scripts/build-windows.sh build-win
+# shellcheck source=lib/wine.sh
+source scripts/lib/wine.sh
+use_wine "$root/build-win"
+trap stop_wine EXIT
+run_ctest build-win windows
+e2e_log=$(mktemp)
+bash scripts/test-windows.sh build-win build 2>&1 | tee "$e2e_log"
+summary+=("windows end-to-end: $(tail -n1 "$e2e_log")")
+rm -f "$e2e_log"
 
 printf '%s\n' "${summary[@]}"

@@ -2,6 +2,7 @@
 
 #include "platform/win32/system.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <io.h>
 
@@ -38,13 +39,34 @@ int RuntimeFlags(FileAccess access) {
     return _O_RDONLY | _O_BINARY;
 }
 
+// errno for a failed CreateFileW, so that callers may report the reason as on POSIX.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME: return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return EEXIST;
+        case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+        case ERROR_DISK_FULL: return ENOSPC;
+    }
+    return EIO;
+}
+
 }  // namespace
 
 int OpenFileDescriptor(const std::string& path, FileAccess access, FileOpening opening) {
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const HANDLE handle = CreateFileW(Wide(path).c_str(), DesiredAccess(access), kShareAll, nullptr,
                                       Disposition(opening), FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return -1;
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = ErrnoOf(error);
+        SetLastError(error);  // some callers ask for it
+        return -1;
+    }
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), RuntimeFlags(access));
     if (descriptor < 0) CloseHandle(handle);
     return descriptor;

@@ -5,8 +5,14 @@
 namespace {
 
 TEST(AddBackslash, AddsOneSeparatorUnlessOneIsThere) {
+    // The separator added is the system's own.
+#ifdef _WIN32
+    const std::string separator = "\\";
+#else
+    const std::string separator = "/";
+#endif
     EXPECT_EQ(AddBackslash(""), "");
-    EXPECT_EQ(AddBackslash("/opt/br"), "/opt/br/");
+    EXPECT_EQ(AddBackslash("/opt/br"), "/opt/br" + separator);
     EXPECT_EQ(AddBackslash("/opt/br/"), "/opt/br/");
     EXPECT_EQ(AddBackslash("Tools\\"), "Tools\\");
 }

@@ -6,19 +6,25 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace testsupport {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "orvane-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        ADD_FAILURE() << "mkdtemp failed for " << pattern;
+    // A folder of a random name, private to the user; creating it fails when the name is taken.
+    std::random_device random;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const fs::path folder = fs::temp_directory_path() / ("orvane-test-" + std::to_string(random()));
+        if (fs::create_directory(folder, ec)) {
+            fs::permissions(folder, fs::perms::owner_all, ec);
+            path_ = folder.generic_string() + "/";
+        }
     }
-    path_ = pattern + "/";
+    if (path_.empty()) ADD_FAILURE() << "cannot create a temporary folder: " << ec.message();
 }
 
 TempDir::~TempDir() {
@@ -51,8 +57,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
 }
 
 std::string FolderWithNoRoomBelow(const TempDir& dir) {

@@ -236,12 +236,16 @@ TEST(XmlDocument, SavesToStreamAndReplacesFiles) {
     testsupport::TempDir folder;
     std::string path = folder / "latest.xml";
     testsupport::WriteFile(path, "old content that is longer");
+#ifndef _WIN32  // Windows keeps no POSIX permissions to carry over
     chmod(path.c_str(), 0640);
+#endif
     SaveToFile(document.get(), path);
     EXPECT_EQ(testsupport::ReadFile(path), "<a>x</a>");
+#ifndef _WIN32
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u) << "a replaced file keeps its permissions";
+#endif
     TRef<TXmlDDocument> reloaded(new TXmlDDocument);
     TFileStream file(path, TFileStream::Mode::OpenRead);
     LoadFromStream(reloaded.get(), file);

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# End-to-end run of the Windows orvane.exe under Wine: scripts/test-windows.sh BUILD_FOLDER LINUX_BUILD_FOLDER
+# The Linux build's orvane-publish publishes a small release, nginx serves it on a free loopback port, and
+# orvane.exe mirrors it into a shared folder (/ENTS), then installs from there into a program folder (/ENTC).
+# Ends with "N passed, M failed" and a non-zero status on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+win=$(cd "${1:?usage: test-windows.sh BUILD_FOLDER LINUX_BUILD_FOLDER}" && pwd)/bin
+linux=$(cd "${2:?usage: test-windows.sh BUILD_FOLDER LINUX_BUILD_FOLDER}" && pwd)/bin
+# shellcheck source=lib/nginx.sh
+source "$root/scripts/lib/nginx.sh"
+# shellcheck source=lib/wine.sh
+source "$root/scripts/lib/wine.sh"
+
+work=$(mktemp -d)
+cleanup() {
+  stop_wine
+  stop_nginx
+  if [ "$failed" -eq 0 ]; then rm -rf "$work"; else echo "Files of the failed run kept in $work" >&2; fi
+}
+passed=0
+failed=0
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+use_wine "$win/.."
+
+check() {  # check DESCRIPTION COMMAND...: one check, counted
+  if "${@:2}"; then
+    passed=$((passed + 1))
+    echo "ok      $1"
+  else
+    failed=$((failed + 1))
+    echo "FAILED  $1"
+  fi
+}
+
+status_is() {  # status_is STATUS PROGRAM-FOLDER ARGS...: orvane.exe in the folder ends with the status
+  local expected=$1 program=$2 status=0
+  shift 2
+  wine_run 120 "$program/orvane.exe" "$@" </dev/null >>"$work/wine.log" 2>&1 || status=$?
+  [ "$status" -eq "$expected" ] || echo "        exit status $status, not $expected" >&2
+  [ "$status" -eq "$expected" ]
+}
+
+same_files() {  # same_files FOLDER FILE=STORED...: each release file equals the one stored below the folder
+  local pair ok=0
+  for pair in "${@:2}"; do
+    cmp -s "$work/release/${pair%%=*}" "$1/${pair#*=}" || { echo "        $1/${pair#*=} differs or is missing" >&2; ok=1; }
+  done
+  return "$ok"
+}
+
+catalogue_lists() {  # catalogue_lists STORED...: latest.xml downloads each file from its place in the shared folder
+  local stored ok=0
+  for stored in "$@"; do
+    grep -qF "<download>$share\\$stored</download>" "$work/share/latest.xml" ||
+      { echo "        latest.xml lacks the download $share\\$stored" >&2; ok=1; }
+  done
+  return "$ok"
+}
+
+program_folder() {  # program_folder NAME: orvane.exe and its language files, as a program folder of their own
+  mkdir -p "$work/$1"
+  cp "$win/orvane.exe" "$work/$1/"
+  cp -r "$win/OvLng" "$work/$1/"
+}
+
+mkdir -p "$work"/{release/Tools,release/Custom,share}
+for i in $(seq 1 300); do printf 'record %d: signature %08x\n' "$i" $((i * 2654435761 % 4294967296)); done \
+  >"$work/release/records.db"
+printf 'engine rules\n' >"$work/release/engine.db"
+printf '@echo scanner: nothing found\r\n' >"$work/release/Tools/scanner.cmd"
+printf 'Brellium settings\n' >"$work/release/Custom/settings.txt"
+cp "$win/brellium.exe" "$work/release/"
+
+start_nginx "$work/nginx" "$work/www"
+# Both of the program's server host names point at this nginx; Wine hands the environment to the program.
+export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
+"$linux/orvane-publish" --source "$work/release" --target "$work/www" --base-url "http://$server/" \
+  --product Brellium --version 5.1 --code WINE --plain 'Tools/*' >/dev/null
+program_folder mirror
+program_folder client
+share=$(windows_path "$work/share")
+
+check "/ENTS without a shared folder exits 255" status_is 255 "$work/mirror" /ENTS
+check "/ENTS mirrors the release and exits 0" \
+  status_is 0 "$work/mirror" /ENTS "SFLD=$share" PRODUCT=Brellium VERSION=5.1 CODE=WINE
+check "latest.xml lists every file in the shared folder" \
+  catalogue_lists records.db engine.db 'Tools\scanner.cmd' settings.txt brellium.exe
+check "the shared folder holds every file as published" same_files "$work/share" records.db=records.db \
+  engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
+check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
+check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \
+  engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
