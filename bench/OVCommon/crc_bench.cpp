@@ -66,21 +66,14 @@ BENCHMARK(BM_FileCrc)->Unit(benchmark::kMillisecond);
 
 namespace {
 
-template <typename Work>
-double Seconds(Work work) {
-    const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(work());
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // The installed-file CRC against zlib's own crc32 over the same bytes, medians of interleaved rounds.
 void PrintRatio() {
     const std::string bytes = PatternBytes(FileSize);
     const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
     std::vector<double> ours, zlib;
     for (int round = 0; round < 11; ++round) {
-        ours.push_back(Seconds([&] { return CrcUpdate(0, bytes.data(), bytes.size()); }));
-        zlib.push_back(Seconds([&] { return crc32_z(0, data, bytes.size()); }));
+        ours.push_back(benchsupport::Seconds([&] { return CrcUpdate(0, bytes.data(), bytes.size()); }));
+        zlib.push_back(benchsupport::Seconds([&] { return crc32_z(0, data, bytes.size()); }));
     }
     const double ratio = benchsupport::Median(ours) / benchsupport::Median(zlib);
     std::printf("CrcUpdate %.2f ms, zlib crc32 %.2f ms over %zu bytes, ratio %.3f (target <= 1.00)\n",

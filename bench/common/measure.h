@@ -1,8 +1,10 @@
 #pragma once
 // Small pieces shared by the download benchmarks.
+#include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,6 +21,14 @@ inline double Median(std::vector<double> values) {
 inline long long FileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// Wall seconds of one call of the work, whose result is kept from being optimised away.
+template <typename Work>
+double Seconds(Work work) {
+    const auto start = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(work());
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // One row of the table scripts/bench.sh prints after all benchmarks: a tab-separated line behind "@result", the

@@ -109,19 +109,12 @@ void BM_LoadFromFile(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadFromFile)->Unit(benchmark::kMillisecond);
 
-template <typename Work>
-double Seconds(Work work) {
-    const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(work());
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // Medians of interleaved rounds, so both sides see the same machine load.
 void PrintRatio() {
     std::vector<double> bare, extract;
     for (int round = 0; round < 11; ++round) {
-        bare.push_back(Seconds([] { return BareInflate(Data().compressed); }));
-        extract.push_back(Seconds([] { return Data().zip.Extract(0); }));
+        bare.push_back(benchsupport::Seconds([] { return BareInflate(Data().compressed); }));
+        extract.push_back(benchsupport::Seconds([] { return Data().zip.Extract(0); }));
     }
     const double ratio = benchsupport::Median(extract) / benchsupport::Median(bare);
     std::printf("member %zu bytes deflated to %zu\n", kMemberSize, Data().compressed.size());
