@@ -1,6 +1,6 @@
 #pragma once
-// The releases the windowless benchmarks work on: file contents, their zip packages, and the two catalogues
-// (the server's, and the "latest.xml" a mirror run leaves in the shared folder).
+// The releases the windowless benchmarks work on: file contents and the two catalogues (the server's, and the
+// "latest.xml" a mirror run leaves in the shared folder). Their zip packages are made by the publisher's code.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,8 +20,6 @@ struct ReleaseFile {
 // typical data files do.
 std::string FileContent(std::uint32_t seed, std::size_t size);
 ReleaseFile DescribeFile(const std::string& fileName, const std::string& content, const std::string& download);
-// A zip archive holding one deflated member.
-std::string ZipPackage(const std::string& memberName, const std::string& content);
 // The catalogue text: every file as an entry of the database group.
 std::string CatalogueText(const std::string& documentElement, const std::vector<ReleaseFile>& files);
 

@@ -22,6 +22,7 @@
 #include "bench/dEM/child_run.h"
 #include "bench/dEM/release.h"
 #include "tests/support/nginx_server.h"
+#include "tools/publish/release.h"
 
 namespace {
 
@@ -223,14 +224,14 @@ struct MirrorRelease {
 MirrorRelease PublishMirrorRelease(const testsupport::NginxServer& nginx, const Workspace& work) {
     MirrorRelease release;
     const std::string database = FileContent(kClientFiles, kDatabaseSize);
-    nginx.AddFile("pkg/base.zip", ZipPackage("base.db", database));
+    nginx.AddFile("pkg/base.zip", ZipArchive("base.db", database));
     release.files.push_back(DescribeFile("base.db", database, nginx.Url("pkg/base.zip")));
     for (int i = 0; i < kSmallPackages; ++i) {
         const std::string name = Numbered("m%05d.dat", i);
         const std::string content = FileContent(static_cast<std::uint32_t>(kClientFiles + 1 + i),
                                                 1024 + static_cast<std::size_t>(i) * 379 % 7168);
         const std::string package = i % 2 == 0 ? Numbered("pkg/p%05d.zip", i) : "pkg/" + name;
-        nginx.AddFile(package, i % 2 == 0 ? ZipPackage(name, content) : content);
+        nginx.AddFile(package, i % 2 == 0 ? ZipArchive(name, content) : content);
         release.files.push_back(DescribeFile(name, content, nginx.Url(package)));
     }
     nginx.AddFile(kCataloguePath + "index.html", CatalogueText("catalogue", release.files));
