@@ -45,12 +45,7 @@ void TdmEM::ClientEntry(const TXmlDNode* entry, TUpdateKind kind) {
     if (!ReadEntryRecord(entry, kind, record)) return;
     record.FileName = EntryPath(ProgramFolder, kind, record.FileName);
     RunProgram(ProgramFolder + Settings.MainExe, "/U", true);
-    if (!NeedsUpdate(record))
-        Tell(TEntryOutcome::UpToDate, record.FileName);
-    else if (record.Size != 0)
-        CopyFromShare(record);
-    else
-        RemoveEntryFile(record);
+    BringUpToDate(record, &TdmEM::CopyFromShare);
 }
 
 bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {

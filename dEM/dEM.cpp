@@ -58,6 +58,15 @@ void TdmEM::DataModuleDestroy() {
     RefClear(MirrorCatalogue);
 }
 
+void TdmEM::BringUpToDate(const TUpdateElementRec& entry, bool (TdmEM::*store)(const TUpdateElementRec&)) {
+    if (!NeedsUpdate(entry))
+        Tell(TEntryOutcome::UpToDate, entry.FileName);
+    else if (entry.Size != 0)
+        (this->*store)(entry);
+    else
+        RemoveEntryFile(entry);
+}
+
 bool TdmEM::RemoveEntryFile(const TUpdateElementRec& entry) {
     if (!platform::FileExists(entry.FileName)) return false;
     const bool removed = platform::DeleteFile(entry.FileName);

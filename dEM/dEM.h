@@ -75,6 +75,8 @@ public:
 
 private:
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
+    // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
+    void BringUpToDate(const TUpdateElementRec& entry, bool (TdmEM::*store)(const TUpdateElementRec&));
     void Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail = "");
     bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
     void WriteVersionMarker();

@@ -59,13 +59,7 @@ void TdmEM::MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKin
     const bool isEntry = ReadEntryRecord(entry, kind, record);
     if (isEntry) record.FileName = EntryPath(Settings.SharedFolder, kind, record.FileName);
     AppendMirrorFields(entry, entryCopy, record, isEntry);
-    if (!isEntry) return;
-    if (!NeedsUpdate(record))
-        Tell(TEntryOutcome::UpToDate, record.FileName);
-    else if (record.Size != 0)
-        MirrorPackage(record);
-    else
-        RemoveEntryFile(record);
+    if (isEntry) BringUpToDate(record, &TdmEM::MirrorPackage);
 }
 
 void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
