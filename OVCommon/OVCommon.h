@@ -111,6 +111,8 @@ std::string TempFileName();
 // Removes the folder and everything in it; symbolic links are removed, never followed. Sub-folders whose
 // names begin with "." are left alone, so such a tree is not removed and the result is false.
 bool DeleteFolderTree(const std::string& folder);
+// Empties the folder the same way but keeps it; false when it is no folder or something in it stays.
+bool DeleteFolderContents(const std::string& folder);
 // Copies the plain files of the source folder (not its sub-folders, links or dot-files) into the destination.
 void CopyFolderFiles(const std::string& source, const std::string& destination);
 

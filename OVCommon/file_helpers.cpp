@@ -55,7 +55,7 @@ std::string TempFileName() {
     return name;
 }
 
-bool DeleteFolderTree(const std::string& folder) {
+bool DeleteFolderContents(const std::string& folder) {
     const std::string path = AddBackslash(folder);
     if (path.empty() || platform::IsSymbolicLink(path.substr(0, path.size() - 1)) ||
         !platform::DirectoryExists(path)) {
@@ -68,7 +68,11 @@ bool DeleteFolderTree(const std::string& folder) {
     for (const auto& entry : entries) {
         if (!DeleteFolderEntry(path, entry)) return false;
     }
-    return platform::RemoveDirectory(path);
+    return true;
+}
+
+bool DeleteFolderTree(const std::string& folder) {
+    return DeleteFolderContents(folder) && platform::RemoveDirectory(AddBackslash(folder));
 }
 
 void CopyFolderFiles(const std::string& source, const std::string& destination) {

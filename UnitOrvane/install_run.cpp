@@ -94,7 +94,8 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
 // The new file replaces the old one only once it is complete; the main executable that a program entry stands
 // for goes only after its successor is in place.
 bool TFormOrvane::PlaceByKind(const TUpdateElement& entry, const std::string& candidate) {
-    const bool placed = CopyFileContents(candidate, entry.FileName);
+    // The candidate is the run's own and is deleted right after: moved into place, it is not written twice.
+    const bool placed = platform::MoveFileOver(candidate, entry.FileName);
     const std::string mainExe = ProgramFolder + Settings.MainExe;
     if (placed && entry.Kind == ukProgram && entry.FileName != mainExe) platform::DeleteFile(mainExe);
     return placed;

@@ -131,10 +131,14 @@ struct TPreparedPackage {
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName);
 enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers };
 TCandidateCheck CheckCandidate(const std::string& candidate, int32_t size, int32_t crc);
-// After the candidate is stored: deletes it and copies the package's other members beside the entry's file.
+// After the candidate is stored (copied, or moved into place): deletes it when it is still there, and copies the
+// package's other members beside the entry's file.
 void FinishStoredPackage(const TPreparedPackage& package, const std::string& entryFileName);
 // Removes the unpack folder, when there is one.
 void RemoveUnpackFolder(const TPreparedPackage& package);
+// Empties the unpack folder but keeps it for the next package: across the thousands of packages of a mirror run,
+// making and removing a folder for each costs the file system more than the packages' own files.
+void EmptyUnpackFolder(const TPreparedPackage& package);
 
 // --- Requests to the update server ---
 

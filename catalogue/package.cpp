@@ -1,4 +1,6 @@
 // Unpacking and testing a downloaded package before it is stored.
+#include <algorithm>
+
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
 #include "platform/files.h"
@@ -19,8 +21,10 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
     if (!IsZipFile(downloadFile)) return {"", downloadFile};
     TPreparedPackage package;
     package.UnpackFolder = TempFolderPath() + "BR/";
-    DeleteFolderTree(package.UnpackFolder);
-    platform::ForceDirectories(package.UnpackFolder);
+    if (!DeleteFolderContents(package.UnpackFolder)) {
+        DeleteFolderTree(package.UnpackFolder);
+        platform::ForceDirectories(package.UnpackFolder);
+    }
     {
         TZipFile archive;
         archive.LoadFromFile(downloadFile);
@@ -33,8 +37,11 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
 }
 
 TCandidateCheck CheckCandidate(const std::string& candidate, int32_t size, int32_t crc) {
-    if (FileSizeOf(candidate) != size) return TCandidateCheck::SizeDiffers;
-    if (FileCrc(candidate) != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;
+    // One open serves both tests; a file that cannot be read has size 0 and CRC 0, as FileSizeOf and FileCrc say.
+    platform::File file;
+    const bool readable = file.OpenRead(candidate);
+    if ((readable ? std::max<int64_t>(file.Size(), 0) : 0) != size) return TCandidateCheck::SizeDiffers;
+    if ((readable ? FileCrc(file) : 0) != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;
     return TCandidateCheck::Matches;
 }
 
@@ -45,4 +52,8 @@ void FinishStoredPackage(const TPreparedPackage& package, const std::string& ent
 
 void RemoveUnpackFolder(const TPreparedPackage& package) {
     if (!package.UnpackFolder.empty()) DeleteFolderTree(package.UnpackFolder);
+}
+
+void EmptyUnpackFolder(const TPreparedPackage& package) {
+    if (!package.UnpackFolder.empty()) DeleteFolderContents(package.UnpackFolder);
 }

@@ -75,9 +75,16 @@ bool TdmEM::RemoveEntryFile(const TUpdateElementRec& entry) {
 }
 
 bool TdmEM::CopyDeferred(const std::string& source, const std::string& target) {
-    const bool copied = CopyFileContents(source, target, platform::Durability::Deferred);
-    copiesPending_ = copiesPending_ || copied;
-    return copied;
+    return NoteDeferred(CopyFileContents(source, target, platform::Durability::Deferred));
+}
+
+bool TdmEM::MoveDeferred(const std::string& source, const std::string& target) {
+    return NoteDeferred(platform::MoveFileOver(source, target, platform::Durability::Deferred));
+}
+
+bool TdmEM::NoteDeferred(bool written) {
+    copiesPending_ = copiesPending_ || written;
+    return written;
 }
 
 // A run that copied nothing does not wait for other programs' writes to the same file system.

@@ -82,10 +82,14 @@ private:
     void WriteVersionMarker();
     void AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                             bool isEntry);
-    // Copies that wait for the device write of the whole run, then that write, forced once when there are any.
+    // Copies, and moves of the run's own tested files, that wait for the device write of the whole run; then that
+    // write, forced once when there are any.
     bool CopyDeferred(const std::string& source, const std::string& target);
+    bool MoveDeferred(const std::string& source, const std::string& target);
+    bool NoteDeferred(bool written);
     void MakeCopiesDurable(const std::string& folder);
 
     std::string downloadUrl_;
     bool copiesPending_ = false;
+    std::string unpackFolder_;  // kept from one zip package to the next, removed when the mirror run ends
 };

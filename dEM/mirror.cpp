@@ -39,6 +39,7 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
             }
         });
     }
+    if (!unpackFolder_.empty()) DeleteFolderTree(unpackFolder_);
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable(Settings.SharedFolder);
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
@@ -91,7 +92,8 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
             Tell(stored ? TEntryOutcome::Stored : TEntryOutcome::Failed, entry.FileName,
                  stored ? "" : "cannot write the shared copy");
         }
-        RemoveUnpackFolder(package);
+        EmptyUnpackFolder(package);
+        if (!package.UnpackFolder.empty()) unpackFolder_ = package.UnpackFolder;
         return stored;
     } catch (const std::exception& failure) {
         Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + failure.what());
@@ -117,14 +119,15 @@ bool TdmEM::StoreTested(const TUpdateElementRec& entry, const std::string& teste
     return stored;
 }
 
-// The copies replace the old file only once they are complete, so a failed store keeps the previous shared copy.
-// They reach the device together, before "latest.xml" is written.
+// The tested file is the run's own and goes right after its store, so it is moved into place rather than copied
+// and deleted. It replaces the old file only once complete, so a failed store keeps the previous shared copy; the
+// stored files reach the device together, before "latest.xml" is written.
 bool TdmEM::PlaceFile(const TUpdateElementRec& entry, const std::string& testedFile) {
-    return CopyDeferred(testedFile, entry.FileName);
+    return MoveDeferred(testedFile, entry.FileName);
 }
 
 bool TdmEM::PlaceMainExe(const TUpdateElementRec& /*entry*/, const std::string& testedFile) {
-    return CopyDeferred(testedFile, Settings.SharedFolder + Settings.MainExe);
+    return MoveDeferred(testedFile, Settings.SharedFolder + Settings.MainExe);
 }
 
 void TdmEM::WriteVersionMarker() {

@@ -326,11 +326,11 @@ void TIdCustomHTTP::ChooseRoute() {
     const bool proxy = !proxyParams_.ProxyServer().empty();
     const std::string host = proxy ? proxyParams_.ProxyServer() : url_.HostName;
     const int port = proxy ? proxyParams_.ProxyPort() : PortNumber(url_.PortText);
-    if (!SameText(host_, host) || port_ != port) {
-        if (IOHandler()) CloseNow();
-        host_ = host;
-        port_ = port;
-    }
+    // The component's Host is blanked before every package download: an open connection is judged by where it
+    // leads, so it serves a whole run of downloads from one server, and never a request meant for another.
+    if (IOHandler() && !OpenedTo(host, port)) CloseNow();
+    host_ = host;
+    port_ = port;
     // No TLS layer exists in this client, neither direct nor through a proxy tunnel.
     if (tls) throw EIdIOHandlerPropInvalid();
     request_.ConnectionType = proxy ? ctProxy : ctNormal;

@@ -466,7 +466,15 @@ void TIdTCPConnection::EndWriteBatch() {
 
 // --- client ---
 
-void TIdTCPClient::OpenConnection(int limit) { ConnectTo(host_, port_, BoundIP, BoundPort, limit); }
+void TIdTCPClient::OpenConnection(int limit) {
+    openedHost_ = host_;
+    openedPort_ = port_;
+    ConnectTo(host_, port_, BoundIP, BoundPort, limit);
+}
+
+bool TIdTCPClient::OpenedTo(const std::string& host, int port) const {
+    return httptext::SameText(openedHost_, host) && openedPort_ == port;
+}
 
 void TIdTCPClient::DoOnConnected() {
     if (OnConnected) OnConnected(this);

@@ -192,10 +192,16 @@ public:
 
     // Connects to Host:Port; a limit above 0 bounds the connect in milliseconds, 0 or -1 waits without limit.
     void OpenConnection(int limit = -1);
+    // Whether the last connection opened led to this host (letter case ignored) and port.
+    bool OpenedTo(const std::string& host, int port) const;
 
 protected:
     void DoOnConnected() override;
 
     std::string host_;
     int port_ = 0;
+
+private:
+    std::string openedHost_;
+    int openedPort_ = 0;
 };

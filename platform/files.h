@@ -95,6 +95,12 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
 // ReplaceFile with the bytes of `source`; false (target untouched) when the source cannot be read.
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
                          Durability durability = Durability::Synced);
+// Puts `source`, a complete file the caller no longer needs, in the place of `target` with the permission bits
+// ReplaceFile would give it. Within one file system it is renamed over the target, so its content is never
+// written twice; across file systems it is copied as ReplaceFileWithCopy does and then removed. On failure the
+// target stays as it was.
+bool MoveFileOver(const std::string& source, const std::string& target,
+                  Durability durability = Durability::Synced);
 // Forces every deferred write of the file system that holds the path to the device.
 bool SyncFileSystem(const std::string& path);
 // ReplaceFile with the given bytes.

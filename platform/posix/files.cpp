@@ -214,6 +214,18 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
     return temporary.RenameOver(target);
 }
 
+bool MoveFileOver(const std::string& source, const std::string& target, Durability durability) {
+    File moved;
+    if (!moved.OpenRead(source)) return false;
+    if (::fchmod(moved.Descriptor(), ReplacementMode(target, moved.Descriptor())) != 0) return false;
+    if (durability == Durability::Synced && !moved.Sync()) return false;
+    moved.Close();
+    if (::rename(source.c_str(), target.c_str()) == 0) return true;
+    if (errno != EXDEV || !ReplaceFileWithCopy(source, target, durability)) return false;
+    DeleteFile(source);
+    return true;
+}
+
 bool SyncFileSystem(const std::string& path) {
     File anchor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     return anchor.IsOpen() && ::syncfs(anchor.Descriptor()) == 0;

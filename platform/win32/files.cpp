@@ -189,6 +189,12 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
     return temporary.RenameOver();
 }
 
+bool MoveFileOver(const std::string& source, const std::string& target, Durability durability) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                        (durability == Durability::Synced ? MOVEFILE_WRITE_THROUGH : 0);
+    return MoveFileExW(win32::Wide(source).c_str(), win32::Wide(target).c_str(), flags) != 0;
+}
+
 // Flushing a whole volume needs rights an ordinary user lacks; the deferred files were each written through
 // their rename (MOVEFILE_WRITE_THROUGH), so what is left is the content, flushed file by file.
 bool SyncFileSystem(const std::string& path) {

@@ -90,6 +90,8 @@ TEST_F(MirrorMode, ColdRunStoresEveryPackageAndWritesTheReducedCatalogue) {
     // A stored script can be started as a tool; the run leaves nothing in its temporary folder.
     EXPECT_EQ(access((share + "Tools/t.sh").c_str(), X_OK), 0);
     EXPECT_EQ(FilesBelow(sandbox.tmp()), (std::map<std::string, std::string>{}));
+    for (const auto& left : std::filesystem::recursive_directory_iterator(sandbox.tmp()))
+        EXPECT_NE(left.path().filename(), "BR") << "the unpack folder outlived the run";
 
     std::vector<std::string> expectedRequests{kProductRequest};
     for (const ReleaseFile& file : full.release.files()) expectedRequests.push_back(PackageUrlPath(file));

@@ -280,6 +280,25 @@ TEST(HttpConnection, KeepAliveReuseCloseAndPortsOfLaterUrls) {
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
+TEST(HttpConnection, AKeptConnectionOutlivesABlankedHostButNeverServesAnotherPeer) {
+    ScriptedServer server({{AwaitRequest(), Send(Ok("one")), AwaitRequest(), Send(Ok("two")), AwaitRequest(),
+                            Send(Ok("three"))},
+                           {AwaitRequest(), Send(Ok("four"))}});
+    TIdHTTP http;
+    http.SetHost("update.example");
+    EXPECT_EQ(http.Get(server.Url("/catalogue")), "one");
+    // Downloads blank the component's Host first; the connection to the same server stays.
+    http.SetHost("");
+    EXPECT_EQ(http.Get(server.Url("/a.zip")), "two");
+    http.SetHost("");
+    EXPECT_EQ(http.Get(server.Url("/b.zip")), "three");
+    EXPECT_EQ(server.ConnectionCount(), 1);
+    // A Host set to the next URL's host does not hand that request to a connection opened to another name.
+    http.SetHost("LOCALHOST");
+    EXPECT_EQ(http.Get("http://localhost:" + std::to_string(server.Port()) + "/c"), "four");
+    EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
 TEST(HttpCookies, AQuotedValueGoesBackExactlyAsTheServerSentIt) {
     ScriptedServer server({{AwaitRequest(), Send(Ok("one", "Set-Cookie: s=\"r2\"; Path=\"/\"\r\n")), AwaitRequest(),
                             Send(Ok("two"))}});

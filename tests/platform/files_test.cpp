@@ -22,6 +22,12 @@ mode_t ModeOf(const std::string& path) {
     return status.st_mode & 07777;
 }
 
+ino_t InodeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_ino;
+}
+
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<platform::FolderEntry> entries;
     EXPECT_TRUE(platform::ListFolder(folder, entries)) << folder;
@@ -185,6 +191,55 @@ TEST(Files, ANewFileIsStartableWhenItHoldsAProgramAndAReplacedOneKeepsItsMode) {
     EXPECT_TRUE(platform::ReplaceFileWithBytes(dir / "private-program", elf));
     ::umask(savedMask);
     EXPECT_EQ(ModeOf(dir / "private-program"), 0700u);
+}
+
+TEST(Files, AMovedFileTakesTheTargetsPlaceWithTheModeACopyWouldGet) {
+    TempDir dir;
+    const std::string elf = "\x7f" "ELF\x02\x01\x01";
+    const mode_t savedMask = ::umask(022);
+    WriteFile(dir / "program.new", elf);
+    ASSERT_EQ(::chmod((dir / "program.new").c_str(), 0600), 0);
+    const ino_t inode = InodeOf(dir / "program.new");
+    EXPECT_TRUE(platform::MoveFileOver(dir / "program.new", dir / "program", platform::Durability::Deferred));
+    EXPECT_EQ(ReadFile(dir / "program"), elf);
+    EXPECT_EQ(ModeOf(dir / "program"), 0755u);
+    EXPECT_EQ(InodeOf(dir / "program"), inode);  // renamed, not written again
+    EXPECT_FALSE(platform::FileExists(dir / "program.new"));
+
+    WriteFile(dir / "kept", "old");
+    ASSERT_EQ(::chmod((dir / "kept").c_str(), 0640), 0);
+    WriteFile(dir / "kept.new", "new");
+    EXPECT_TRUE(platform::MoveFileOver(dir / "kept.new", dir / "kept"));
+    EXPECT_EQ(ReadFile(dir / "kept"), "new");
+    EXPECT_EQ(ModeOf(dir / "kept"), 0640u);
+
+    // A missing source or an impossible target leaves the target alone.
+    EXPECT_FALSE(platform::MoveFileOver(dir / "missing", dir / "kept"));
+    WriteFile(dir / "stray", "stray");
+    EXPECT_FALSE(platform::MoveFileOver(dir / "stray", dir / "no-such-folder/stray"));
+    EXPECT_EQ(ReadFile(dir / "kept"), "new");
+    EXPECT_EQ(ReadFile(dir / "stray"), "stray");
+    ::umask(savedMask);
+}
+
+// A private temporary folder often lies on another file system than the folder a file is meant for.
+TEST(Files, AMoveAcrossFileSystemsCopiesAndRemovesTheSource) {
+    TempDir dir;
+    const std::string other = "/dev/shm/orvane-move-" + std::to_string(::getpid());
+    WriteFile(other, "across");
+    struct stat here {}, there {};
+    ASSERT_EQ(::stat(dir.path().c_str(), &here), 0);
+    ASSERT_EQ(::stat(other.c_str(), &there), 0);
+    if (here.st_dev == there.st_dev) {
+        platform::DeleteFile(other);
+        GTEST_SKIP() << "/dev/shm shares the file system of the test folder";
+    }
+    const mode_t savedMask = ::umask(022);
+    EXPECT_TRUE(platform::MoveFileOver(other, dir / "arrived"));
+    ::umask(savedMask);
+    EXPECT_EQ(ReadFile(dir / "arrived"), "across");
+    EXPECT_FALSE(platform::FileExists(other));
+    EXPECT_EQ(ModeOf(dir / "arrived"), 0644u);
 }
 
 TEST(Files, ReplaceSurvivesAFullDevice) {
