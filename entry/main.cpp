@@ -12,7 +12,7 @@ namespace {
 
 constexpr unsigned IconErrorTopMost = 0x00040010;
 
-int RunWindowlessMode() {
+[[noreturn]] void RunWindowlessMode() {
     if (Settings.SharedFolder.empty() || (Settings.MirrorMode && Settings.ClientMode)) StopProcess(ExitBadLaunch);
     TdmEM dmEM;
     Settings.SharedFolder = AddBackslash(Settings.SharedFolder);
@@ -26,7 +26,9 @@ int RunWindowlessMode() {
     } else {
         dmEM.RunClient(Settings.SharedFolder);
     }
-    return 0;
+    // Ends here, as a stopped run does, without taking the catalogue trees apart: freeing their hundreds of
+    // thousands of nodes one by one on the way out costs a tenth of an up-to-date run.
+    StopProcess(0);
 }
 
 int Run(const std::vector<std::string>& arguments) {
@@ -38,7 +40,7 @@ int Run(const std::vector<std::string>& arguments) {
         return 0;
     }
     LoadLaunchSettings(arguments);
-    if (Settings.MirrorMode || Settings.ClientMode) return RunWindowlessMode();
+    if (Settings.MirrorMode || Settings.ClientMode) RunWindowlessMode();
     return RunWizardApplication(arguments);
 }
 

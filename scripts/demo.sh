@@ -36,7 +36,7 @@ export TMPDIR="$work/tmp" ORVANE_HKLM="$work/no-registry.reg"
 
 program_folder() {  # program_folder NAME: orvane, its language files and help page, as a program folder of their own
   mkdir -p "$work/$1"
-  cp "$bin/orvane" "$work/$1/"
+  cp "$bin/orvane" "$bin/orvane-wizard" "$work/$1/"
   cp -r "$bin/OvLng" "$bin/Help" "$work/$1/"
 }
 
@@ -57,7 +57,7 @@ publish() {  # publish [options]: the release folder into the web root
 }
 
 snapshot() {  # snapshot FOLDER FILE: "path<TAB>checksum" of every file below the folder, the program's own left out
-  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './Help/*' ! -path './orvane' -printf '%P\n' | LC_ALL=C sort |
+  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './Help/*' ! -path './orvane' ! -path './orvane-wizard' -printf '%P\n' | LC_ALL=C sort |
     while IFS= read -r f; do printf '%s\t%s\n' "$f" "$(cksum <"$f")"; done) >"$2"
 }
 

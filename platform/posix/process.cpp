@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <dirent.h>
+#include <iostream>
 #include <limits>
 #include <poll.h>
 #include <spawn.h>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "platform/process_exit.h"
 
 extern char** environ;
 
@@ -176,6 +179,16 @@ bool IsProcessId(const char* name) {
 }  // namespace
 
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
+
+void ReplaceProcess(const std::string& file, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    ::execv(file.c_str(), argv.data());
+}
 
 std::optional<ProcessId> StartProcess(const std::string& file, const std::string& parameters, Reaping reaping) {
     if (!FileExists(file)) return std::nullopt;

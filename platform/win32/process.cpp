@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/files.h"
+#include "platform/process_exit.h"
 #include "platform/win32/text.h"
 
 namespace platform {
@@ -177,6 +178,14 @@ bool AskProcessToClose(const ProcessHandle& process) {
 
 bool ProcessHasEnded(const ProcessHandle& process) {
     return process.IsEmpty() || WaitForSingleObject(Handle(process), 0) == WAIT_OBJECT_0;
+}
+
+// Each argument quoted, so that the started program's command line gives it back whole.
+void ReplaceProcess(const std::string& file, const std::vector<std::string>& arguments) {
+    std::string parameters;
+    for (std::size_t i = 1; i < arguments.size(); ++i) parameters += (i > 1 ? " \"" : "\"") + arguments[i] + "\"";
+    const std::optional<ProcessId> started = StartProcess(file, parameters, Reaping::ByCaller);
+    if (started) EndProcessNow(WaitForProcess(*started));
 }
 
 }  // namespace platform

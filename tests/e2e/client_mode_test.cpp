@@ -14,13 +14,6 @@ using namespace testsupport;
 const std::string kOldRecords = "records of the previous release\n";
 const std::string kNewRecords = "records of the current release, longer\n";
 
-// What the client placed: the program folder without the program's own files.
-std::map<std::string, std::string> PlacedFiles(const std::string& programFolder) {
-    std::map<std::string, std::string> files = FilesBelow(programFolder);
-    std::erase_if(files,
-                  [](const auto& entry) { return entry.first == "orvane" || entry.first.starts_with("OvLng/"); });
-    return files;
-}
 
 class ClientMode : public ::testing::Test {
 protected:

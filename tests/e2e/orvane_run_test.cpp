@@ -1,6 +1,7 @@
 // Whole-program runs of the built orvane executable from a private sandbox folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -26,11 +27,23 @@ std::set<std::string> EntriesBelow(const std::string& folder) {
     return entries;
 }
 
+// What the dynamic loader brings in for a program, as ldd lists it.
+std::string LibrariesOf(const std::string& program) {
+    std::string listing;
+    if (FILE* ldd = popen(("/usr/bin/ldd " + program).c_str(), "r")) {
+        char block[4096];
+        for (size_t got; (got = fread(block, 1, sizeof block, ldd)) > 0;) listing.append(block, got);
+        pclose(ldd);
+    }
+    return listing;
+}
+
 class OrvaneRun : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directory(sandbox / "tmp");
         program = testsupport::CopyExecutable(ORVANE_EXE, sandbox.path());
+        wizard = testsupport::CopyExecutable(ORVANE_WIZARD_EXE, sandbox.path());
     }
 
     // Runs the sandbox copy with the sandbox as working folder and temporary folder.
@@ -43,6 +56,7 @@ protected:
 
     testsupport::TempDir sandbox;
     testsupport::TempDir elsewhere;
+    std::string wizard;
     std::string program;
 };
 
@@ -67,6 +81,16 @@ TEST_F(OrvaneRun, FlagsWithoutLeadingCharacterOrSharedFolderAloneChooseTheWizard
         EXPECT_EQ(run.errorOutput, NoDisplayLine) << arguments.front();
     }
     EXPECT_EQ(EntriesBelow(sandbox.path()), before);
+}
+
+TEST_F(OrvaneRun, TheWizardRunsAsItsOwnProgramWhichMustStandBesideOrvane) {
+    // The windowless modes start without the window toolkit: it is not among the program's libraries.
+    EXPECT_EQ(LibrariesOf(program).find("libQt"), std::string::npos) << LibrariesOf(program);
+    EXPECT_NE(LibrariesOf(wizard).find("libQt6Widgets"), std::string::npos);
+    ASSERT_EQ(std::remove(wizard.c_str()), 0);
+    const auto run = Run({}, elsewhere / "hklm.reg", {"QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errorOutput, "orvane: the update wizard " + wizard + " cannot be started\n");
 }
 
 TEST_F(OrvaneRun, WizardWithoutAUsableDisplayEndsWithOneLine) {

@@ -15,6 +15,7 @@ namespace fs = std::filesystem;
 WindowlessSandbox::WindowlessSandbox(int serverPort, MainProgram mainProgram) : serverPort_(serverPort) {
     for (const std::string& folder : {programFolder(), share(), tmp()}) fs::create_directories(folder);
     CopyExecutable(ORVANE_EXE, programFolder());
+    CopyExecutable(ORVANE_WIZARD_EXE, programFolder());
     fs::copy(fs::path(ORVANE_EXE).parent_path() / "OvLng", programFolder() + "OvLng", fs::copy_options::recursive);
     if (mainProgram == MainProgram::Present) CopyExecutable(BRELLIUM_EXE, programFolder());
 }
@@ -63,6 +64,14 @@ std::map<std::string, std::string> FilesBelow(const std::string& folder) {
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = ReadFile(entry.path());
     }
+    return files;
+}
+
+std::map<std::string, std::string> PlacedFiles(const std::string& programFolder) {
+    std::map<std::string, std::string> files = FilesBelow(programFolder);
+    std::erase_if(files, [](const auto& entry) {
+        return entry.first == "orvane" || entry.first == "orvane-wizard" || entry.first.starts_with("OvLng/");
+    });
     return files;
 }
 

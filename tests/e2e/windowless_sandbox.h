@@ -52,6 +52,9 @@ private:
 // The regular files below a folder, by path relative to it, with their content.
 std::map<std::string, std::string> FilesBelow(const std::string& folder);
 
+// What a client run placed: the files below the program folder without the program's own.
+std::map<std::string, std::string> PlacedFiles(const std::string& programFolder);
+
 // What tells whether a file or folder was written: its inode, size and modification time.
 struct FileStamp {
     ino_t inode = 0;

@@ -16,13 +16,6 @@ using namespace testsupport;
 // The server rule the publisher's help and the README give for the query request's catalogue.
 const std::string kQueryRule = "location = /brellium/orvane.php { default_type text/xml; }";
 
-// What the client placed: the program folder without the program's own files.
-std::map<std::string, std::string> PlacedFiles(const std::string& programFolder) {
-    std::map<std::string, std::string> files = FilesBelow(programFolder);
-    std::erase_if(files,
-                  [](const auto& entry) { return entry.first == "orvane" || entry.first.starts_with("OvLng/"); });
-    return files;
-}
 
 TEST(PublishedRelease, MirrorAndClientFollowTwoPublishedReleases) {
     NginxServer server(kQueryRule);
