@@ -9,10 +9,11 @@
 
 namespace {
 
-// Members land flat, under the last component of their stored name; a name without one cannot be written.
-void WriteMember(const std::string& folder, const std::string& memberName, const std::string& bytes) {
-    TFileStream out(folder + FileNamePart(memberName), TFileStream::Mode::Create);
-    out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+// Members land flat, under the last component of their stored name; a name without one cannot be written. They
+// go to the file as they are inflated: a database of many megabytes is never held in memory whole.
+void WriteMember(const std::string& folder, const TZipFile& archive, int index) {
+    TFileStream out(folder + FileNamePart(archive.MemberName(index)), TFileStream::Mode::Create);
+    archive.ExtractTo(index, out);
 }
 
 }  // namespace
@@ -28,8 +29,7 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
     {
         TZipFile archive;
         archive.LoadFromFile(downloadFile);
-        for (int i = 0; i < archive.Count(); ++i)
-            WriteMember(package.UnpackFolder, archive.MemberName(i), archive.Extract(i));
+        for (int i = 0; i < archive.Count(); ++i) WriteMember(package.UnpackFolder, archive, i);
         if (archive.Count() > 0) package.Candidate = package.UnpackFolder + FileNamePart(entryFileName);
     }
     platform::DeleteFile(downloadFile);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <future>
+#include <memory>
 #include <string_view>
 
 #include "platform/stream.h"
@@ -19,6 +20,8 @@ constexpr int64_t kFileReadBlock = int64_t{64} << 20;
 constexpr size_t kInflateSlice = size_t{4} << 20;
 constexpr size_t kFirstOutput = size_t{64} << 10;
 constexpr double kMaxGrowth = 16.0;
+// The slices of a member written to a stream.
+constexpr size_t kStreamSlice = size_t{1} << 20;
 // Slices from this size on have their CRC-32 taken on a helper thread while the next one is inflated.
 constexpr size_t kBackgroundCrcSlice = size_t{1} << 20;
 
@@ -155,8 +158,7 @@ public:
 
     // The output and its CRC-32.
     std::string Inflate(std::string_view input, size_t wanted, uint32_t& crc) {
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-        stream_.avail_in = static_cast<uInt>(input.size());
+        SetInput(input);
         std::string output(std::min(wanted, kFirstOutput), '\0');
         SliceCrc sliceCrc;  // after output: its helper is done before the output goes away
         size_t produced = 0;
@@ -180,7 +182,35 @@ public:
         return output;
     }
 
+    // The output written to the stream a slice at a time; the CRC-32 of what was written, or 0 when the data ended
+    // before the stated size. Each slice's CRC-32 is taken on a helper thread while the slice is written.
+    uint32_t InflateTo(std::string_view input, size_t wanted, TStream& output) {
+        SetInput(input);
+        const std::unique_ptr<char[]> slices(new char[2 * kStreamSlice]);
+        SliceCrc sliceCrc;  // after the slices: its helper is done before they go away
+        size_t produced = 0;
+        for (size_t turn = 0; produced < wanted; turn ^= 1) {
+            char* slice = slices.get() + turn * kStreamSlice;
+            stream_.next_out = reinterpret_cast<Bytef*>(slice);
+            stream_.avail_out = static_cast<uInt>(std::min(kStreamSlice, wanted - produced));
+            const uInt room = stream_.avail_out;
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            const size_t made = room - stream_.avail_out;
+            sliceCrc.Add(slice, made);  // waits for the other slice's CRC-32 first, so it can be refilled next
+            output.WriteBuffer(slice, static_cast<int64_t>(made));
+            produced += made;
+            if (status == Z_STREAM_END || status == Z_BUF_ERROR) break;
+            if (status != Z_OK) throw ECompressionError();
+        }
+        return produced < wanted ? 0 : sliceCrc.Value();
+    }
+
 private:
+    void SetInput(std::string_view input) {
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+        stream_.avail_in = static_cast<uInt>(input.size());
+    }
+
     z_stream stream_{};
 };
 
@@ -213,12 +243,16 @@ std::string TZipFile::MemberName(int index) const {
     return Bytes(entry.NameOffset, entry.FileNameLength);
 }
 
+std::string_view TZipFile::MemberData(const TLocalFile& entry) const {
+    return std::string_view(archive_).substr(entry.DataOffset, entry.CompressedSize);
+}
+
 std::string TZipFile::Extract(int index) const {
     const TLocalFile& entry = Entry(index);
     uint32_t crc = 0;
     std::string result;
     if (!entry.Truncated && entry.UncompressedSize > 0) {
-        const std::string_view data = std::string_view(archive_).substr(entry.DataOffset, entry.CompressedSize);
+        const std::string_view data = MemberData(entry);
         if (entry.CompressionMethod == kMethodDeflated) {
             result = MemberInflater().Inflate(data, entry.UncompressedSize, crc);
         } else if (entry.CompressionMethod == kMethodStored) {
@@ -230,6 +264,25 @@ std::string TZipFile::Extract(int index) const {
     }
     if (entry.Truncated || crc != entry.Crc32) throw EZipFileCRCError(MemberName(index));
     return result;
+}
+
+void TZipFile::ExtractTo(int index, TStream& output) const {
+    const TLocalFile& entry = Entry(index);
+    uint32_t crc = 0;
+    if (!entry.Truncated && entry.UncompressedSize > 0) {
+        const std::string_view data = MemberData(entry);
+        if (entry.CompressionMethod == kMethodDeflated) {
+            crc = MemberInflater().InflateTo(data, entry.UncompressedSize, output);
+        } else if (entry.CompressionMethod == kMethodStored) {
+            // A stored member whose sizes disagree gives nothing, as Extract gives it.
+            const std::string_view stored = data.size() == entry.UncompressedSize ? data : std::string_view();
+            output.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
+            crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(stored.data()), stored.size()));
+        } else {
+            throw ECompressionError();
+        }
+    }
+    if (entry.Truncated || crc != entry.Crc32) throw EZipFileCRCError(MemberName(index));
 }
 
 uint32_t ZipCrc32(const std::string& data) {

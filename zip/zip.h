@@ -3,6 +3,7 @@
 // extracted one at a time into memory, checked against the CRC-32 of their header.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/exception.h"
@@ -38,6 +39,8 @@ struct TLocalFile {
     bool Truncated = false;
 };
 
+class TStream;
+
 class TZipFile {
 public:
     // Reads the whole archive; raises EFOpenError when the file cannot be opened. Replaces the member list.
@@ -49,10 +52,15 @@ public:
     std::string MemberName(int index) const;
     // The uncompressed bytes of a member, checked against its CRC-32.
     std::string Extract(int index) const;
+    // The same bytes written to the stream slice by slice as they are inflated, so that a large member never
+    // has to be held in memory whole. They are checked at the end: on a CRC-32 mismatch they have been written
+    // and EZipFileCRCError follows.
+    void ExtractTo(int index, TStream& output) const;
 
 private:
     const TLocalFile& Entry(int index) const;
     std::string Bytes(size_t offset, size_t length) const;
+    std::string_view MemberData(const TLocalFile& entry) const;
     std::string Decompress(const TLocalFile& entry) const;
 
     std::string archive_;

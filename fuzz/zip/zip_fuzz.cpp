@@ -1,10 +1,12 @@
-// Any file loads, and every member either extracts or fails with the reader's own exceptions.
+// Any file loads, and every member either extracts (into memory or a stream) or fails with the reader's own
+// exceptions.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
 #include <unistd.h>
 
+#include "platform/stream.h"
 #include "zip/zip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         zip.MemberName(index);
         try {
             zip.Extract(index);
+        } catch (const ECompressionError&) {
+        } catch (const EZipFileCRCError&) {
+        }
+        try {
+            TMemoryStream streamed;
+            zip.ExtractTo(index, streamed);
         } catch (const ECompressionError&) {
         } catch (const EZipFileCRCError&) {
         }

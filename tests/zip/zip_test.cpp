@@ -205,3 +205,30 @@ TEST(ZipFile, Crc32IsTheZipChecksum) {
     EXPECT_EQ(ZipCrc32("abc"), 0x352441C2u);
     EXPECT_EQ(ZipCrc32(""), 0u);
 }
+
+// Extracting into a stream gives the bytes Extract gives, across slice boundaries, and the same failures.
+TEST(ZipFile, ExtractToWritesWhatExtractReturnsAndFailsAlike) {
+    TempDir dir;
+    std::string large;
+    for (int i = 0; large.size() < (size_t{5} << 20) + 123; ++i) large += "record " + std::to_string(i * 7919) + "\n";
+    const std::string stored = "kept as it is";
+    const uint32_t storedSize = static_cast<uint32_t>(stored.size());
+    WriteFile(dir / "t.zip", testsupport::DeflatedMember("large.txt", large) +
+                                 LocalHeader("stored.txt", 0, ZipCrc32(stored), stored, storedSize) +
+                                 testsupport::DeflatedMember("empty.txt", "") +
+                                 LocalHeader("wrong.txt", 8, 1234, RawDeflate("not what the CRC says"), 21) +
+                                 LocalHeader("short.txt", 8, ZipCrc32(large), RawDeflate(large).substr(0, 1000),
+                                             static_cast<uint32_t>(large.size())));
+    const TZipFile zip = Load(dir / "t.zip");
+    ASSERT_EQ(zip.Count(), 5);
+    for (int index = 0; index < 3; ++index) {
+        TMemoryStream streamed;
+        zip.ExtractTo(index, streamed);
+        EXPECT_EQ(streamed.Data(), zip.Extract(index)) << zip.MemberName(index);
+    }
+    for (int index : {3, 4}) {
+        TMemoryStream streamed;
+        EXPECT_THROW(zip.Extract(index), EZipFileCRCError) << zip.MemberName(index);
+        EXPECT_THROW(zip.ExtractTo(index, streamed), EZipFileCRCError) << zip.MemberName(index);
+    }
+}
