@@ -7,6 +7,20 @@
 #include "platform/files.h"
 #include "platform/stream.h"
 
+namespace {
+
+// True when every line break of the text is a CR LF pair.
+template <typename IsLineBreak>
+bool OnlyCrLfBreaks(const std::string& text, IsLineBreak isLineBreak) {
+    for (auto at = std::find_if(text.cbegin(), text.cend(), isLineBreak); at != text.cend();
+         at = std::find_if(at + 2, text.cend(), isLineBreak)) {
+        if (*at != '\r' || at + 1 == text.cend() || at[1] != '\n') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
     std::string text;
     if (LoadSharedCatalogue(text)) {
@@ -28,6 +42,12 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
     // Read as text lines and joined again, each line ended by CR LF. The breaks are found with a plain scan:
     // find_first_of looks each character up in its set with a library call, which dominated large catalogues.
     const auto isLineBreak = [](char c) { return c == '\r' || c == '\n'; };
+    if (OnlyCrLfBreaks(content, isLineBreak)) {
+        // Joined again, such text is itself with its last line ended: no copy of a large catalogue is needed.
+        if (!content.empty() && !content.ends_with("\r\n")) content += "\r\n";
+        text = std::move(content);
+        return true;
+    }
     text.clear();
     auto start = content.cbegin();
     while (start != content.cend()) {
