@@ -210,7 +210,7 @@ TEST(ZipFile, Crc32IsTheZipChecksum) {
 TEST(ZipFile, ExtractToWritesWhatExtractReturnsAndFailsAlike) {
     TempDir dir;
     std::string large;
-    for (int i = 0; large.size() < (size_t{5} << 20) + 123; ++i) large += "record " + std::to_string(i * 7919) + "\n";
+    for (int i = 0; large.size() < (size_t{5} << 20) + 123; ++i) large += "record " + std::to_string(i * 7919LL) + "\n";
     const std::string stored = "kept as it is";
     const uint32_t storedSize = static_cast<uint32_t>(stored.size());
     WriteFile(dir / "t.zip", testsupport::DeflatedMember("large.txt", large) +
