@@ -26,3 +26,15 @@ stop_wine() {
 windows_path() {  # windows_path UNIX-PATH: the same file as Wine's Z: drive names it
   printf 'Z:%s' "${1//\//\\}"
 }
+
+# serve_windows_tests FOLDER: the nginx that the Windows build's HTTP tests share, since a Windows test process
+# cannot start the Linux nginx itself; it keeps its files in FOLDER and is named to the tests through the
+# environment. Needs scripts/lib/nginx.sh; stop it with stop_nginx.
+serve_windows_tests() {
+  rm -rf "$1/www"
+  mkdir -p "$1/www"
+  # shellcheck disable=SC2016 # an nginx variable, not a shell one
+  start_nginx "$1" "$1/www" 'add_header X-Connection $connection always;'
+  ORVANE_TEST_NGINX_FOLDER=$(windows_path "$1")
+  export ORVANE_TEST_NGINX_PORT=${server##*:} ORVANE_TEST_NGINX_FOLDER
+}

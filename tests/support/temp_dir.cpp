@@ -13,12 +13,14 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& parent) {
     // A folder of a random name, private to the user; creating it fails when the name is taken.
     std::random_device random;
     std::error_code ec;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const fs::path folder = fs::temp_directory_path() / ("orvane-test-" + std::to_string(random()));
+        const fs::path folder = fs::path(parent) / ("orvane-test-" + std::to_string(random()));
         if (fs::create_directory(folder, ec)) {
             fs::permissions(folder, fs::perms::owner_all, ec);
             path_ = folder.generic_string() + "/";

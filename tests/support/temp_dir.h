@@ -7,6 +7,8 @@ namespace testsupport {
 class TempDir {
 public:
     TempDir();
+    // A folder inside `parent` instead of the system's temporary folder.
+    explicit TempDir(const std::string& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
