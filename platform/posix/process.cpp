@@ -175,6 +175,8 @@ bool IsProcessId(const char* name) {
 
 }  // namespace
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
 
 std::optional<ProcessId> StartProcess(const std::string& file, const std::string& parameters, Reaping reaping) {
