@@ -130,8 +130,9 @@ std::optional<std::string> ReadComm(const std::string& procFolder) {
 
 int OpenPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
+// An ended process not yet waited for still takes signals; it is reported as ended all the same.
 bool SendSignal(const ProcessHandle& process, int signal) {
-    return !process.IsEmpty() &&
+    return !ProcessHasEnded(process) &&
            ::syscall(SYS_pidfd_send_signal, static_cast<int>(process.Native()), signal, nullptr, 0) == 0;
 }
 
