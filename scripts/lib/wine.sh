@@ -1,6 +1,7 @@
 # Sourced by the scripts that run the Windows build under Wine: use_wine FOLDER sets up a private Wine prefix in
-# FOLDER/wineprefix (made on first use), quiet and without a display; wine_run SECONDS PROGRAM ARGS... runs one
-# Windows program with a time limit; stop_wine stops the prefix's wineserver, and everything still running in it.
+# FOLDER/wineprefix (made on first use), quiet and without a display (windows are made, never shown);
+# wine_run SECONDS PROGRAM ARGS... runs one Windows program with a time limit; stop_wine stops the prefix's
+# wineserver, and everything still running in it.
 wine64=/usr/lib/wine/wine64
 
 use_wine() {
@@ -9,6 +10,12 @@ use_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX ..."
     timeout 300 "$wine64" wineboot -u >/dev/null 2>&1 || true
+    timeout 60 wineserver -w || true
+  fi
+  # The null display driver lets programs make windows without a display; the stand-in main program is asked
+  # to close through its window.
+  if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    timeout 60 "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
     timeout 60 wineserver -w || true
   fi
 }

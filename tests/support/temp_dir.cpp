@@ -63,6 +63,12 @@ bool FileExists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
+std::string CopyExecutable(const std::string& program, const std::string& folder) {
+    const fs::path target = fs::path(folder) / fs::path(program).filename();
+    fs::copy_file(program, target, fs::copy_options::overwrite_existing);
+    return target.string();
+}
+
 std::string FolderWithNoRoomBelow(const TempDir& dir) {
     // The longest path the system takes has PATH_MAX - 1 bytes; "/x" more is one byte too many.
     const std::size_t length = PATH_MAX - 2;

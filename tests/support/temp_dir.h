@@ -26,6 +26,8 @@ private:
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Copies an executable into a folder, keeping it executable; returns the new path.
+std::string CopyExecutable(const std::string& program, const std::string& folder);
 
 // A folder inside `dir` whose path is so long that nothing can be created below it, not even by root.
 // Returned without a trailing '/'.
