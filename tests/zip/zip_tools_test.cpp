@@ -11,21 +11,8 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace {
-
 using testsupport::TempDir;
 using testsupport::WriteFile;
-
-TZipFile Load(const std::string& path) {
-    TZipFile zip;
-    zip.LoadFromFile(path);
-    return zip;
-}
-
-const std::string kTextA = "alpha alpha alpha alpha, the first member\n";
-const std::string kTextB = "second member in a folder; second member in a folder\n";
-
-}  // namespace
 
 TEST(ZipFile, DataDescriptorMemberEndsTheList) {
     TempDir dir;
@@ -37,7 +24,8 @@ TEST(ZipFile, DataDescriptorMemberEndsTheList) {
               "    z.writestr('second.txt', 'two')\n");
     const std::string command = "cd '" + dir.path() + "' && python3 stream.py | cat > t.zip";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const TZipFile zip = Load(dir / "t.zip");
+    TZipFile zip;
+    zip.LoadFromFile(dir / "t.zip");
     ASSERT_EQ(zip.Count(), 1);
     EXPECT_EQ(zip.MemberName(0), "first.txt");
     EXPECT_EQ(zip.Extract(0), "");
@@ -45,22 +33,26 @@ TEST(ZipFile, DataDescriptorMemberEndsTheList) {
 
 TEST(ZipFile, ReadsArchivesOfTheZipCommand) {
     TempDir dir;
+    const std::string readme = "read me first; read me first\n";
+    const std::string data = "data in a folder below the package folder\n";
     std::filesystem::create_directories(dir / "pkg/sub");
-    WriteFile(dir / "pkg/readme.txt", kTextA);
-    WriteFile(dir / "pkg/sub/data.bin", kTextB + kTextB);
+    WriteFile(dir / "pkg/readme.txt", readme);
+    WriteFile(dir / "pkg/sub/data.bin", data + data);
     // The zip command stores extra fields (times, owner) after each name, and a folder entry of its own.
     const std::string command = "cd '" + dir.path() + "' && zip -q -r t.zip pkg && printf streamed | zip -q - - > s.zip";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const TZipFile zip = Load(dir / "t.zip");
+    TZipFile zip;
+    zip.LoadFromFile(dir / "t.zip");
     std::map<std::string, std::string> members;
     for (int index = 0; index < zip.Count(); ++index) members[zip.MemberName(index)] = zip.Extract(index);
     EXPECT_EQ(members, (std::map<std::string, std::string>{
-                           {"pkg/", ""}, {"pkg/readme.txt", kTextA}, {"pkg/sub/", ""}, {"pkg/sub/data.bin", kTextB + kTextB}}));
+                           {"pkg/", ""}, {"pkg/readme.txt", readme}, {"pkg/sub/", ""}, {"pkg/sub/data.bin", data + data}}));
     EXPECT_GT(zip.Entries().front().ExtraFieldLength, 0);
 
     // Streaming from standard input, the zip command moves the sizes into a Zip64 extra field, which this
     // reader does not interpret: the member is listed and fails cleanly instead of yielding wrong bytes.
-    const TZipFile streamed = Load(dir / "s.zip");
+    TZipFile streamed;
+    streamed.LoadFromFile(dir / "s.zip");
     ASSERT_EQ(streamed.Count(), 1);
     EXPECT_EQ(streamed.MemberName(0), "-");
     EXPECT_THROW(streamed.Extract(0), EZipFileCRCError);
