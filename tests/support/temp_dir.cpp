@@ -63,6 +63,12 @@ bool FileExists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
+std::set<std::string> NamesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
 std::string CopyExecutable(const std::string& program, const std::string& folder) {
     const fs::path target = fs::path(folder) / fs::path(program).filename();
     fs::copy_file(program, target, fs::copy_options::overwrite_existing);

@@ -1,5 +1,6 @@
 #pragma once
 // A private scratch folder for one test, removed with everything in it when the object goes away.
+#include <set>
 #include <string>
 
 namespace testsupport {
@@ -26,6 +27,8 @@ private:
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The names of everything in the folder.
+std::set<std::string> NamesIn(const std::string& folder);
 // Copies an executable into a folder, keeping it executable; returns the new path.
 std::string CopyExecutable(const std::string& program, const std::string& folder);
 
