@@ -1,9 +1,9 @@
 #include <cctype>
-#include <iostream>
 #include <optional>
 
 #include "OVCommon/OVCommon.h"
 #include "platform/files.h"
+#include "platform/message_box.h"
 
 namespace {
 
@@ -82,10 +82,7 @@ std::optional<int32_t> TryTextToInt(const std::string& text) {
 
 int32_t TextToInt(const std::string& text, int32_t defaultValue) { return TryTextToInt(text).value_or(defaultValue); }
 
-AppMessageBoxHandler AppMessageBoxFunction = [](const std::string& text, unsigned /*style*/) {
-    std::cerr << text << std::endl;
-    return IdOk;
-};
+AppMessageBoxHandler AppMessageBoxFunction = platform::ShowMessageBox;
 
 int AppMessageBox(const std::string& text, unsigned style) { return AppMessageBoxFunction(text, style); }
 

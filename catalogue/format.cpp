@@ -132,12 +132,19 @@ std::string ResolveDestinationFolder(const std::string& destination, const std::
     namespace fs = std::filesystem;
     // The program folder stands in for the current folder of a relative destination; the process's own current
     // folder is left alone, since other threads may rely on it.
-    const fs::path folder = fs::path(programFolder) / LocalSeparators(platform::ExpandEnvironmentStrings(destination));
+    // Paths are UTF-8 texts; a path made of a plain string would read them in the system's narrow code page.
+    const auto utf8Path = [](const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); };
+    const auto utf8Text = [](const fs::path& path) {
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
+    };
+    const fs::path folder =
+        utf8Path(programFolder) / utf8Path(LocalSeparators(platform::ExpandEnvironmentStrings(destination)));
     std::error_code error;
     fs::create_directories(folder, error);
     const fs::path absolute = error ? fs::path() : fs::canonical(folder, error);
     if (error || !fs::is_directory(absolute))
-        throw EInOutError("Cannot create the folder \"" + folder.string() + "\": " +
+        throw EInOutError("Cannot create the folder \"" + utf8Text(folder) + "\": " +
                           (error ? error.message() : "it is not a folder"));
-    return AddBackslash(absolute.string());
+    return AddBackslash(utf8Text(absolute));
 }

@@ -1,6 +1,5 @@
 // Shared-folder client mode: this machine's files brought up to date from the shared folder's "latest.xml".
 #include <algorithm>
-#include <filesystem>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
@@ -73,7 +72,7 @@ bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
     // Opening the shared copy first names a missing one in the failure; the local file stays until the new
     // content is complete. Only a plain file is copied: a device or pipe would never end.
     TFileStream{entry.Download, TFileStream::Mode::OpenRead};
-    if (!std::filesystem::is_regular_file(entry.Download))
+    if (!platform::IsPlainFile(entry.Download))
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It is not a plain file.");
     if (!CopyDeferred(entry.Download, entry.FileName))
         throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");

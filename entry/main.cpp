@@ -5,6 +5,7 @@
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
 #include "platform/error_report.h"
+#include "platform/process.h"
 #include "platform/winsock.h"
 #include "qt/wizard_application.h"
 
@@ -48,7 +49,7 @@ int Run(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(std::vector<std::string>(argv, argv + argc));
+        return Run(platform::ProgramArguments(argc, argv));
     } catch (const std::exception& failure) {
         platform::ReportApplicationError(failure.what());
         return 1;

@@ -56,6 +56,8 @@ extern const char kPathDelimiter;
 bool FileExists(const std::string& path);
 // True when the path is a folder (a symbolic link to a folder counts).
 bool DirectoryExists(const std::string& path);
+// True when the path is a regular file, one that reading comes to the end of (a symbolic link to one counts).
+bool IsPlainFile(const std::string& path);
 // True when the path itself is a symbolic link.
 bool IsSymbolicLink(const std::string& path);
 // Removes a file or a symbolic link (never what the link points at); a folder is not removed.

@@ -17,6 +17,11 @@ using ProcessId = std::int64_t;
 // A pair of quotes with nothing between them gives an empty argument when it stands alone.
 std::vector<std::string> SplitCommandLine(std::string_view text);
 
+// The program's own arguments as UTF-8, the program name first. main's argc and argv are taken as they are
+// where they hold UTF-8 already; where they are in a narrower code page the system's own wide command line is
+// used instead, so that no character is lost.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // Full path of the running executable (/proc/self/exe); empty when it cannot be read.
 std::string ExecutablePath();
 

@@ -53,7 +53,7 @@ same_files() {  # same_files FOLDER FILE=STORED...: each release file equals the
 catalogue_lists() {  # catalogue_lists STORED...: latest.xml downloads each file from its place in the shared folder
   local stored ok=0
   for stored in "$@"; do
-    grep -qF "<download>$share\\$stored</download>" "$work/share/latest.xml" ||
+    grep -qF "<download>$share\\$stored</download>" "$shared_folder/latest.xml" ||
       { echo "        latest.xml lacks the download $share\\$stored" >&2; ok=1; }
   done
   return "$ok"
@@ -65,7 +65,9 @@ program_folder() {  # program_folder NAME: orvane.exe and its language files, as
   cp -r "$win/OvLng" "$work/$1/"
 }
 
-mkdir -p "$work"/{release/Tools,release/Custom,share}
+# The shared folder's Cyrillic name reaches orvane.exe only through its wide-character command line.
+shared_folder="$work/общий"
+mkdir -p "$work"/{release/Tools,release/Custom} "$shared_folder"
 for i in $(seq 1 300); do printf 'record %d: signature %08x\n' "$i" $((i * 2654435761 % 4294967296)); done \
   >"$work/release/records.db"
 printf 'engine rules\n' >"$work/release/engine.db"
@@ -80,14 +82,14 @@ export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
   --product Brellium --version 5.1 --code WINE --plain 'Tools/*' >/dev/null
 program_folder mirror
 program_folder client
-share=$(windows_path "$work/share")
+share=$(windows_path "$shared_folder")
 
 check "/ENTS without a shared folder exits 255" status_is 255 "$work/mirror" /ENTS
 check "/ENTS mirrors the release and exits 0" \
   status_is 0 "$work/mirror" /ENTS "SFLD=$share" PRODUCT=Brellium VERSION=5.1 CODE=WINE
 check "latest.xml lists every file in the shared folder" \
   catalogue_lists records.db engine.db 'Tools\scanner.cmd' settings.txt brellium.exe
-check "the shared folder holds every file as published" same_files "$work/share" records.db=records.db \
+check "the shared folder holds every file as published" same_files "$shared_folder" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
 check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \

@@ -33,11 +33,15 @@ bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-15}"
 
 echo "== Windows build (mingw-w64) under Wine"
 bash scripts/build-windows.sh build-win
+# shellcheck source=lib/nginx.sh
+source scripts/lib/nginx.sh
 # shellcheck source=lib/wine.sh
 source scripts/lib/wine.sh
 use_wine "$root/build-win"
-trap stop_wine EXIT
+trap 'stop_nginx; stop_wine' EXIT
+serve_windows_tests "$root/build-win/test-nginx"
 run_ctest build-win windows
+stop_nginx
 e2e_log=$(mktemp)
 bash scripts/test-windows.sh build-win build 2>&1 | tee "$e2e_log"
 summary+=("windows end-to-end: $(tail -n1 "$e2e_log")")

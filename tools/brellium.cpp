@@ -57,8 +57,13 @@ std::vector<platform::ProcessEntry> OtherInstances(const std::string& self) {
 int CloseOtherInstances(const std::string& self) {
     const std::vector<platform::ProcessEntry> instances = OtherInstances(self);
     for (const platform::ProcessEntry& instance : instances) platform::AskProcessToClose(instance.process);
+    // An instance still starting may not hear the first request yet (on Windows it has no window to close
+    // before then), so the request is repeated until each instance has ended.
     for (const platform::ProcessEntry& instance : instances) {
-        while (!platform::ProcessHasEnded(instance.process)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int tick = 1; !platform::ProcessHasEnded(instance.process); ++tick) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (tick % 10 == 0) platform::AskProcessToClose(instance.process);
+        }
     }
     return 0;
 }

@@ -133,8 +133,9 @@ std::optional<std::string> ReadComm(const std::string& procFolder) {
 
 int OpenPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
+// An ended process not yet waited for still takes signals; it is reported as ended all the same.
 bool SendSignal(const ProcessHandle& process, int signal) {
-    return !process.IsEmpty() &&
+    return !ProcessHasEnded(process) &&
            ::syscall(SYS_pidfd_send_signal, static_cast<int>(process.Native()), signal, nullptr, 0) == 0;
 }
 
@@ -177,6 +178,8 @@ bool IsProcessId(const char* name) {
 }
 
 }  // namespace
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
 

@@ -135,6 +135,11 @@ bool FileExists(const std::string& path) {
 
 bool DirectoryExists(const std::string& path) { return IsFolder(Attributes(path)); }
 
+bool IsPlainFile(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    return Exists(attributes) && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool IsSymbolicLink(const std::string& path) { return IsLink(Attributes(path)); }
 
 bool DeleteFile(const std::string& path) { return DeleteFileW(win32::Wide(path).c_str()) != 0; }

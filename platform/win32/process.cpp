@@ -7,6 +7,7 @@
 
 #include <map>
 #include <mutex>
+#include <stdexcept>
 
 #include "platform/files.h"
 #include "platform/process_exit.h"
@@ -99,6 +100,17 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
 }
 
 }  // namespace
+
+// argv is in the ANSI code page, which cannot hold every character of a file name.
+std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) throw std::runtime_error("cannot read the command line: " + win32::SystemMessage(GetLastError()));
+    std::vector<std::string> arguments;
+    for (int index = 0; index < count; ++index) arguments.push_back(win32::Utf8(wide[index]));
+    LocalFree(wide);
+    return arguments;
+}
 
 std::string ExecutablePath() {
     std::wstring path(MAX_PATH, L'\0');

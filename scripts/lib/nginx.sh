@@ -1,10 +1,11 @@
 # Sourced by the scripts that serve a published web root with nginx on a free loopback port.
-# start_nginx FOLDER WEB-ROOT: nginx keeps its configuration and logs in FOLDER and serves WEB-ROOT; it sets
-# nginx_pid and server ("127.0.0.1:PORT"). stop_nginx stops it again; calling it twice does no harm.
+# start_nginx FOLDER WEB-ROOT [SERVER-RULES]: nginx keeps its configuration and logs in FOLDER and serves
+# WEB-ROOT, with the rules added to its server block; it sets nginx_pid and server ("127.0.0.1:PORT").
+# stop_nginx stops it again; calling it twice does no harm.
 nginx_pid=
 server=
 
-write_nginx_config() {  # write_nginx_config FOLDER WEB-ROOT PORT
+write_nginx_config() {  # write_nginx_config FOLDER WEB-ROOT PORT [SERVER-RULES]
   local n=$1
   {
     # As root, the workers stay root: the web root may lie in a folder only root may enter.
@@ -24,6 +25,7 @@ http {
     root $2;
     # The query request's catalogue is a static file, whatever the query string.
     location = /brellium/orvane.php { default_type text/xml; }
+    ${4:-}
   }
 }
 CONFIG
@@ -35,7 +37,7 @@ start_nginx() {  # a free loopback port may be taken before nginx binds it: then
   mkdir -p "$n"
   for attempt in 1 2 3 4 5; do
     port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    write_nginx_config "$n" "$2" "$port"
+    write_nginx_config "$n" "$2" "$port" "${3:-}"
     /usr/sbin/nginx -p "$n/" -e "$n/error.log" -c "$n/nginx.conf" -g 'daemon off;' </dev/null >>"$n/output.log" 2>&1 &
     nginx_pid=$!
     for _ in $(seq 50); do

@@ -1,6 +1,7 @@
 # Sourced by the scripts that run the Windows build under Wine: use_wine FOLDER sets up a private Wine prefix in
-# FOLDER/wineprefix (made on first use), quiet and without a display; wine_run SECONDS PROGRAM ARGS... runs one
-# Windows program with a time limit; stop_wine stops the prefix's wineserver, and everything still running in it.
+# FOLDER/wineprefix (made on first use), quiet and without a display (windows are made, never shown);
+# wine_run SECONDS PROGRAM ARGS... runs one Windows program with a time limit; stop_wine stops the prefix's
+# wineserver, and everything still running in it.
 wine64=/usr/lib/wine/wine64
 
 use_wine() {
@@ -9,6 +10,12 @@ use_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX ..."
     timeout 300 "$wine64" wineboot -u >/dev/null 2>&1 || true
+    timeout 60 wineserver -w || true
+  fi
+  # The null display driver lets programs make windows without a display; the stand-in main program is asked
+  # to close through its window.
+  if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    timeout 60 "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
     timeout 60 wineserver -w || true
   fi
 }
@@ -25,4 +32,16 @@ stop_wine() {
 
 windows_path() {  # windows_path UNIX-PATH: the same file as Wine's Z: drive names it
   printf 'Z:%s' "${1//\//\\}"
+}
+
+# serve_windows_tests FOLDER: the nginx that the Windows build's HTTP tests share, since a Windows test process
+# cannot start the Linux nginx itself; it keeps its files in FOLDER and is named to the tests through the
+# environment. Needs scripts/lib/nginx.sh; stop it with stop_nginx.
+serve_windows_tests() {
+  rm -rf "$1/www"
+  mkdir -p "$1/www"
+  # shellcheck disable=SC2016 # an nginx variable, not a shell one
+  start_nginx "$1" "$1/www" 'add_header X-Connection $connection always;'
+  ORVANE_TEST_NGINX_FOLDER=$(windows_path "$1")
+  export ORVANE_TEST_NGINX_PORT=${server##*:} ORVANE_TEST_NGINX_FOLDER
 }

@@ -35,12 +35,6 @@ int ExitStatusOfChild(const std::string& outputPath, const std::function<void()>
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
-    return names;
-}
-
 // Would print when destroyed; the process must end without that.
 struct NoisyOnDestruction {
     ~NoisyOnDestruction() { std::printf(", then a static object was destroyed"); }
@@ -67,7 +61,7 @@ TEST(StopProcess, EndsAtOnceKeepingWhatWasWrittenAndRemovingTheFallbackFolder) {
     });
     EXPECT_EQ(status, 246);
     EXPECT_EQ(ReadFile(folder / "output"), "written before the stop");
-    EXPECT_EQ(Names(base.path()), std::set<std::string>{privateName});
+    EXPECT_EQ(testsupport::NamesIn(base.path()), std::set<std::string>{privateName});
 }
 
 TEST(RunProgram, StartsExistingProgramsOnly) {

@@ -1,19 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "OVCommon/OVCommon.h"
-#include "tests/e2e/program_run.h"
-#include "tests/support/other_user.h"
-#include "tests/support/shared_block.h"
-#include "tests/support/temp_dir.h"
+#include "tests/OVCommon/main_program_fixture.h"
 
 namespace {
-
-constexpr const char* kQueryBlock = "/BRELLIUMMAPPING19";
 
 std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm time{};
@@ -45,49 +37,14 @@ TEST(BuildQueryText, TheClockIsReadWithoutTheProcessWideConversionResult) {
     EXPECT_EQ(held->tm_hour, 0);
 }
 
-// The main program copied into a private folder that serves as the program folder.
-class MainProgramQuery : public ::testing::Test {
-protected:
-    void SetUp() override {
-        savedFolder = ProgramFolder;
-        ProgramFolder = folder.path();
-        Settings = LaunchSettings{};
-        testsupport::CopyExecutable(BRELLIUM_EXE, folder.path());
-        unsetenv("BRELLIUM_QUERY_TEXT");
-    }
-    void TearDown() override {
-        ProgramFolder = savedFolder;
-        unsetenv("BRELLIUM_QUERY_TEXT");
-    }
-
-    testsupport::TempDir folder;
-    std::string savedFolder;
-};
+using MainProgramQuery = MainProgramFolder;
 
 TEST_F(MainProgramQuery, ReadsTheTextTheMainProgramLeaves) {
-    setenv("BRELLIUM_QUERY_TEXT", "&code=Q&version=9&timestamp=12.2", 1);
+    testsupport::SetEnvironment("BRELLIUM_QUERY_TEXT", "&code=Q&version=9&timestamp=12.2");
     EXPECT_EQ(QueryTextFromMainProgram(), "&code=Q&version=9&timestamp=12.2");
-    unsetenv("BRELLIUM_QUERY_TEXT");
+    testsupport::UnsetEnvironment("BRELLIUM_QUERY_TEXT");
     testsupport::WriteFile(folder / "brellium-query.txt", "&code=F&version=2\n");
     EXPECT_EQ(QueryTextFromMainProgram(), "&code=F&version=2");
-}
-
-TEST_F(MainProgramQuery, NoTextStopsTheProcess) {
-    // An old text left in the block by an earlier run is not taken.
-    testsupport::PlantSharedBlock(kQueryBlock, 260, 0600, "&code=stale");
-    EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
-    Settings.MainExe = "missing.exe";
-    setenv("BRELLIUM_QUERY_TEXT", "&code=Q", 1);
-    EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
-}
-
-TEST_F(MainProgramQuery, ABlockOfAnotherUserIsNotTrusted) {
-    if (::geteuid() != 0) GTEST_SKIP() << "only root can leave a block that belongs to another user";
-    testsupport::PlantSharedBlock(kQueryBlock, 260, 0666, "&code=false", testsupport::kNobody);
-    setenv("BRELLIUM_QUERY_TEXT", "&code=Q", 1);
-    EXPECT_EXIT(QueryTextFromMainProgram(), ::testing::ExitedWithCode(246), "");
-    EXPECT_EQ(testsupport::SharedBlockText(kQueryBlock), "&code=false");
-    ::shm_unlink(kQueryBlock);
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
 #include "OVCommon/OVCommon.h"
 #include "http/http.h"
+#include "platform/files.h"
+#include "tests/support/environment.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zip_writer.h"
@@ -15,6 +17,8 @@
 namespace {
 
 using testsupport::ReadFile;
+using testsupport::SetEnvironment;
+using testsupport::UnsetEnvironment;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -30,6 +34,12 @@ const TXmlDNode* FirstEntry(const TXmlDDocument* document) {
         if (!found) found = entry;
     });
     return found;
+}
+
+// The path with this system's folder separator, which the program's paths use once it has touched them.
+std::string Local(std::string path) {
+    std::replace(path.begin(), path.end(), '/', platform::kPathDelimiter);
+    return path;
 }
 
 std::string Entry(const std::string& fields) {
@@ -96,9 +106,9 @@ TEST(CatalogueEntry, RecordNeedsNameAndASafeFileName) {
 TEST(CatalogueEntry, PathsByKind) {
     EXPECT_EQ(EntryPath("/p/", ukDatabase, "a.db"), "/p/a.db");
     EXPECT_EQ(EntryPath("/p/", ukProgram, "b.exe"), "/p/b.exe");
-    EXPECT_EQ(EntryPath("/p/", ukTools, "sub\\t.exe"), "/p/Tools/sub/t.exe");
+    EXPECT_EQ(EntryPath("/p/", ukTools, "sub\\t.exe"), "/p/" + Local("Tools/sub/t.exe"));
     EXPECT_EQ(EntryPath("/d/", ukCustom, "c.txt"), "/d/c.txt");
-    EXPECT_EQ(FolderOf("/p/Tools/sub/t.exe"), "/p/Tools/sub/");
+    EXPECT_EQ(FolderOf(Local("/p/Tools/sub/t.exe")), Local("/p/Tools/sub/"));
     EXPECT_EQ(FileNamePart("x\\y/a.dll"), "a.dll");
 }
 
@@ -113,7 +123,7 @@ TEST(CatalogueEntry, WizardEntryConvertsStrictlyAndHandsOnRequiredAndKilltask) {
         "<required>no</required><killtask><filename>t.exe</filename><ask>y</ask></killtask>"));
     const TBuiltEntry built = BuildUpdateElement(FirstEntry(document.get()), ukTools, program.path(), hook);
     ASSERT_TRUE(built.Element);
-    EXPECT_EQ(built.Element->FileName, program / "Tools/t.exe");
+    EXPECT_EQ(Local(built.Element->FileName), Local(program / "Tools/t.exe"));
     EXPECT_EQ(built.Element->Crc, -1);
     EXPECT_EQ(built.Element->Size, 32);
     EXPECT_EQ(built.Element->DownloadSize, 7);
@@ -138,17 +148,17 @@ TEST(CatalogueEntry, WizardEntryConvertsStrictlyAndHandsOnRequiredAndKilltask) {
 TEST(CatalogueEntry, CustomDestinationIsExpandedCreatedAndAbsolute) {
     TempDir program;
     TempDir elsewhere;
-    setenv("ORVANE_TEST_DEST", "expanded", 1);
+    SetEnvironment("ORVANE_TEST_DEST", "expanded");
     EXPECT_EQ(ResolveDestinationFolder("", program.path()), program.path());
-    EXPECT_EQ(ResolveDestinationFolder("%ORVANE_TEST_DEST%\\deep", program.path()), program / "expanded/deep/");
+    EXPECT_EQ(ResolveDestinationFolder("%ORVANE_TEST_DEST%\\deep", program.path()), Local(program / "expanded/deep/"));
     EXPECT_TRUE(std::filesystem::is_directory(program / "expanded/deep"));
-    EXPECT_EQ(ResolveDestinationFolder(elsewhere / "abs", program.path()), elsewhere / "abs/");
+    EXPECT_EQ(ResolveDestinationFolder(elsewhere / "abs", program.path()), Local(elsewhere / "abs/"));
 
     const auto document = Load("<c><update><custom><e><name>n</name><filename>c.txt</filename>"
                                "<destination>custom</destination></e></custom></update></c>");
     const TBuiltEntry built = BuildUpdateElement(FirstEntry(document.get()), ukCustom, program.path(), {});
     ASSERT_TRUE(built.Element);
-    EXPECT_EQ(built.Element->FileName, program / "custom/c.txt");
+    EXPECT_EQ(built.Element->FileName, Local(program / "custom/c.txt"));
 
     // A destination blocked by a file cannot be made: an input/output error, not a silent fallback.
     WriteFile(program / "blocked", "x");
@@ -189,10 +199,10 @@ TEST(Identification, VersionTextLosesBlanksAndControlCharacters) {
 class PackageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TMPDIR", temp.path().c_str(), 1);
+        SetEnvironment(testsupport::kTempFolderVariable, temp.path());
         download = dir / "download";
     }
-    void TearDown() override { unsetenv("TMPDIR"); }
+    void TearDown() override { UnsetEnvironment(testsupport::kTempFolderVariable); }
 
     TempDir temp;
     TempDir dir;
@@ -250,19 +260,19 @@ TEST_F(RequestTest, UrlFormsAndWhenEachIsUsed) {
     EXPECT_EQ(ProductRequestUrl("h:81", "bRe", "1.0", "X y"),
               "http://h:81/orvane/update/product/BRE/version/1.0/code/X y/");
     EXPECT_EQ(QueryRequestUrl("h", "&code=1"), "http://h/brellium/orvane.php?request=update&code=1");
-    setenv("ORVANE_UPDATE_SERVER", "update.test:90", 1);
+    SetEnvironment("ORVANE_UPDATE_SERVER", "update.test:90");
     Settings.Product = "p";
     Settings.Code = "c";
     Settings.Version = "v";
     EXPECT_EQ(CatalogueRequestUrl("demo.test", "&q"), "http://demo.test/orvane/update/product/P/version/v/code/c/");
     Settings.Product.clear();
     EXPECT_EQ(CatalogueRequestUrl("demo.test", "&q"), "http://update.test:90/brellium/orvane.php?request=update&q");
-    unsetenv("ORVANE_UPDATE_SERVER");
+    UnsetEnvironment("ORVANE_UPDATE_SERVER");
     EXPECT_EQ(UpdateServerHost(), ORVANE_UPDATE_SERVER);
 }
 
 TEST_F(RequestTest, RequestSettingsAndProxy) {
-    setenv("ORVANE_UPDATE_SERVER", "update.test:90", 1);
+    SetEnvironment("ORVANE_UPDATE_SERVER", "update.test:90");
     TIdHTTP http;
     http.Request().ContentLength = 55;
     PrepareCatalogueRequest(http);
@@ -274,7 +284,7 @@ TEST_F(RequestTest, RequestSettingsAndProxy) {
     PrepareDownloadRequest(http);
     EXPECT_EQ(http.Host(), "");
     EXPECT_EQ(http.Request().ContentLength, 55);  // the download leaves it as it was
-    unsetenv("ORVANE_UPDATE_SERVER");
+    UnsetEnvironment("ORVANE_UPDATE_SERVER");
 
     Settings.ProxyServer.clear();
     Settings.ProxyPort = 3128;

@@ -103,12 +103,6 @@ bool HasEnded(pid_t pid) {
     return kill(pid, 0) != 0;
 }
 
-std::string CopyExecutable(const std::string& program, const std::string& folder) {
-    const std::filesystem::path target = std::filesystem::path(folder) / std::filesystem::path(program).filename();
-    std::filesystem::copy_file(program, target, std::filesystem::copy_options::overwrite_existing);
-    return target.string();
-}
-
 std::vector<pid_t> ProcessesOf(const std::string& executable) {
     std::vector<pid_t> pids;
     DIR* proc = opendir("/proc");

@@ -4,6 +4,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "tests/support/temp_dir.h"  // CopyExecutable
+
 namespace testsupport {
 
 struct ProgramRun {
@@ -29,8 +31,6 @@ ProgramRun RunOnTerminal(const ProgramLaunch& launch);
 pid_t StartProgram(const ProgramLaunch& launch);
 // True when the process has ended (and it is reaped, when it is a child of the test).
 bool HasEnded(pid_t pid);
-// Copies an executable into a folder, keeping it executable; returns the new path.
-std::string CopyExecutable(const std::string& program, const std::string& folder);
 // The ids of running processes whose executable is exactly this file.
 std::vector<pid_t> ProcessesOf(const std::string& executable);
 

@@ -65,6 +65,12 @@ TEST(Files, ExistenceTellsFilesFoldersAndLinksApart) {
     EXPECT_TRUE(platform::DirectoryExists(dir / "folder-link"));
     EXPECT_FALSE(platform::DirectoryExists(dir / "file"));
     EXPECT_TRUE(platform::IsSymbolicLink(dir / "dangling"));
+    ASSERT_EQ(::symlink((dir / "file").c_str(), (dir / "file-link").c_str()), 0);
+    EXPECT_TRUE(platform::IsPlainFile(dir / "file"));
+    EXPECT_TRUE(platform::IsPlainFile(dir / "file-link"));
+    for (const char* other : {"folder", "folder-link", "dangling", "missing"})
+        EXPECT_FALSE(platform::IsPlainFile(dir / other)) << other;
+    EXPECT_FALSE(platform::IsPlainFile("/dev/null"));  // reading a device may never end
     EXPECT_FALSE(platform::CreateDirectory(dir / "folder"));
     EXPECT_TRUE(platform::ForceDirectories(dir / "a/b/c/"));
     EXPECT_TRUE(platform::DirectoryExists(dir / "a/b/c"));

@@ -27,12 +27,6 @@ std::string Base(const TempDir& dir) { return dir.path().substr(0, dir.path().si
 
 std::string PrivateName(const std::string& base) { return base + "/orvane-" + std::to_string(::geteuid()); }
 
-std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
-    return names;
-}
-
 // The message of the Exception the call raises; empty (and a test failure) when it returns.
 template <typename Call>
 std::string FailureMessage(Call call) {
@@ -144,7 +138,7 @@ TEST(TempFolder, FallbackFoldersAreRemovedWhenTheProcessEnds) {
         std::exit(filled ? 0 : 1);
     };
     EXPECT_EXIT(useFallbackAndEnd(), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"orvane-" + std::to_string(::geteuid())});
+    EXPECT_EQ(testsupport::NamesIn(dir.path()), std::set<std::string>{"orvane-" + std::to_string(::geteuid())});
 
     // A forked child that ends leaves the fallback of the process that made it alone.
     const std::string ours = platform::PrivateTempFolderIn(Base(dir), ::geteuid());

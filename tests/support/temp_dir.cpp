@@ -13,12 +13,14 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& parent) {
     // A folder of a random name, private to the user; creating it fails when the name is taken.
     std::random_device random;
     std::error_code ec;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const fs::path folder = fs::temp_directory_path() / ("orvane-test-" + std::to_string(random()));
+        const fs::path folder = fs::path(parent) / ("orvane-test-" + std::to_string(random()));
         if (fs::create_directory(folder, ec)) {
             fs::permissions(folder, fs::perms::owner_all, ec);
             path_ = folder.generic_string() + "/";
@@ -59,6 +61,18 @@ std::string ReadFile(const std::string& path) {
 bool FileExists(const std::string& path) {
     std::error_code ec;
     return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::set<std::string> NamesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::string CopyExecutable(const std::string& program, const std::string& folder) {
+    const fs::path target = fs::path(folder) / fs::path(program).filename();
+    fs::copy_file(program, target, fs::copy_options::overwrite_existing);
+    return target.string();
 }
 
 std::string FolderWithNoRoomBelow(const TempDir& dir) {

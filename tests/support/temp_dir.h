@@ -1,5 +1,6 @@
 #pragma once
 // A private scratch folder for one test, removed with everything in it when the object goes away.
+#include <set>
 #include <string>
 
 namespace testsupport {
@@ -7,6 +8,8 @@ namespace testsupport {
 class TempDir {
 public:
     TempDir();
+    // A folder inside `parent` instead of the system's temporary folder.
+    explicit TempDir(const std::string& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -24,6 +27,10 @@ private:
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The names of everything in the folder.
+std::set<std::string> NamesIn(const std::string& folder);
+// Copies an executable into a folder, keeping it executable; returns the new path.
+std::string CopyExecutable(const std::string& program, const std::string& folder);
 
 // A folder inside `dir` whose path is so long that nothing can be created below it, not even by root.
 // Returned without a trailing '/'.

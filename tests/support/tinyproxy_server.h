@@ -3,7 +3,7 @@
 // demanding Basic authentication, logging only to a file in its private temporary folder.
 #include <string>
 
-#include "tests/support/nginx_server.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace testsupport {

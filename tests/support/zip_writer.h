@@ -1,7 +1,9 @@
 #pragma once
-// Zip archives written by hand for tests: local headers only, which is all the program's reader walks.
+// Zip archives written by hand for tests: bare local headers, which is all the program's reader walks, or whole
+// archives as common zip writers make them.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -12,5 +14,13 @@ std::string LocalHeader(const std::string& name, uint16_t method, uint32_t crc, 
 std::string RawDeflate(const std::string& text);
 // A correct deflated member holding the text.
 std::string DeflatedMember(const std::string& name, const std::string& text);
+
+struct ZipMember {
+    std::string name;
+    std::string content;
+    bool deflated = true;  // else stored
+};
+// A whole archive: each member's local header and data, then the central directory and its end record.
+std::string ZipArchive(const std::vector<ZipMember>& members);
 
 }  // namespace testsupport

@@ -8,26 +8,17 @@
 #include <thread>
 
 #include "tests/e2e/program_run.h"
+#include "tests/support/eventually.h"
 #include "tests/support/shared_block.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using testsupport::Eventually;
 using testsupport::HasEnded;
 using testsupport::ProgramLaunch;
 
 constexpr const char* kQueryBlock = "/BRELLIUMMAPPING19";
-
-// Polls until the condition holds or a generous limit passes.
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 TEST(Brellium, CloseAsksOnlyInstancesOfTheSameFileAndWaitsForThem) {
     testsupport::TempDir folder;

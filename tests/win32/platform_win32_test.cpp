@@ -55,6 +55,9 @@ TEST_F(Win32Platform, ReplaceFileWritesUtf8NamedFileAtomically) {
     EXPECT_EQ(entries[0].name, "a.txt");
     EXPECT_FALSE(platform::FileExists(folder_ + "\\sub"));
     EXPECT_TRUE(platform::DirectoryExists(folder_ + "\\sub"));
+    EXPECT_TRUE(platform::IsPlainFile(target));
+    EXPECT_FALSE(platform::IsPlainFile(folder_ + "\\sub"));
+    EXPECT_FALSE(platform::IsPlainFile(folder_ + "\\sub\\missing.txt"));
 }
 
 TEST_F(Win32Platform, FailedWriterLeavesTargetUntouched) {
