@@ -234,6 +234,10 @@ void TIdTCPConnection::AdoptConnectedSocket(int fd) {
 // --- receiving ---
 
 int TIdTCPConnection::FillInput(bool raiseIfClosed, int limit, bool raiseOnTimeout) {
+    return FillInputAtMost(raiseIfClosed, limit, raiseOnTimeout, ReceiveBlock());
+}
+
+int TIdTCPConnection::FillInputAtMost(bool raiseIfClosed, int limit, bool raiseOnTimeout, size_t most) {
     TransferScope scope(*this);
     if (limit == -1) limit = ReadTimeout > 0 ? ReadTimeout : -1;
     int received;
@@ -249,15 +253,16 @@ int TIdTCPConnection::FillInput(bool raiseIfClosed, int limit, bool raiseOnTimeo
             if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
-        received = ReceiveIntoBuffer();
+        received = ReceiveIntoBuffer(most);
         PollPeerClosed(raiseIfClosed, false);
     } while (received == 0 && HandlerAllocated());
     return received;
 }
 
-int TIdTCPConnection::ReceiveIntoBuffer() {
-    const size_t block = static_cast<size_t>(std::max(RecvBufferSize, 1));
-    const long received = ioHandler_->Receive(input_.PrepareAppend(block), block);
+size_t TIdTCPConnection::ReceiveBlock() const { return static_cast<size_t>(std::max(RecvBufferSize, 1)); }
+
+int TIdTCPConnection::ReceiveIntoBuffer(size_t most) {
+    const long received = ioHandler_->Receive(input_.PrepareAppend(most), most);
     if (received > 0) {
         input_.Commit(static_cast<size_t>(received));
         return static_cast<int>(received);
@@ -325,9 +330,11 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminator, int maxLen
     }
 }
 
+// Receives only the bytes still missing (at most a block): a body piece then leaves nothing behind it in the
+// buffer, so the next block lands at the buffer's start instead of after a remainder that has to be moved there.
 void TIdTCPConnection::WaitForBuffered(size_t count) {
     while (input_.Size() < count) {
-        FillInput(true, -1, true);
+        FillInputAtMost(true, -1, true, std::min(ReceiveBlock(), count - input_.Size()));
         PollPeerClosed(true, true);
     }
 }

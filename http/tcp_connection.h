@@ -153,8 +153,11 @@ protected:
 private:
     void OpenHandler();
     bool HandlerAllocated() const;
+    // FillInput receiving at most the given number of bytes.
+    int FillInputAtMost(bool raiseIfClosed, int limit, bool raiseOnTimeout, size_t most);
     void WaitForBuffered(size_t count);
-    int ReceiveIntoBuffer();
+    size_t ReceiveBlock() const;
+    int ReceiveIntoBuffer(size_t most);
     void Consume(size_t count);
     size_t CopyBufferedToStream(TStream& stream, int64_t count);
     int32_t ReadInt32();

@@ -1,6 +1,7 @@
 #pragma once
 // Small pieces shared by the download benchmarks.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -21,6 +22,14 @@ inline double Median(std::vector<double> values) {
 inline long long FileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// CPU seconds (user and system) that this process has used so far, all its threads together.
+inline double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Wall seconds of one call of the work, whose result is kept from being optimised away.

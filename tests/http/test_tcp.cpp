@@ -180,6 +180,34 @@ TEST(TcpReadIntoStream, LargeBodyIsOneWorkCallPerBlock) {
     EXPECT_LE(calls, static_cast<int>(body.size() / 32768) + 2);
 }
 
+// Shows how many received bytes wait in the input buffer.
+class BufferWatchingClient : public TIdTCPClient {
+public:
+    using TIdTCPConnection::BufferedInput;
+};
+
+TEST(TcpReadIntoStream, PiecesEndOnBlockBoundariesAndLeaveNothingBuffered) {
+    const std::string body = Pattern(3 * 32768 * 10 + 5);
+    ScriptedServer server({{Send("head\n" + body)}});
+    BufferWatchingClient client;
+    std::vector<int32_t> counts;
+    size_t largestLeftOver = 0;
+    client.OnWork = [&](TIdComponent*, TWorkMode, int32_t count) {
+        counts.push_back(count);
+        largestLeftOver = std::max(largestLeftOver, client.BufferedInput());
+    };
+    Connect(client, server);
+    EXPECT_EQ(client.ReadLine(), "head");
+    TMemoryStream stream;
+    client.ReadIntoStream(stream, static_cast<int64_t>(body.size()), false);
+    EXPECT_EQ(stream.Data(), body);
+    // A block received after a remainder would have to be moved to the buffer's start piece after piece.
+    EXPECT_EQ(largestLeftOver, 0u);
+    ASSERT_FALSE(counts.empty());
+    EXPECT_EQ(counts.back(), static_cast<int32_t>(body.size()));
+    for (size_t i = 1; i + 1 < counts.size(); ++i) EXPECT_EQ(counts[i] % 32768, 0) << "piece " << i;
+}
+
 TEST(TcpReadIntoStream, UntilCloseLeavesTheLastBytesUnreported) {
     ScriptedServer server({{Send("h\n"), AwaitRequest(), Send(Pattern(1000)), Close()}, {Send("h\n"), Close()}});
     TIdTCPClient client;
