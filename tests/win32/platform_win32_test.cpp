@@ -12,7 +12,9 @@
 #include "platform/socket.h"
 #include "platform/stream.h"
 #include "platform/temp_folder.h"
+#include "platform/version_resource.h"
 #include "platform/winsock.h"
+#include "tests/support/pe_builder.h"
 
 namespace {
 
@@ -122,6 +124,47 @@ TEST(Win32Registry, ReadsValuesOfAnExistingKey) {
     EXPECT_FALSE(key.ReadString("CurrentVersion").empty());
     EXPECT_THROW(key.ReadDword("CurrentVersion"), Exception);
     EXPECT_FALSE(key.ValueExists("NoSuchValueHere"));
+}
+
+// Runs Windows' own registry tool and gives its exit status.
+int RegTool(const std::string& parameters) {
+    const auto started =
+        platform::StartProcess(platform::ExpandEnvironmentStrings("%SystemRoot%\\system32\\reg.exe"), parameters);
+    return started ? platform::WaitForProcess(*started) : -1;
+}
+
+// The product's key as an administrator's tool writes it: the proxy settings the program falls back on. The key
+// goes again however the test ends, so no later run meets a proxy it did not ask for.
+TEST(Win32Registry, ReadsTheProductKeyAsTheRegToolWritesIt) {
+    const std::string key = "HKLM\\SOFTWARE\\Quelmar\\Orvane";
+    struct Removal {
+        std::string key;
+        ~Removal() { RegTool("delete " + key + " /f"); }
+    } removal{key};
+    ASSERT_EQ(RegTool("add " + key + " /v PRXSRV /t REG_SZ /d proxy.example /f"), 0);
+    ASSERT_EQ(RegTool("add " + key + " /v PRXPORT /t REG_DWORD /d 3128 /f"), 0);
+    platform::RegistryKey product;
+    ASSERT_TRUE(product.OpenReadOnly("software\\quelmar\\orvane"));
+    EXPECT_EQ(product.ReadString("prxsrv"), "proxy.example");
+    EXPECT_EQ(product.ReadDword("PRXPORT"), 3128u);
+    EXPECT_THROW(product.ReadDword("PRXSRV"), Exception);
+    EXPECT_FALSE(product.ValueExists("PRXUN"));
+    product.Close();
+    EXPECT_EQ(RegTool("delete " + key + " /f"), 0);
+    EXPECT_FALSE(platform::RegistryKey().OpenReadOnly("SOFTWARE\\Quelmar\\Orvane"));
+}
+
+TEST_F(Win32Platform, VersionResourceOfAPeFileOnDisk) {
+    const std::string path = folder_ + "\\versioned.exe";
+    const std::string resource = pe::Serialize(pe::VersionInfo(u"040904b0", u"5, 1, 2, 34", {0x04B00409}));
+    ASSERT_TRUE(platform::ReplaceFileWithBytes(path, pe::Image(resource)));
+    EXPECT_EQ(platform::FileVersionString(path), "5, 1, 2, 34");
+    ASSERT_TRUE(platform::ReplaceFileWithBytes(path, pe::Image(resource, true)));
+    EXPECT_EQ(platform::FileVersionString(path), "5, 1, 2, 34");
+    ASSERT_TRUE(platform::ReplaceFileWithBytes(path, "MZ but nothing more"));
+    EXPECT_EQ(platform::FileVersionString(path), "");
+    EXPECT_EQ(platform::FileVersionString(folder_ + "\\missing.exe"), "");
+    platform::DeleteFile(path);
 }
 
 TEST(Win32Process, ExecutablePathNamesThisTest) {
