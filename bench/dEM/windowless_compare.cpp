@@ -24,6 +24,7 @@
 #include "bench/dEM/child_run.h"
 #include "bench/dEM/release.h"
 #include "tests/support/nginx_server.h"
+#include "tests/support/temp_dir.h"
 #include "tools/publish/release.h"
 
 namespace {

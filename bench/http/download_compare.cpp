@@ -14,6 +14,7 @@
 
 #include "bench/common/measure.h"
 #include "tests/support/nginx_server.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
