@@ -22,6 +22,7 @@
 #include "bench/common/measure.h"
 #include "qt/wizard_window.h"
 #include "tests/support/nginx_server.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
