@@ -9,6 +9,7 @@
 // Every program runs as a measured child (wait4); in each round ours and the references take turns going
 // first, and the figures are medians over the rounds.
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -61,13 +62,20 @@ public:
     Usage Orvane(const std::vector<std::string>& arguments) const {
         std::vector<std::string> command{programFolder_ + "orvane"};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        return RunMeasured({command, programFolder_, environment_}, root_.path());
+        return Measured({command, programFolder_, environment_});
     }
     Usage Tool(const std::vector<std::string>& command, const std::string& folder) const {
-        return RunMeasured({command, folder, {}}, root_.path());
+        return Measured({command, folder, {}});
     }
 
 private:
+    // Every run starts with no writes of an earlier run pending: a run that makes its own files durable must not
+    // pay for the files another program left unwritten.
+    Usage Measured(const Command& command) const {
+        ::sync();
+        return RunMeasured(command, root_.path());
+    }
+
     testsupport::TempDir root_;
     std::string programFolder_;
     std::vector<std::string> environment_;
