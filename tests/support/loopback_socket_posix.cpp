@@ -1,11 +1,10 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "tests/support/loopback_address.h"
 #include "tests/support/loopback_socket.h"
 
 namespace testsupport {
@@ -13,14 +12,6 @@ namespace testsupport {
 namespace {
 
 int Native(SocketHandle socket) { return static_cast<int>(socket); }
-
-sockaddr_in LoopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
 
 int NewSocket(bool nonBlocking) {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);

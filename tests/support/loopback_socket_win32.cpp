@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "tests/support/loopback_address.h"
 #include "tests/support/loopback_socket.h"
 
 namespace testsupport {
@@ -24,14 +25,6 @@ bool WinSockStarted() {
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
     return started;
-}
-
-sockaddr_in LoopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(port));
-    return address;
 }
 
 SOCKET NewSocket(bool nonBlocking) {
