@@ -45,7 +45,8 @@ public:
     long Receive(char* dest, std::size_t count);
     long Send(const char* bytes, std::size_t count);
 
-    // Ends both directions without releasing the descriptor: safe while another thread waits on it.
+    // Ends both directions without releasing the descriptor: safe while another thread waits on it, whose wait,
+    // receive or send it ends; a receive then reads as the end of the data.
     void Shutdown();
     // Shuts down the sending side and releases the descriptor.
     void Close();

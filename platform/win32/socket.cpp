@@ -21,6 +21,10 @@ bool SocketLayerStarted() {
 
 SOCKET Native(int descriptor) { return static_cast<SOCKET>(descriptor); }
 
+// Shutdown cancels a receive, send or wait blocked in another thread (a WinSock shutdown alone wakes none), which
+// then fails as one started after the shutdown does.
+int UnlessCancelled(int error) { return error == WSA_OPERATION_ABORTED ? WSAESHUTDOWN : error; }
+
 // A port beyond 16 bits is no address at all, not the port its low bits name.
 std::optional<sockaddr_in> AddressOf(const std::string& ip, int port) {
     if (port < 0 || port > 65535) return std::nullopt;
@@ -126,22 +130,28 @@ Socket::Readiness Socket::WaitReadable(int limit) {
     timeval wait{limit / 1000, (limit % 1000) * 1000};
     const int ready = select(0, &readable, nullptr, nullptr, &wait);
     if (ready > 0) return Readiness::Readable;
-    if (ready < 0 && WSAGetLastError() == WSAENOTSOCK) return Readiness::Closed;
+    const int error = ready < 0 ? UnlessCancelled(WSAGetLastError()) : 0;
+    if (error == WSAESHUTDOWN) return Readiness::Readable;  // the receive then reports the end
+    if (error == WSAENOTSOCK) return Readiness::Closed;
     return Readiness::Quiet;  // a wait that fails counts as not readable
 }
 
 long Socket::Receive(char* dest, std::size_t count) {
     const int received = recv(Native(fd_), dest, static_cast<int>(std::min<std::size_t>(count, 1 << 30)), 0);
-    return received >= 0 ? received : -WSAGetLastError();
+    if (received >= 0) return received;
+    const int error = UnlessCancelled(WSAGetLastError());
+    return error == WSAESHUTDOWN ? 0 : -error;  // a receiving side shut down reads as the end, as on POSIX
 }
 
 long Socket::Send(const char* bytes, std::size_t count) {
     const int sent = send(Native(fd_), bytes, static_cast<int>(std::min<std::size_t>(count, 1 << 30)), 0);
-    return sent >= 0 ? sent : -WSAGetLastError();
+    return sent >= 0 ? sent : -UnlessCancelled(WSAGetLastError());
 }
 
 void Socket::Shutdown() {
-    if (fd_ >= 0) shutdown(Native(fd_), SD_BOTH);
+    if (fd_ < 0) return;
+    shutdown(Native(fd_), SD_BOTH);
+    CancelIoEx(reinterpret_cast<HANDLE>(Native(fd_)), nullptr);
 }
 
 void Socket::Close() {

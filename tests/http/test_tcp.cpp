@@ -8,14 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
+#ifndef _WIN32
 #include <csignal>
 #include <pthread.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include "http/tcp_connection.h"
+#include "tests/support/loopback_socket.h"
 #include "tests/support/scripted_server.h"
 
 using namespace testsupport;
@@ -48,39 +47,30 @@ void Connect(TIdTCPClient& client, const ScriptedServer& server) {
 class FullListener {
 public:
     FullListener() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            ADD_FAILURE() << "no listener";
-        port_ = ntohs(address.sin_port);
-        for (int i = 0; i < 3; ++i) {
-            fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            ::connect(fillers_.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        }
+        listener_ = ListenOnLoopback(0, true, port_);
+        if (listener_ == kNoSocket) ADD_FAILURE() << "no listener";
+        for (int i = 0; i < 3; ++i) fillers_.push_back(StartConnecting(port_));
     }
     ~FullListener() {
         Release();
-        ::close(listener_);
+        CloseSocket(listener_);
     }
     FullListener(const FullListener&) = delete;
     FullListener& operator=(const FullListener&) = delete;
 
     int Port() const { return port_; }
     void Release() {
-        for (int fd : fillers_) ::close(fd);
+        for (SocketHandle filler : fillers_)
+            if (filler != kNoSocket) CloseSocket(filler);
         fillers_.clear();
-        const int queued = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
-        if (queued >= 0) ::close(queued);
+        const SocketHandle queued = Accept(listener_);
+        if (queued != kNoSocket) CloseSocket(queued);
     }
 
 private:
-    int listener_ = -1;
+    SocketHandle listener_ = kNoSocket;
     int port_ = 0;
-    std::vector<int> fillers_;
+    std::vector<SocketHandle> fillers_;
 };
 
 std::string Pattern(size_t size) {
@@ -333,6 +323,7 @@ TEST(TcpConnect, ALimitedConnectToAPeerThatNeverAnswersTimesOut) {
     EXPECT_FALSE(client.IsOpen());
 }
 
+#ifndef _WIN32  // Windows has no POSIX signals (sigaction, pthread_kill) to interrupt a blocked connect.
 TEST(TcpConnect, ASignalDuringAPlainConnectDoesNotEndIt) {
     struct sigaction quiet {}, previous{};
     quiet.sa_handler = [](int) {};  // no SA_RESTART: the blocked connect returns EINTR
@@ -359,3 +350,4 @@ TEST(TcpConnect, ASignalDuringAPlainConnectDoesNotEndIt) {
     EXPECT_EQ(failure, "");
     EXPECT_TRUE(client.IsOpen());
 }
+#endif

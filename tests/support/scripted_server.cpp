@@ -1,11 +1,5 @@
 #include "tests/support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <stdexcept>
 
@@ -13,10 +7,10 @@ namespace testsupport {
 
 namespace {
 
-bool SendAll(int fd, const std::string& bytes) {
+bool SendAll(SocketHandle socket, const std::string& bytes) {
     size_t offset = 0;
     while (offset < bytes.size()) {
-        const ssize_t sent = ::send(fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
+        const long sent = SendBytes(socket, bytes.data() + offset, bytes.size() - offset);
         if (sent <= 0) return false;
         offset += static_cast<size_t>(sent);
     }
@@ -35,31 +29,24 @@ size_t RequestEnd(const std::string& received, size_t from) {
 }  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<ConnectionScript> scripts) : scripts_(std::move(scripts)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int pipeEnds[2];
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::pipe(pipeEnds) != 0)
-        throw std::runtime_error("scripted server: cannot listen on loopback");
-    port_ = ntohs(address.sin_port);
-    wakeRead_ = pipeEnds[0];
-    wakeWrite_ = pipeEnds[1];
+    listener_ = ListenOnLoopback(16, false, port_);
+    if (listener_ == kNoSocket) throw std::runtime_error("scripted server: cannot listen on loopback");
+    if (!ConnectedPair(wakeRead_, wakeWrite_)) {
+        CloseSocket(listener_);
+        throw std::runtime_error("scripted server: cannot make its wake-up sockets");
+    }
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
 ScriptedServer::~ScriptedServer() {
-    (void)!::write(wakeWrite_, "x", 1);
+    SendBytes(wakeWrite_, "x", 1);
     acceptor_.join();
     for (std::thread& thread : threads_) thread.join();
     for (auto& connection : connections_)
-        if (connection->fd >= 0) ::close(connection->fd);
-    ::close(listener_);
-    ::close(wakeRead_);
-    ::close(wakeWrite_);
+        if (connection->socket != kNoSocket) CloseSocket(connection->socket);
+    CloseSocket(listener_);
+    CloseSocket(wakeRead_);
+    CloseSocket(wakeWrite_);
 }
 
 std::string ScriptedServer::Url(const std::string& path) const {
@@ -85,25 +72,22 @@ bool ScriptedServer::WaitUntilFinished(int connection) const {
     });
 }
 
-int ScriptedServer::FdOf(int index) const {
+SocketHandle ScriptedServer::SocketOf(int index) const {
     std::lock_guard<std::mutex> lock(lock_);
-    return connections_[static_cast<size_t>(index)]->fd;
+    return connections_[static_cast<size_t>(index)]->socket;
 }
 
-bool ScriptedServer::Stopping(int timeoutMs) const {
-    pollfd waiter{wakeRead_, POLLIN, 0};
-    return ::poll(&waiter, 1, timeoutMs) > 0;
-}
+bool ScriptedServer::Stopping(int timeoutMs) const { return FirstReadable({wakeRead_}, timeoutMs) == 0; }
 
 void ScriptedServer::AcceptLoop() {
     for (;;) {
-        pollfd waiters[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (::poll(waiters, 2, -1) < 0 || (waiters[1].revents & POLLIN)) return;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        // The wake-up comes first, so a stopping server accepts no more.
+        if (FirstReadable({wakeRead_, listener_}, -1) != 1) return;
+        const SocketHandle socket = Accept(listener_);
+        if (socket == kNoSocket) continue;
         std::lock_guard<std::mutex> lock(lock_);
         auto connection = std::make_unique<Connection>();
-        connection->fd = fd;
+        connection->socket = socket;
         connections_.push_back(std::move(connection));
         const int index = static_cast<int>(connections_.size()) - 1;
         threads_.emplace_back([this, index] { Play(index); });
@@ -129,12 +113,12 @@ void ScriptedServer::Play(int index) {
 
 // Receives what is there (waiting up to the timeout); false when the client closed or the server stops.
 bool ScriptedServer::ReceiveSome(int index, int timeoutMs) {
-    const int fd = FdOf(index);
-    pollfd waiters[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    if (::poll(waiters, 2, timeoutMs) < 0 || (waiters[1].revents & POLLIN)) return false;
-    if (!(waiters[0].revents & (POLLIN | POLLHUP | POLLERR))) return true;
+    const SocketHandle socket = SocketOf(index);
+    const int ready = FirstReadable({wakeRead_, socket}, timeoutMs);
+    if (ready == kWaitTimedOut) return true;
+    if (ready != 1) return false;
     char block[65536];
-    const ssize_t received = ::recv(fd, block, sizeof block, 0);
+    const long received = ReceiveBytes(socket, block, sizeof block);
     if (received <= 0) return false;
     std::lock_guard<std::mutex> lock(lock_);
     connections_[static_cast<size_t>(index)]->received.append(block, static_cast<size_t>(received));
@@ -148,10 +132,10 @@ void ScriptedServer::Drain(int index) {
 }
 
 bool ScriptedServer::RunStep(int index, const ScriptStep& step, size_t& requestSearchFrom) {
-    const int fd = FdOf(index);
+    const SocketHandle socket = SocketOf(index);
     switch (step.kind) {
         case ScriptStep::Kind::Send:
-            return SendAll(fd, step.bytes);
+            return SendAll(socket, step.bytes);
         case ScriptStep::Kind::AwaitRequest:
             for (;;) {
                 const size_t end = RequestEnd(Received(index), requestSearchFrom);
@@ -164,15 +148,13 @@ bool ScriptedServer::RunStep(int index, const ScriptStep& step, size_t& requestS
         case ScriptStep::Kind::Stall:
             return !Stopping(step.milliseconds);
         case ScriptStep::Kind::Close:
-            ::shutdown(fd, SHUT_WR);
+            ShutdownSending(socket);
             Drain(index);
             return false;
         case ScriptStep::Kind::Reset: {
-            const linger abort{1, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
             std::lock_guard<std::mutex> lock(lock_);
-            ::close(fd);
-            connections_[static_cast<size_t>(index)]->fd = -1;
+            CloseWithReset(socket);
+            connections_[static_cast<size_t>(index)]->socket = kNoSocket;
             return false;
         }
     }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_socket.h"
+
 namespace testsupport {
 
 struct ScriptStep {
@@ -48,7 +50,7 @@ public:
 
 private:
     struct Connection {
-        int fd = -1;
+        SocketHandle socket = kNoSocket;
         std::string received;
         bool finished = false;
     };
@@ -58,12 +60,13 @@ private:
     bool ReceiveSome(int index, int timeoutMs);
     void Drain(int index);
     bool Stopping(int timeoutMs) const;
-    int FdOf(int index) const;
+    SocketHandle SocketOf(int index) const;
 
     std::vector<ConnectionScript> scripts_;
-    int listener_ = -1;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    SocketHandle listener_ = kNoSocket;
+    // Stopping sends a byte here, which every wait of the server's threads watches for.
+    SocketHandle wakeRead_ = kNoSocket;
+    SocketHandle wakeWrite_ = kNoSocket;
     int port_ = 0;
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
