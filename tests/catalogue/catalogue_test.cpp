@@ -99,6 +99,14 @@ TEST(CatalogueEntry, RecordNeedsNameAndASafeFileName) {
     }
     // An empty element is present all the same.
     EXPECT_TRUE(ReadEntryRecord(FirstEntry(Load(Entry("<name/><filename a=\"b\"/>")).get()), ukDatabase, record));
+    // A field given twice counts by its first element, wherever the others stand.
+    ASSERT_TRUE(ReadEntryRecord(FirstEntry(Load(Entry("<crc>1</crc><filename>a</filename><name/><crc>2</crc>"
+                                                      "<filename>../b</filename><size>5</size><size>6</size>"))
+                                               .get()),
+                                ukDatabase, record));
+    EXPECT_EQ(record.FileName, "a");
+    EXPECT_EQ(record.Crc, 1);
+    EXPECT_EQ(record.Size, 5);
     for (const char* safe : {"a", "sub/a", "..a", "a..", "...", "a\\..b\\c"})
         EXPECT_TRUE(IsSafeEntryFileName(safe)) << safe;
 }
