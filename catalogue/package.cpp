@@ -22,10 +22,8 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
     if (!IsZipFile(downloadFile)) return {"", downloadFile};
     TPreparedPackage package;
     package.UnpackFolder = TempFolderPath() + "BR/";
-    if (!DeleteFolderContents(package.UnpackFolder)) {
-        DeleteFolderTree(package.UnpackFolder);
-        platform::ForceDirectories(package.UnpackFolder);
-    }
+    // Kept from the last package, it only needs emptying; otherwise it is made.
+    if (!DeleteFolderContents(package.UnpackFolder)) platform::ForceDirectories(package.UnpackFolder);
     {
         TZipFile archive;
         archive.LoadFromFile(downloadFile);
