@@ -76,10 +76,11 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
     ApplyWork(0);
     DownloadPackage(entry.Download, download);
     const TPreparedPackage package = PreparePackage(download, entry.FileName);
+    if (!package.SpentDownload.empty()) platform::DeleteFile(package.SpentDownload);
     TListViewControl& list = *Controls.ListViewItems;
     list.SetStatus(CurrentRow, Message("MsgOV9"));
     bool installed = false;
-    switch (CheckCandidate(package.Candidate, entry.Size, entry.Crc)) {
+    switch (CheckCandidate(package, entry.Size, entry.Crc)) {
         case TCandidateCheck::SizeDiffers: list.SetStatus(CurrentRow, Message("MsgOV10")); break;
         case TCandidateCheck::CrcDiffers: list.SetStatus(CurrentRow, Message("MsgOV18")); break;
         case TCandidateCheck::Matches:

@@ -122,15 +122,21 @@ std::string StripBlanks(const std::string& text);
 // --- Packages ---
 
 // A downloaded package made ready for its test. A zip package is unpacked, flat by member file name, into the
-// fixed folder TempFolderPath() + "BR/" and the download is deleted; any other file is its own candidate.
+// fixed folder TempFolderPath() + "BR/"; any other file is its own candidate.
 struct TPreparedPackage {
     std::string UnpackFolder;  // empty when the download was not a zip archive
     std::string Candidate;     // the file to test: empty when the archive held no member
+    // The download of an unpacked zip package, no longer needed: the caller deletes it, or reuses the file for its
+    // next download, which spares the file system an inode freed and another taken for every package.
+    std::string SpentDownload;
+    // The candidate's CRC-32 when it is the only member, taken as it was written: it need not be read back.
+    std::optional<uint32_t> CandidateCrc;
 };
 // Raises the zip reader's errors, and EFOpenError when a member cannot be written (one without a file name).
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName);
 enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers };
-TCandidateCheck CheckCandidate(const std::string& candidate, int32_t size, int32_t crc);
+// The candidate's size, then its CRC-32, against the entry's.
+TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc);
 // After the candidate is stored (copied, or moved into place): deletes it when it is still there, and copies the
 // package's other members beside the entry's file.
 void FinishStoredPackage(const TPreparedPackage& package, const std::string& entryFileName);

@@ -92,4 +92,5 @@ private:
     std::string downloadUrl_;
     bool copiesPending_ = false;
     std::string unpackFolder_;  // kept from one zip package to the next, removed when the mirror run ends
+    std::string spareDownload_;  // the last zip package's download, reused for the next one, deleted at the end
 };

@@ -1,5 +1,7 @@
 // Mirror mode: the catalogue and every out-of-date package from the update server into the shared folder, and
 // the reduced catalogue "latest.xml" whose download locations point at the shared copies.
+#include <utility>
+
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
 #include "platform/files.h"
@@ -40,6 +42,7 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
         });
     }
     if (!unpackFolder_.empty()) DeleteFolderTree(unpackFolder_);
+    if (!spareDownload_.empty()) platform::DeleteFile(spareDownload_);
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable(Settings.SharedFolder);
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
@@ -76,12 +79,13 @@ void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, con
 }
 
 bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
-    const std::string download = TempFileName();
+    const std::string download = spareDownload_.empty() ? TempFileName() : std::exchange(spareDownload_, "");
     DownloadToFile(entry.Download, download);
     try {
         const TPreparedPackage package = PreparePackage(download, entry.FileName);
+        spareDownload_ = package.SpentDownload;
         bool stored = false;
-        const TCandidateCheck check = CheckCandidate(package.Candidate, entry.Size, entry.Crc);
+        const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc);
         if (check != TCandidateCheck::Matches) {
             Tell(TEntryOutcome::Mismatch, entry.FileName,
                  check == TCandidateCheck::SizeDiffers ? "wrong size" : "wrong CRC");

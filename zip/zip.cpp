@@ -1,13 +1,12 @@
 #include "zip/zip.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <future>
 #include <memory>
 #include <string_view>
 
 #include "platform/stream.h"
+#include "zip/inflater.h"
 
 namespace {
 
@@ -16,14 +15,12 @@ constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 // Reads of the archive file: large enough that a package is read in a few calls.
 constexpr int64_t kFileReadBlock = int64_t{64} << 20;
-// Output is produced in slices, so the buffer can grow and the CRC-32 be taken between them.
-constexpr size_t kInflateSlice = size_t{4} << 20;
 constexpr size_t kFirstOutput = size_t{64} << 10;
 constexpr double kMaxGrowth = 16.0;
 // The slices of a member written to a stream.
 constexpr size_t kStreamSlice = size_t{1} << 20;
-// Slices from this size on have their CRC-32 taken on a helper thread while the next one is inflated.
-constexpr size_t kBackgroundCrcSlice = size_t{1} << 20;
+// Slices from this size on are written on a helper thread while the next one is inflated.
+constexpr size_t kBackgroundSlice = size_t{1} << 20;
 
 // The whole file. The size the file reports only bounds each read; the bytes that really arrive decide.
 std::string ReadWholeFile(const std::string& fileName) {
@@ -114,104 +111,89 @@ size_t NextOutputSize(size_t current, size_t wanted, size_t consumed, size_t rem
     return next >= static_cast<double>(wanted) ? wanted : static_cast<size_t>(next);
 }
 
-// The CRC-32 of output produced slice by slice. A large slice is checked on a helper thread while the next one
-// is inflated; Wait() must be called before the bytes of a slice move or go away.
-class SliceCrc {
+// Writes the slices of a large member on a helper thread, with their CRC-32, while the next slice is inflated.
+// Slices are handed over one at a time, in order; Wait() must be called before a handed slice is refilled.
+class SliceWriter {
 public:
-    ~SliceCrc() { Wait(); }
+    explicit SliceWriter(TStream& output) : output_(output) {}
+    ~SliceWriter() {
+        if (pending_.valid()) pending_.wait();  // a failure is already on its way out
+    }
 
     void Add(const char* bytes, size_t length) {
         Wait();
-        if (length < kBackgroundCrcSlice) {
-            crc_ = crc32_z(crc_, reinterpret_cast<const Bytef*>(bytes), length);
+        if (length < kBackgroundSlice) {
+            Write(bytes, length);
             return;
         }
-        pendingLength_ = length;
         // The default policy falls back to a deferred call when no thread can be started.
-        pending_ = std::async([bytes, length] { return crc32_z(0, reinterpret_cast<const Bytef*>(bytes), length); });
+        pending_ = std::async([this, bytes, length] { Write(bytes, length); });
     }
+    // Raises what the write raised.
     void Wait() {
-        if (!pending_.valid()) return;
-        crc_ = crc32_combine(crc_, pending_.get(), static_cast<z_off_t>(pendingLength_));
+        if (pending_.valid()) pending_.get();
     }
-    uint32_t Value() {
+    uint32_t Crc() {
         Wait();
-        return static_cast<uint32_t>(crc_);
+        return crc_;
     }
 
 private:
-    uLong crc_ = 0;
-    std::future<uLong> pending_;
-    size_t pendingLength_ = 0;
+    void Write(const char* bytes, size_t length) {
+        crc_ = zipinflate::Crc32Update(crc_, bytes, length);
+        output_.WriteBuffer(bytes, static_cast<int64_t>(length));
+    }
+
+    TStream& output_;
+    uint32_t crc_ = 0;
+    std::future<void> pending_;
 };
 
-// Raw deflate into a string that grows as output really arrives, never beyond the stated size. Returns the
-// empty string when the data ends before the stated size; raises ECompressionError on data zlib rejects.
+// Raw deflate into a string that grows as output really arrives, never beyond the stated size, or into a stream.
+// Raises ECompressionError on data the inflater rejects.
 class MemberInflater {
 public:
-    MemberInflater() {
-        if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) throw ECompressionError();
-    }
-    ~MemberInflater() { inflateEnd(&stream_); }
-    MemberInflater(const MemberInflater&) = delete;
-    MemberInflater& operator=(const MemberInflater&) = delete;
+    explicit MemberInflater(std::string_view input) { inflater_.SetInput(input); }
 
-    // The output and its CRC-32.
-    std::string Inflate(std::string_view input, size_t wanted, uint32_t& crc) {
-        SetInput(input);
+    // The output and its CRC-32; the empty string when the data ends before the stated size.
+    std::string Inflate(size_t wanted, uint32_t& crc) {
         std::string output(std::min(wanted, kFirstOutput), '\0');
-        SliceCrc sliceCrc;  // after output: its helper is done before the output goes away
         size_t produced = 0;
-        while (produced < wanted) {
-            if (produced == output.size()) {
-                sliceCrc.Wait();
-                output.resize(NextOutputSize(produced, wanted, stream_.total_in, stream_.avail_in));
-            }
-            const size_t slice = std::min(kInflateSlice, output.size() - produced);
-            stream_.next_out = reinterpret_cast<Bytef*>(output.data() + produced);
-            stream_.avail_out = static_cast<uInt>(slice);
-            const int status = inflate(&stream_, Z_NO_FLUSH);
-            const size_t made = slice - stream_.avail_out;
-            sliceCrc.Add(output.data() + produced, made);
-            produced += made;
-            if (status == Z_STREAM_END || status == Z_BUF_ERROR) break;
-            if (status != Z_OK) throw ECompressionError();
+        crc = 0;
+        for (;;) {
+            const size_t start = produced;
+            const zipinflate::Step step = inflater_.Inflate(output.data() + produced, output.size() - produced, produced);
+            crc = zipinflate::Crc32Update(crc, output.data() + start, produced - start);
+            if (step != zipinflate::Step::Progress || produced == wanted) break;
+            output.resize(NextOutputSize(produced, wanted, inflater_.Consumed(), inflater_.Remaining()));
         }
-        crc = produced < wanted ? 0 : sliceCrc.Value();
-        if (produced < wanted) return {};
+        if (produced < wanted) {
+            crc = 0;
+            return {};
+        }
         return output;
     }
 
     // The output written to the stream a slice at a time; the CRC-32 of what was written, or 0 when the data ended
-    // before the stated size. Each slice's CRC-32 is taken on a helper thread while the slice is written.
-    uint32_t InflateTo(std::string_view input, size_t wanted, TStream& output) {
-        SetInput(input);
+    // before the stated size.
+    uint32_t InflateTo(size_t wanted, TStream& output) {
         const std::unique_ptr<char[]> slices(new char[2 * kStreamSlice]);
-        SliceCrc sliceCrc;  // after the slices: its helper is done before they go away
+        SliceWriter writer(output);  // after the slices: its helper is done before they go away
         size_t produced = 0;
         for (size_t turn = 0; produced < wanted; turn ^= 1) {
             char* slice = slices.get() + turn * kStreamSlice;
-            stream_.next_out = reinterpret_cast<Bytef*>(slice);
-            stream_.avail_out = static_cast<uInt>(std::min(kStreamSlice, wanted - produced));
-            const uInt room = stream_.avail_out;
-            const int status = inflate(&stream_, Z_NO_FLUSH);
-            const size_t made = room - stream_.avail_out;
-            sliceCrc.Add(slice, made);  // waits for the other slice's CRC-32 first, so it can be refilled next
-            output.WriteBuffer(slice, static_cast<int64_t>(made));
+            size_t made = 0;
+            const zipinflate::Step step = inflater_.Inflate(slice, std::min(kStreamSlice, wanted - produced), made);
+            writer.Add(slice, made);  // waits for the other slice first, so that it can be refilled next
             produced += made;
-            if (status == Z_STREAM_END || status == Z_BUF_ERROR) break;
-            if (status != Z_OK) throw ECompressionError();
+            if (step != zipinflate::Step::Progress) break;
         }
-        return produced < wanted ? 0 : sliceCrc.Value();
+        const uint32_t crc = writer.Crc();
+        return produced < wanted ? 0 : crc;
     }
 
 private:
-    void SetInput(std::string_view input) {
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-        stream_.avail_in = static_cast<uInt>(input.size());
-    }
-
-    z_stream stream_{};
+    zipinflate::RawInflater inflater_;
 };
 
 }  // namespace
@@ -254,7 +236,7 @@ std::string TZipFile::Extract(int index) const {
     if (!entry.Truncated && entry.UncompressedSize > 0) {
         const std::string_view data = MemberData(entry);
         if (entry.CompressionMethod == kMethodDeflated) {
-            result = MemberInflater().Inflate(data, entry.UncompressedSize, crc);
+            result = MemberInflater(data).Inflate(entry.UncompressedSize, crc);
         } else if (entry.CompressionMethod == kMethodStored) {
             result = data.size() == entry.UncompressedSize ? std::string(data) : std::string();
             crc = ZipCrc32(result);
@@ -272,12 +254,12 @@ void TZipFile::ExtractTo(int index, TStream& output) const {
     if (!entry.Truncated && entry.UncompressedSize > 0) {
         const std::string_view data = MemberData(entry);
         if (entry.CompressionMethod == kMethodDeflated) {
-            crc = MemberInflater().InflateTo(data, entry.UncompressedSize, output);
+            crc = MemberInflater(data).InflateTo(entry.UncompressedSize, output);
         } else if (entry.CompressionMethod == kMethodStored) {
             // A stored member whose sizes disagree gives nothing, as Extract gives it.
             const std::string_view stored = data.size() == entry.UncompressedSize ? data : std::string_view();
             output.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
-            crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(stored.data()), stored.size()));
+            crc = zipinflate::Crc32Update(0, stored.data(), stored.size());
         } else {
             throw ECompressionError();
         }
@@ -286,5 +268,5 @@ void TZipFile::ExtractTo(int index, TStream& output) const {
 }
 
 uint32_t ZipCrc32(const std::string& data) {
-    return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+    return zipinflate::Crc32Update(0, data.data(), data.size());
 }

@@ -222,14 +222,19 @@ TEST_F(PackageTest, ZipIsUnpackedFlatAndTheRestLandsBesideTheStoredFile) {
                             testsupport::DeflatedMember("docs\\b.txt", "notes"));
     const std::string target = dir / "out/a.dll";
     const TPreparedPackage package = PreparePackage(download, target);
-    EXPECT_FALSE(testsupport::FileExists(download));
+    EXPECT_EQ(package.SpentDownload, download);  // no longer needed, but the caller may reuse the file
     EXPECT_EQ(package.UnpackFolder, TempFolderPath() + "BR/");
     EXPECT_EQ(package.Candidate, package.UnpackFolder + "a.dll");
     EXPECT_EQ(ReadFile(package.Candidate), "library");
-    EXPECT_EQ(CheckCandidate(package.Candidate, 7, static_cast<int32_t>(FileCrc(package.Candidate))),
-              TCandidateCheck::Matches);
-    EXPECT_EQ(CheckCandidate(package.Candidate, 8, 0), TCandidateCheck::SizeDiffers);
-    EXPECT_EQ(CheckCandidate(package.Candidate, 7, 0), TCandidateCheck::CrcDiffers);
+    const auto libraryCrc = static_cast<int32_t>(FileCrc(package.Candidate));
+    EXPECT_EQ(CheckCandidate(package, 7, libraryCrc), TCandidateCheck::Matches);
+    EXPECT_EQ(CheckCandidate(package, 8, 0), TCandidateCheck::SizeDiffers);
+    EXPECT_EQ(CheckCandidate(package, 7, 0), TCandidateCheck::CrcDiffers);
+    // With two members the candidate is read back, not judged by what was written.
+    EXPECT_FALSE(package.CandidateCrc);
+    WriteFile(package.Candidate, "LIBRARY");
+    EXPECT_EQ(CheckCandidate(package, 7, libraryCrc), TCandidateCheck::CrcDiffers);
+    WriteFile(package.Candidate, "library");
 
     std::filesystem::create_directory(dir / "out");
     FinishStoredPackage(package, target);
@@ -244,11 +249,22 @@ TEST_F(PackageTest, PlainFilesEmptyArchivesAndNamelessMembers) {
     TPreparedPackage package = PreparePackage(download, dir / "a.dll");
     EXPECT_EQ(package.UnpackFolder, "");
     EXPECT_EQ(package.Candidate, download);
+    EXPECT_EQ(package.SpentDownload, "");  // the download is the candidate itself
 
     WriteFile(download, "PK but no member at all");
     package = PreparePackage(download, dir / "a.dll");
     EXPECT_EQ(package.Candidate, "");
-    EXPECT_EQ(CheckCandidate(package.Candidate, 5, 0), TCandidateCheck::SizeDiffers);
+    EXPECT_EQ(CheckCandidate(package, 5, 0), TCandidateCheck::SizeDiffers);
+
+    // A lone member is judged by the CRC-32 it was written with; a lone member of another name is not.
+    WriteFile(download, testsupport::DeflatedMember("sub/a.dll", "library"));
+    package = PreparePackage(download, dir / "a.dll");
+    ASSERT_TRUE(package.CandidateCrc);
+    EXPECT_EQ(*package.CandidateCrc, FileCrc(package.Candidate));
+    EXPECT_EQ(CheckCandidate(package, 7, static_cast<int32_t>(*package.CandidateCrc)), TCandidateCheck::Matches);
+    WriteFile(download, testsupport::DeflatedMember("b.dll", "library"));
+    package = PreparePackage(download, dir / "a.dll");
+    EXPECT_FALSE(package.CandidateCrc);
 
     // A member whose name ends with a separator has no file name to write.
     WriteFile(download, testsupport::DeflatedMember("folder/", "x"));

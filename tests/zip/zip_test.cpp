@@ -157,6 +157,32 @@ TEST(ZipFile, HostileHeadersFailWithTheMemberError) {
     EXPECT_EQ(zip.MemberName(3), "cut.bin");
 }
 
+// A stream that takes a given number of bytes and then fails, as a full disk does.
+class FillingStream : public TMemoryStream {
+public:
+    explicit FillingStream(int64_t room) : room_(room) {}
+    int64_t Write(const void* buffer, int64_t count) override {
+        if (Size() + count > room_) throw EStreamError("Stream write error");
+        return TMemoryStream::Write(buffer, count);
+    }
+
+private:
+    int64_t room_;
+};
+
+// Large members are written on a helper thread: a failing write must still reach the caller, at any slice.
+TEST(ZipFile, AFailingWriteEndsTheExtraction) {
+    TempDir dir;
+    std::string large;
+    for (int i = 0; large.size() < (size_t{6} << 20); ++i) large += "line " + std::to_string(i * 31LL) + "\n";
+    WriteFile(dir / "t.zip", testsupport::DeflatedMember("large.txt", large));
+    const TZipFile zip = Load(dir / "t.zip");
+    for (int64_t room : {int64_t{0}, int64_t{1} << 20, int64_t{5} << 20}) {
+        FillingStream full(room);
+        EXPECT_THROW(zip.ExtractTo(0, full), EStreamError) << room;
+    }
+}
+
 TEST(ZipFile, Crc32IsTheZipChecksum) {
     EXPECT_EQ(ZipCrc32("abc"), 0x352441C2u);
     EXPECT_EQ(ZipCrc32(""), 0u);

@@ -1,0 +1,62 @@
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "zip/inflater.h"
+#include "zip/zip.h"
+
+namespace zipinflate {
+
+namespace {
+// The library counts in 32 bits: longer output rooms are filled a part at a time.
+constexpr size_t kLargestRoom = std::numeric_limits<uint32_t>::max();
+}  // namespace
+
+struct RawInflater::State {
+    inflate_state stream;
+    size_t inputLength = 0;
+};
+
+RawInflater::RawInflater() : state_(std::make_unique<State>()) {
+    isal_inflate_init(&state_->stream);
+    state_->stream.crc_flag = ISAL_DEFLATE;  // raw deflate, no wrapper and no checksum
+}
+
+RawInflater::~RawInflater() = default;
+
+void RawInflater::SetInput(std::string_view input) {
+    // A zip member's compressed size is a 32-bit field, so its data always fits.
+    state_->stream.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(input.data()));
+    state_->stream.avail_in = static_cast<uint32_t>(std::min<size_t>(input.size(), kLargestRoom));
+    state_->inputLength = state_->stream.avail_in;
+}
+
+Step RawInflater::Inflate(char* output, size_t room, size_t& made) {
+    inflate_state& stream = state_->stream;
+    while (room > 0) {
+        const auto part = static_cast<uint32_t>(std::min(room, kLargestRoom));
+        stream.next_out = reinterpret_cast<uint8_t*>(output);
+        stream.avail_out = part;
+        if (isal_inflate(&stream) != ISAL_DECOMP_OK) throw ECompressionError();
+        const size_t written = part - stream.avail_out;
+        made += written;
+        output += written;
+        room -= written;
+        if (stream.block_state == ISAL_BLOCK_FINISH) return Step::End;
+        // Short of its room without reaching the end: every input byte is used up.
+        if (stream.avail_out > 0) return Step::Stalled;
+    }
+    return Step::Progress;
+}
+
+size_t RawInflater::Consumed() const { return state_->inputLength - state_->stream.avail_in; }
+
+size_t RawInflater::Remaining() const { return state_->stream.avail_in; }
+
+uint32_t Crc32Update(uint32_t crc, const char* bytes, size_t length) {
+    return crc32_gzip_refl(crc, reinterpret_cast<const unsigned char*>(bytes), length);
+}
+
+}  // namespace zipinflate

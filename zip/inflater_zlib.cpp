@@ -1,0 +1,60 @@
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "zip/inflater.h"
+#include "zip/zip.h"
+
+namespace zipinflate {
+
+namespace {
+// zlib counts in uInt: longer output rooms are filled a part at a time.
+constexpr size_t kLargestRoom = std::numeric_limits<uInt>::max();
+}  // namespace
+
+struct RawInflater::State {
+    z_stream stream{};
+    size_t inputLength = 0;
+};
+
+RawInflater::RawInflater() : state_(std::make_unique<State>()) {
+    if (inflateInit2(&state_->stream, -MAX_WBITS) != Z_OK) throw ECompressionError();
+}
+
+RawInflater::~RawInflater() { inflateEnd(&state_->stream); }
+
+void RawInflater::SetInput(std::string_view input) {
+    // A zip member's compressed size is a 32-bit field, so its data always fits.
+    state_->stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+    state_->stream.avail_in = static_cast<uInt>(std::min<size_t>(input.size(), kLargestRoom));
+    state_->inputLength = state_->stream.avail_in;
+}
+
+Step RawInflater::Inflate(char* output, size_t room, size_t& made) {
+    z_stream& stream = state_->stream;
+    while (room > 0) {
+        const auto part = static_cast<uInt>(std::min(room, kLargestRoom));
+        stream.next_out = reinterpret_cast<Bytef*>(output);
+        stream.avail_out = part;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        const size_t written = part - stream.avail_out;
+        made += written;
+        output += written;
+        room -= written;
+        if (status == Z_STREAM_END) return Step::End;
+        if (status == Z_BUF_ERROR) return Step::Stalled;  // no progress was possible: the input is used up
+        if (status != Z_OK) throw ECompressionError();
+    }
+    return Step::Progress;
+}
+
+size_t RawInflater::Consumed() const { return state_->stream.total_in; }
+
+size_t RawInflater::Remaining() const { return state_->stream.avail_in; }
+
+uint32_t Crc32Update(uint32_t crc, const char* bytes, size_t length) {
+    return static_cast<uint32_t>(crc32_z(crc, reinterpret_cast<const Bytef*>(bytes), length));
+}
+
+}  // namespace zipinflate
