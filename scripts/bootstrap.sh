@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libxml2-dev
+  zlib1g-dev libisal-dev libxml2-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl wget rsync zip unzip python3
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
