@@ -91,6 +91,11 @@ private:
 const char kPathDelimiter = '/';
 
 bool File::OpenRead(const std::string& path) {
+    std::int64_t size = 0;
+    return OpenRead(path, size);
+}
+
+bool File::OpenRead(const std::string& path, std::int64_t& size) {
     Close();
     if (!OpenDescriptor(fd_, path, O_RDONLY)) return false;
     struct stat status {};
@@ -98,6 +103,7 @@ bool File::OpenRead(const std::string& path) {
         Close();
         return false;
     }
+    size = status.st_size;
     return true;
 }
 
