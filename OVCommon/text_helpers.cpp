@@ -1,5 +1,6 @@
 #include <cctype>
 #include <optional>
+#include <string_view>
 
 #include "OVCommon/OVCommon.h"
 #include "platform/files.h"
@@ -20,7 +21,7 @@ uint32_t HexDigitValue(char c) {
 }
 
 // Up to 8 hexadecimal digits taken as a 32-bit pattern.
-std::optional<uint32_t> ParseHex(const std::string& digits) {
+std::optional<uint32_t> ParseHex(std::string_view digits) {
     if (digits.empty() || digits.size() > 8) return std::nullopt;
     uint32_t value = 0;
     for (char c : digits) {
@@ -31,7 +32,7 @@ std::optional<uint32_t> ParseHex(const std::string& digits) {
 }
 
 // Decimal digits whose magnitude fits the signed range of the given sign.
-std::optional<int64_t> ParseDecimal(const std::string& digits, bool negative) {
+std::optional<int64_t> ParseDecimal(std::string_view digits, bool negative) {
     if (digits.empty()) return std::nullopt;
     const int64_t limit = negative ? 2147483648LL : 2147483647LL;
     int64_t value = 0;
@@ -44,9 +45,9 @@ std::optional<int64_t> ParseDecimal(const std::string& digits, bool negative) {
 }
 
 // The length of a hexadecimal prefix at the position, 0 when there is none.
-size_t HexPrefixLength(const std::string& text, size_t pos) {
+size_t HexPrefixLength(std::string_view text, size_t pos) {
     if (pos < text.size() && (text[pos] == '$' || text[pos] == 'x' || text[pos] == 'X')) return 1;
-    if (text.compare(pos, 2, "0x") == 0 || text.compare(pos, 2, "0X") == 0) return 2;
+    if (text.substr(pos, 2) == "0x" || text.substr(pos, 2) == "0X") return 2;
     return 0;
 }
 
@@ -71,11 +72,11 @@ std::optional<int32_t> TryTextToInt(const std::string& text) {
     const bool negative = text[pos] == '-';
     if (text[pos] == '-' || text[pos] == '+') ++pos;
     if (const size_t prefix = HexPrefixLength(text, pos)) {
-        const auto pattern = ParseHex(text.substr(pos + prefix));
+        const auto pattern = ParseHex(std::string_view(text).substr(pos + prefix));
         if (!pattern) return std::nullopt;
         return static_cast<int32_t>(negative ? 0u - *pattern : *pattern);
     }
-    const auto value = ParseDecimal(text.substr(pos), negative);
+    const auto value = ParseDecimal(std::string_view(text).substr(pos), negative);
     if (!value) return std::nullopt;
     return static_cast<int32_t>(*value);
 }

@@ -11,10 +11,11 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Catalogues are written with '\' separators; the file system may know another one.
-std::string LocalSeparators(std::string path) {
-    for (char& c : path)
-        if (c == '\\') c = platform::kPathDelimiter;
+// Catalogues are written with '\' separators; the file system may know another one. From: where the catalogue's
+// part of the path starts.
+std::string LocalSeparators(std::string path, size_t from = 0) {
+    for (size_t i = from; i < path.size(); ++i)
+        if (path[i] == '\\') path[i] = platform::kPathDelimiter;
     return path;
 }
 
@@ -74,7 +75,14 @@ bool IsSafeEntryFileName(const std::string& fileName) {
 }
 
 std::string EntryPath(const std::string& folder, TUpdateKind kind, const std::string& fileName) {
-    return folder + (kind == ukTools ? std::string("Tools") + platform::kPathDelimiter : "") + LocalSeparators(fileName);
+    // Built in place: every entry of a run comes here, and a chain of temporaries cost more than the path itself.
+    std::string path;
+    path.reserve(folder.size() + 6 + fileName.size());
+    path += folder;
+    if (kind == ukTools) (path += "Tools") += platform::kPathDelimiter;
+    const size_t start = path.size();
+    path += fileName;
+    return LocalSeparators(std::move(path), start);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -88,17 +96,33 @@ std::string FileNamePart(const std::string& path) {
 }
 
 bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) {
-    if (!FindChild(entry, "name")) return false;
-    const auto fileName = ChildText(entry, "filename");
-    if (!fileName || !IsSafeEntryFileName(*fileName)) return false;
+    // The first child of each name counts, as FindChild would find it; one pass over the children finds every
+    // field, where a search per field would walk them seven times.
+    enum Field { kName, kFileName, kCrc, kDownload, kSize, kAction, kDownloadSize, kFieldCount };
+    static constexpr std::string_view kFieldNames[kFieldCount] = {"name", "filename", "crc",         "download",
+                                                                  "size", "action",   "downloadsize"};
+    const TXmlDNode* fields[kFieldCount] = {};
+    for (const TXmlDNode* child = entry->FirstChild(); child; child = child->NextSibling()) {
+        const std::string_view name = child->NodeName();
+        for (int field = 0; field < kFieldCount; ++field) {
+            if (name == kFieldNames[field]) {
+                if (!fields[field]) fields[field] = child;
+                break;
+            }
+        }
+    }
+    if (!fields[kName] || !fields[kFileName]) return false;
+    std::string fileName = fields[kFileName]->GetText();
+    if (!IsSafeEntryFileName(fileName)) return false;
+    const auto text = [&](Field field) { return fields[field] ? fields[field]->GetText() : std::string(); };
     record = TUpdateElementRec{};
-    record.FileName = *fileName;
-    record.Crc = TextToInt(ChildText(entry, "crc").value_or(""), 0);
-    record.Download = ChildText(entry, "download").value_or("");
-    record.Size = TextToInt(ChildText(entry, "size").value_or(""), 0);
-    record.Action = ChildText(entry, "action").value_or("");
+    record.FileName = std::move(fileName);
+    record.Crc = TextToInt(text(kCrc), 0);
+    record.Download = text(kDownload);
+    record.Size = TextToInt(text(kSize), 0);
+    record.Action = text(kAction);
     record.Kind = kind;
-    record.DownloadSize = TextToInt(ChildText(entry, "downloadsize").value_or(""), 0);
+    record.DownloadSize = TextToInt(text(kDownloadSize), 0);
     return true;
 }
 

@@ -8,8 +8,8 @@ bool NeedsUpdate(const std::string& path, int32_t size, int32_t crc) {
     if (size == 0) return platform::FileExists(path);
     // One open serves the existence, size and CRC tests; a missing or unreadable file always needs work.
     platform::File file;
-    if (!file.OpenRead(path)) return true;
-    if (file.Size() != size) return true;
+    std::int64_t fileSize = -1;
+    if (!file.OpenRead(path, fileSize) || fileSize != size) return true;
     return FileCrc(file) != static_cast<uint32_t>(crc);
 }
 

@@ -62,8 +62,9 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
 TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc) {
     // One open serves both tests; a file that cannot be read has size 0 and CRC 0, as FileSizeOf and FileCrc say.
     platform::File file;
-    const bool readable = file.OpenRead(package.Candidate);
-    if ((readable ? std::max<int64_t>(file.Size(), 0) : 0) != size) return TCandidateCheck::SizeDiffers;
+    int64_t fileSize = 0;
+    const bool readable = file.OpenRead(package.Candidate, fileSize);
+    if ((readable ? std::max<int64_t>(fileSize, 0) : 0) != size) return TCandidateCheck::SizeDiffers;
     const uint32_t actual = !readable ? 0 : package.CandidateCrc ? *package.CandidateCrc : FileCrc(file);
     if (actual != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;
     return TCandidateCheck::Matches;

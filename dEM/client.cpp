@@ -1,5 +1,6 @@
 // Shared-folder client mode: this machine's files brought up to date from the shared folder's "latest.xml".
 #include <algorithm>
+#include <cstring>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
@@ -8,14 +9,21 @@
 
 namespace {
 
-// True when every line break of the text is a CR LF pair.
-template <typename IsLineBreak>
-bool OnlyCrLfBreaks(const std::string& text, IsLineBreak isLineBreak) {
-    for (auto at = std::find_if(text.cbegin(), text.cend(), isLineBreak); at != text.cend();
-         at = std::find_if(at + 2, text.cend(), isLineBreak)) {
-        if (*at != '\r' || at + 1 == text.cend() || at[1] != '\n') return false;
-    }
+// Calls Visit with each position of C in the text, in order, until it says false; true when it never did.
+// memchr finds them many bytes at a time, where a scan byte by byte dominated large catalogues.
+template <typename Visit>
+bool AllOccurrences(const std::string& text, char c, Visit visit) {
+    const char* const end = text.data() + text.size();
+    for (const char* at = text.data();
+         (at = static_cast<const char*>(std::memchr(at, c, static_cast<size_t>(end - at)))); ++at)
+        if (!visit(static_cast<size_t>(at - text.data()))) return false;
     return true;
+}
+
+// True when every line break of the text is a CR LF pair: each LF follows a CR, and each CR comes before an LF.
+bool OnlyCrLfBreaks(const std::string& text) {
+    return AllOccurrences(text, '\n', [&](size_t at) { return at > 0 && text[at - 1] == '\r'; }) &&
+           AllOccurrences(text, '\r', [&](size_t at) { return at + 1 < text.size() && text[at + 1] == '\n'; });
 }
 
 }  // namespace
@@ -38,10 +46,10 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
     TFileStream file(path, TFileStream::Mode::OpenRead);
     std::string content(static_cast<size_t>(file.Size()), '\0');
     content.resize(static_cast<size_t>(file.Read(content.data(), static_cast<int64_t>(content.size()))));
-    // Read as text lines and joined again, each line ended by CR LF. The breaks are found with a plain scan:
-    // find_first_of looks each character up in its set with a library call, which dominated large catalogues.
+    // Read as text lines and joined again, each line ended by CR LF. The breaks of other text are found with a
+    // plain scan: find_first_of looks each character up in its set with a library call.
     const auto isLineBreak = [](char c) { return c == '\r' || c == '\n'; };
-    if (OnlyCrLfBreaks(content, isLineBreak)) {
+    if (OnlyCrLfBreaks(content)) {
         // Joined again, such text is itself with its last line ended: no copy of a large catalogue is needed.
         if (!content.empty() && !content.ends_with("\r\n")) content += "\r\n";
         text = std::move(content);

@@ -24,6 +24,9 @@ public:
 
     // Opens an existing file for reading. A folder does not open.
     bool OpenRead(const std::string& path);
+    // The same, also giving the size the file had when it was opened (-1 when it cannot be had), which saves
+    // asking the system a second time.
+    bool OpenRead(const std::string& path, std::int64_t& size);
     // Creates the file for writing, or truncates it when it exists (mode 0666 less the umask).
     bool Create(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "xml/block_pool.h"
+
 namespace {
 
 const char* const kNodeTypeNames[] = {
@@ -115,10 +117,14 @@ TXmlDNode* CopyWithAttributes(const TXmlDNode* node, bool deep) {
 
 // --- TXmlDNodeList ---
 
+void* TXmlDNodeList::operator new(std::size_t size) { return xmlpool::Allocate(size); }
+
+void TXmlDNodeList::operator delete(void* list, std::size_t size) noexcept { xmlpool::Release(list, size); }
+
 TXmlDNodeList::~TXmlDNodeList() {
     Clear();
     if (capacity_ > 1) {
-        delete[] array_;
+        xmlpool::Release(array_, capacity_ * sizeof(TXmlDNode*));
     }
 }
 
@@ -135,10 +141,10 @@ void TXmlDNodeList::Reserve(std::uint32_t count) {
     }
     // Grows by half, so a list of many nodes wastes little and a short one reallocates a few times only.
     std::uint32_t capacity = std::max({count, capacity_ + capacity_ / 2, 8u});
-    auto* array = new TXmlDNode*[capacity];
+    auto* array = static_cast<TXmlDNode**>(xmlpool::Allocate(capacity * sizeof(TXmlDNode*)));
     std::copy_n(Slots(), count_, array);
     if (capacity_ > 1) {
-        delete[] array_;
+        xmlpool::Release(array_, capacity_ * sizeof(TXmlDNode*));
     }
     array_ = array;
     capacity_ = capacity;
@@ -222,6 +228,10 @@ void TXmlDNodeList::Clear() {
 }
 
 // --- TXmlDNode ---
+
+void* TXmlDNode::operator new(std::size_t size) { return xmlpool::Allocate(size); }
+
+void TXmlDNode::operator delete(void* node, std::size_t size) noexcept { xmlpool::Release(node, size); }
 
 TXmlDNode::~TXmlDNode() {
     if (TXmlDNode* child = OnlyChild()) {

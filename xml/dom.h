@@ -1,6 +1,7 @@
 #pragma once
 // The XML document tree: reference-counted nodes that can be searched, built, loaded from text and saved.
 // A parent holds one counted reference to each child; node lists keep the parent and sibling links.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +31,9 @@ class TXmlDNodeList : public TRefObject {
 public:
     explicit TXmlDNodeList(TXmlDNode* owner) : owner_(owner) {}
     ~TXmlDNodeList() override;
+    // Lists, like nodes, come from the tree's block pool.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* list, std::size_t size) noexcept;
 
     // The node whose list this is; null once that node is gone.
     TXmlDNode* Owner() const noexcept { return owner_; }
@@ -69,6 +73,9 @@ public:
 class TXmlDNode : public TRefObject {
 public:
     ~TXmlDNode() override;
+    // Nodes come from a pool of small blocks: a loaded tree holds very many of them.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* node, std::size_t size) noexcept;
 
     TXmlDNodeType NodeType() const noexcept { return nodeType_; }
     std::string_view NodeName() const { return GetNodeName(); }

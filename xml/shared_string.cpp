@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "xml/block_pool.h"
+
 namespace xmlstring {
 
 TSharedString::TSharedString(std::string_view text) {
@@ -17,7 +19,7 @@ TSharedString::TSharedString(std::string_view text) {
     if (text.size() > UINT32_MAX) {
         throw std::bad_alloc();
     }
-    void* memory = ::operator new(sizeof(Block) + text.size());
+    void* memory = xmlpool::Allocate(sizeof(Block) + text.size());
     new (memory) Block{{1}, static_cast<std::uint32_t>(text.size())};
     std::memcpy(static_cast<char*>(memory) + sizeof(Block), text.data(), text.size());
     bits_ = reinterpret_cast<std::uintptr_t>(memory);
@@ -26,8 +28,9 @@ TSharedString::TSharedString(std::string_view text) {
 TSharedString::~TSharedString() {
     Block* block = SharedBlock();
     if (block && block->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        const std::size_t size = sizeof(Block) + block->length;
         block->~Block();
-        ::operator delete(block);
+        xmlpool::Release(block, size);
     }
 }
 

@@ -101,6 +101,11 @@ void StartWriteback(const File& file) {
 const char kPathDelimiter = '/';
 
 bool File::OpenRead(const std::string& path) {
+    std::int64_t size = 0;
+    return OpenRead(path, size);
+}
+
+bool File::OpenRead(const std::string& path, std::int64_t& size) {
     Close();
     if (!OpenDescriptor(fd_, path, O_RDONLY)) return false;
     struct stat status {};
@@ -108,6 +113,7 @@ bool File::OpenRead(const std::string& path) {
         Close();
         return false;
     }
+    size = status.st_size;
     return true;
 }
 

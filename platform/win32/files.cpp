@@ -90,6 +90,12 @@ bool File::OpenRead(const std::string& path) {
     return fd_ >= 0;
 }
 
+bool File::OpenRead(const std::string& path, std::int64_t& size) {
+    if (!OpenRead(path)) return false;
+    size = Size();
+    return true;
+}
+
 bool File::Create(const std::string& path) {
     Close();
     fd_ = win32::OpenFileDescriptor(path, FileAccess::Write, FileOpening::CreateOrTruncate);

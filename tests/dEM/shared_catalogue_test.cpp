@@ -24,6 +24,9 @@ TEST(SharedCatalogue, LinesAreEndedByCrLfWhateverBreaksTheFileHas) {
         {"<xml>\r<a/>\r\n</xml>", "<xml>\r\n<a/>\r\n</xml>\r\n"},
         {"<xml>\n\r<a/>\r\r\n", "<xml>\r\n\r\n<a/>\r\n\r\n"},
         {"</xml>\r", "</xml>\r\n"},
+        {"\n<xml/>\r\n", "\r\n<xml/>\r\n"},
+        {"<xml>\r\n\n</xml>\r\n", "<xml>\r\n\r\n</xml>\r\n"},
+        {"<xml>\r\n\r</xml>\r\n", "<xml>\r\n\r\n</xml>\r\n"},
         {"", ""},
     };
     for (const auto& [content, expected] : cases) {

@@ -96,6 +96,14 @@ TEST(Files, FileReadsWritesSeeksAndRefusesFolders) {
 
     EXPECT_FALSE(platform::File().OpenRead(dir.path()));
     EXPECT_FALSE(platform::File().OpenRead(dir / "missing"));
+    std::int64_t size = -7;
+    platform::File sized;
+    ASSERT_TRUE(sized.OpenRead(dir / "data", size));
+    EXPECT_EQ(size, 11);
+    size = -7;
+    EXPECT_FALSE(platform::File().OpenRead(dir.path(), size));
+    EXPECT_FALSE(platform::File().OpenRead(dir / "missing", size));
+    EXPECT_EQ(size, -7) << "a file that did not open gives no size";
     std::string content;
     EXPECT_FALSE(platform::ReadWholeFile(dir / "missing", content));
 }
