@@ -4,6 +4,7 @@
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
+#include "dEM/up_to_date_checks.h"
 #include "platform/files.h"
 #include "platform/stream.h"
 
@@ -32,8 +33,12 @@ void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
     std::string text;
     if (LoadSharedCatalogue(text)) {
         LoadXml(Catalogue.get(), text);
-        ForEachEntryCandidate(FindUpdateElement(Catalogue.get()),
-                              [this](const TXmlDNode* entry, TUpdateKind kind) { ClientEntry(entry, kind); });
+        std::vector<TUpdateElementRec> entries;
+        ForEachEntryCandidate(FindUpdateElement(Catalogue.get()), [&](const TXmlDNode* entry, TUpdateKind kind) {
+            if (TUpdateElementRec record; ReadClientEntry(entry, kind, record)) entries.push_back(std::move(record));
+        });
+        TUpToDateChecks checks(entries);
+        for (std::size_t i = 0; i < entries.size(); ++i) ClientEntry(entries[i], checks, i);
         // The copies were made complete one by one; they reach the device together.
         MakeCopiesDurable(ProgramFolder);
     }
@@ -67,12 +72,18 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
     return true;
 }
 
-void TdmEM::ClientEntry(const TXmlDNode* entry, TUpdateKind kind) {
-    TUpdateElementRec record;
-    if (!ReadEntryRecord(entry, kind, record)) return;
+bool TdmEM::ReadClientEntry(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) const {
+    if (!ReadEntryRecord(entry, kind, record)) return false;
     record.FileName = EntryPath(ProgramFolder, kind, record.FileName);
-    RunProgram(ProgramFolder + Settings.MainExe, "/U", true);
-    BringUpToDate(record, &TdmEM::CopyFromShare);
+    return true;
+}
+
+void TdmEM::ClientEntry(const TUpdateElementRec& entry, TUpToDateChecks& checks, std::size_t index) {
+    // A started main program may change files on its way out; answers found before it are not trusted.
+    if (RunProgram(ProgramFolder + Settings.MainExe, "/U", true)) checks.Abandon();
+    const bool needsWork = checks.NeedsUpdate(index);
+    if (needsWork) checks.Abandon();  // a later entry may name the same file
+    BringUpToDate(entry, needsWork, &TdmEM::CopyFromShare);
 }
 
 bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {

@@ -58,8 +58,9 @@ void TdmEM::DataModuleDestroy() {
     RefClear(MirrorCatalogue);
 }
 
-void TdmEM::BringUpToDate(const TUpdateElementRec& entry, bool (TdmEM::*store)(const TUpdateElementRec&)) {
-    if (!NeedsUpdate(entry))
+void TdmEM::BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
+                          bool (TdmEM::*store)(const TUpdateElementRec&)) {
+    if (!needsWork)
         Tell(TEntryOutcome::UpToDate, entry.FileName);
     else if (entry.Size != 0)
         (this->*store)(entry);

@@ -2,6 +2,7 @@
 // The data module of the two windowless modes: the mirror fills a shared folder from the update server, the
 // client brings this machine's files up to date from that folder. Both report only through the process exit
 // status; what a person at a console sees goes through an observer.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,8 @@ enum class TEntryOutcome {
     Mismatch,       // the package failed its size or CRC test; the old file stays
     Failed,         // the store or removal did not work; the old file stays
 };
+
+class TUpToDateChecks;
 
 class TRunObserver {
 public:
@@ -68,7 +71,10 @@ public:
     // --- Shared-folder client mode ---
     void RunClient(const std::string& sharedFolder);
     bool LoadSharedCatalogue(std::string& text);
-    void ClientEntry(const TXmlDNode* entry, TUpdateKind kind);
+    // The entry's fields and its local path; false for a child that is no entry.
+    bool ReadClientEntry(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) const;
+    // One entry, in catalogue order: the main program asked to close, then the work the entry needs.
+    void ClientEntry(const TUpdateElementRec& entry, TUpToDateChecks& checks, std::size_t index);
     // Replaces the local file by the shared copy; raises when the shared copy cannot be read or the local file
     // cannot be written (the old local file then stays).
     bool CopyFromShare(const TUpdateElementRec& entry);
@@ -76,7 +82,8 @@ public:
 private:
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
     // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
-    void BringUpToDate(const TUpdateElementRec& entry, bool (TdmEM::*store)(const TUpdateElementRec&));
+    void BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
+                       bool (TdmEM::*store)(const TUpdateElementRec&));
     void Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail = "");
     bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
     void WriteVersionMarker();

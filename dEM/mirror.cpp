@@ -63,7 +63,7 @@ void TdmEM::MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKin
     const bool isEntry = ReadEntryRecord(entry, kind, record);
     if (isEntry) record.FileName = EntryPath(Settings.SharedFolder, kind, record.FileName);
     AppendMirrorFields(entry, entryCopy, record, isEntry);
-    if (isEntry) BringUpToDate(record, &TdmEM::MirrorPackage);
+    if (isEntry) BringUpToDate(record, NeedsUpdate(record), &TdmEM::MirrorPackage);
 }
 
 void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,

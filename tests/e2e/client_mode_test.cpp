@@ -92,4 +92,34 @@ TEST(ClientModeHandMade, EntriesThatLeaveTheProgramFolderAreSkipped) {
     EXPECT_EQ(PlacedFiles(sandbox.programFolder()), (std::map<std::string, std::string>{{"ok.txt", payload}}));
 }
 
+// Entries are checked ahead of their turn on a helper thread, but an entry after a copy must see that copy:
+// here the last entry puts back the file that an earlier one replaced.
+TEST(ClientModeHandMade, AnEntryAfterACopySeesTheCopiedFile) {
+    WindowlessSandbox sandbox(0);
+    const std::string original = "the machine's own content\n";
+    const std::string replacement = "what the first entry brings\n";
+    WriteFile(sandbox.share() + "first.txt", replacement);
+    WriteFile(sandbox.share() + "last.txt", original);
+    WriteFile(sandbox.programFolder() + "same.txt", original);
+    const auto entry = [&](const std::string& fileName, const std::string& content, const std::string& shared) {
+        return "<file><name>n</name><filename>" + fileName + "</filename><crc>" + CrcText(content) +
+               "</crc><download>" + sandbox.share() + shared + "</download><size>" +
+               std::to_string(content.size()) + "</size></file>";
+    };
+    // The copy comes late enough that the helper has long answered for the last entry.
+    std::string entries;
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "filler" + std::to_string(i) + ".txt";
+        WriteFile(sandbox.share() + name, name);
+        WriteFile(sandbox.programFolder() + name, name);
+        entries += (i == 150 ? entry("same.txt", replacement, "first.txt") : "") + entry(name, name, name);
+    }
+    entries += entry("same.txt", original, "last.txt");
+    WriteFile(sandbox.share() + "latest.xml", "<xml><update><database>" + entries + "</database></update></xml>");
+
+    const auto run = sandbox.Client();
+    EXPECT_TRUE(EndedQuietly(run, 0));
+    EXPECT_EQ(ReadFile(sandbox.programFolder() + "same.txt"), original);
+}
+
 }  // namespace
