@@ -130,7 +130,7 @@ void* Allocate(std::size_t size) {
 void Release(void* block, std::size_t size) noexcept {
     if (!block) return;
     if (size > kMaxPooledBlock) {
-        ::operator delete(block, size);
+        ::operator delete(block);
         return;
     }
     Poison(block, Rounded(size));
