@@ -8,6 +8,7 @@
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -82,6 +83,30 @@ void operator delete(void* pointer) noexcept { CountedFree(pointer); }
 void operator delete[](void* pointer) noexcept { CountedFree(pointer); }
 void operator delete(void* pointer, std::size_t) noexcept { CountedFree(pointer); }
 void operator delete[](void* pointer, std::size_t) noexcept { CountedFree(pointer); }
+
+// Aligned blocks (the tree's pool takes its chunks this way) are cut from a counted block with room to align;
+// only the size asked for is counted, and the counted block's address is kept just before the aligned one.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    const auto align = static_cast<std::size_t>(alignment);
+    const std::size_t slack = align + sizeof(void*);
+    auto* raw = static_cast<char*>(CountedMalloc(size + slack));
+    if (!raw) throw std::bad_alloc();
+    liveBytes -= static_cast<long long>(slack);
+    const auto start = reinterpret_cast<std::uintptr_t>(raw + sizeof(void*));
+    auto* aligned = reinterpret_cast<char*>((start + align - 1) / align * align);
+    std::memcpy(aligned - sizeof(void*), &raw, sizeof raw);
+    return aligned;
+}
+void operator delete(void* pointer, std::align_val_t alignment) noexcept {
+    if (!pointer) return;
+    char* raw = nullptr;
+    std::memcpy(&raw, static_cast<char*>(pointer) - sizeof(void*), sizeof raw);
+    liveBytes += static_cast<long long>(static_cast<std::size_t>(alignment) + sizeof(void*));
+    CountedFree(raw);
+}
+void operator delete(void* pointer, std::size_t, std::align_val_t alignment) noexcept {
+    operator delete(pointer, alignment);
+}
 
 namespace {
 
