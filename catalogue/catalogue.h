@@ -126,8 +126,7 @@ std::string StripBlanks(const std::string& text);
 struct TPreparedPackage {
     std::string UnpackFolder;  // empty when the download was not a zip archive
     std::string Candidate;     // the file to test: empty when the archive held no member
-    // The download of an unpacked zip package, no longer needed: the caller deletes it, or reuses the file for its
-    // next download, which spares the file system an inode freed and another taken for every package.
+    // The download of an unpacked zip package, no longer needed: the caller deletes it, now or later.
     std::string SpentDownload;
     // The candidate's CRC-32 when it is the only member, taken as it was written: it need not be read back.
     std::optional<uint32_t> CandidateCrc;

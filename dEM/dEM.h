@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "http/http.h"
@@ -80,7 +81,9 @@ public:
     bool CopyFromShare(const TUpdateElementRec& entry);
 
 private:
+    // Ends the process with the exit code; the run's spent downloads go first.
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
+    void DeleteSpentDownloads();
     // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
     void BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                        bool (TdmEM::*store)(const TUpdateElementRec&));
@@ -99,5 +102,7 @@ private:
     std::string downloadUrl_;
     bool copiesPending_ = false;
     std::string unpackFolder_;  // kept from one zip package to the next, removed when the mirror run ends
-    std::string spareDownload_;  // the last zip package's download, reused for the next one, deleted at the end
+    // Unpacked zip downloads, deleted when the run ends: on some file systems every inode freed during the run
+    // slows each later file creation, which skips recently freed inodes one by one.
+    std::vector<std::string> spentDownloads_;
 };

@@ -1,7 +1,5 @@
 // Mirror mode: the catalogue and every out-of-date package from the update server into the shared folder, and
 // the reduced catalogue "latest.xml" whose download locations point at the shared copies.
-#include <utility>
-
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
 #include "platform/files.h"
@@ -42,7 +40,7 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
         });
     }
     if (!unpackFolder_.empty()) DeleteFolderTree(unpackFolder_);
-    if (!spareDownload_.empty()) platform::DeleteFile(spareDownload_);
+    DeleteSpentDownloads();
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable(Settings.SharedFolder);
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
@@ -79,11 +77,11 @@ void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, con
 }
 
 bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
-    const std::string download = spareDownload_.empty() ? TempFileName() : std::exchange(spareDownload_, "");
+    const std::string download = TempFileName();
     DownloadToFile(entry.Download, download);
     try {
         const TPreparedPackage package = PreparePackage(download, entry.FileName);
-        spareDownload_ = package.SpentDownload;
+        if (!package.SpentDownload.empty()) spentDownloads_.push_back(package.SpentDownload);
         bool stored = false;
         const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc);
         if (check != TCandidateCheck::Matches) {

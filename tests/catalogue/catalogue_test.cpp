@@ -222,7 +222,7 @@ TEST_F(PackageTest, ZipIsUnpackedFlatAndTheRestLandsBesideTheStoredFile) {
                             testsupport::DeflatedMember("docs\\b.txt", "notes"));
     const std::string target = dir / "out/a.dll";
     const TPreparedPackage package = PreparePackage(download, target);
-    EXPECT_EQ(package.SpentDownload, download);  // no longer needed, but the caller may reuse the file
+    EXPECT_EQ(package.SpentDownload, download);  // no longer needed: the caller deletes it
     EXPECT_EQ(package.UnpackFolder, TempFolderPath() + "BR/");
     EXPECT_EQ(package.Candidate, package.UnpackFolder + "a.dll");
     EXPECT_EQ(ReadFile(package.Candidate), "library");

@@ -124,7 +124,7 @@ TEST_F(MirrorMode, ChangedReleaseReplacesChangedFilesAndRemovesDroppedOnes) {
     first.AddZipped("tools", "keep.dll", "kept tool\n");
     first.Publish();
     ASSERT_EQ(sandbox.Mirror().status, 0);
-    // The zip package came last: its download, kept for reuse while the run went on, is gone too.
+    // The zip package's download, kept while the run went on, is gone too.
     EXPECT_EQ(FilesBelow(sandbox.tmp()), (std::map<std::string, std::string>{}));
     const auto keptStamp = StampsBelow(sandbox.share()).at("Tools/keep.dll");
     const size_t earlierRequests = Requests().size();

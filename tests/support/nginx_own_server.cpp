@@ -65,8 +65,7 @@ NginxServer::NginxServer(const std::string& extraServerConfig)
 NginxServer::~NginxServer() = default;
 
 std::string NginxServer::AccessLog() const {
-    const std::string log = instance_->dir / "access.log";
-    return FileExists(log) ? ReadFile(log) : std::string();
+    return ReadSettledFile(instance_->dir / "access.log");
 }
 
 }  // namespace testsupport

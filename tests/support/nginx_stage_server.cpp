@@ -57,7 +57,7 @@ NginxServer::~NginxServer() = default;
 
 std::string NginxServer::AccessLog() const {
     // The log is shared; this instance's lines are those of requests below its own folder.
-    std::istringstream log(instance_ ? ReadFile(instance_->folder + "/access.log") : "");
+    std::istringstream log(instance_ ? ReadSettledFile(instance_->folder + "/access.log") : "");
     std::string mine;
     for (std::string line; std::getline(log, line);)
         if (line.find(" " + urlPrefix_ + "/") != std::string::npos) mine += line + "\n";

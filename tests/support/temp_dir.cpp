@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace testsupport {
 
@@ -45,6 +47,17 @@ void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string ReadSettledFile(const std::string& path) {
+    std::string text = FileExists(path) ? ReadFile(path) : std::string();
+    for (int wait = 0; wait < 50; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::string again = FileExists(path) ? ReadFile(path) : std::string();
+        if (again == text) break;
+        text = std::move(again);
+    }
+    return text;
 }
 
 std::string ReadFile(const std::string& path) {

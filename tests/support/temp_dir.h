@@ -27,6 +27,9 @@ private:
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The file once it has stopped growing for a moment (at most about a second): a server's log line for a request
+// is written just after the response went out, so it may land after the client is done.
+std::string ReadSettledFile(const std::string& path);
 // The names of everything in the folder.
 std::set<std::string> NamesIn(const std::string& folder);
 // Copies an executable into a folder, keeping it executable; returns the new path.
