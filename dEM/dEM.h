@@ -84,6 +84,7 @@ private:
     // Ends the process with the exit code; the run's spent downloads go first.
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
     void DeleteSpentDownloads();
+    void SetAsideSpentDownload(const std::string& download);
     // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
     void BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                        bool (TdmEM::*store)(const TUpdateElementRec&));

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int64_t kLargeDownload = int64_t{1} << 20;
+
 // A copy of the element without its children, holding just the given text.
 TXmlDNode* EmptyCopy(const TXmlDNode* element, const std::string& text) {
     TXmlDNode* copy = CloneNode(element, false);
@@ -81,7 +83,7 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     DownloadToFile(entry.Download, download);
     try {
         const TPreparedPackage package = PreparePackage(download, entry.FileName);
-        if (!package.SpentDownload.empty()) spentDownloads_.push_back(package.SpentDownload);
+        SetAsideSpentDownload(package.SpentDownload);
         bool stored = false;
         const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc);
         if (check != TCandidateCheck::Matches) {
@@ -100,6 +102,16 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     } catch (const std::exception& failure) {
         Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + failure.what());
     }
+}
+
+// Small downloads wait for the end of the run; large ones are few, and deleting them at once keeps the temporary
+// folder from holding a whole release.
+void TdmEM::SetAsideSpentDownload(const std::string& download) {
+    if (download.empty()) return;
+    if (FileSizeOf(download) < kLargeDownload)
+        spentDownloads_.push_back(download);
+    else
+        platform::DeleteFile(download);
 }
 
 void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) {
