@@ -76,7 +76,6 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
     ApplyWork(0);
     DownloadPackage(entry.Download, download);
     const TPreparedPackage package = PreparePackage(download, entry.FileName);
-    if (!package.SpentDownload.empty()) platform::DeleteFile(package.SpentDownload);
     TListViewControl& list = *Controls.ListViewItems;
     list.SetStatus(CurrentRow, Message("MsgOV9"));
     bool installed = false;

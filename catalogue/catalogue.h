@@ -122,12 +122,10 @@ std::string StripBlanks(const std::string& text);
 // --- Packages ---
 
 // A downloaded package made ready for its test. A zip package is unpacked, flat by member file name, into the
-// fixed folder TempFolderPath() + "BR/"; any other file is its own candidate.
+// fixed folder TempFolderPath() + "BR/" and the download is deleted; any other file is its own candidate.
 struct TPreparedPackage {
     std::string UnpackFolder;  // empty when the download was not a zip archive
     std::string Candidate;     // the file to test: empty when the archive held no member
-    // The download of an unpacked zip package, no longer needed: the caller deletes it, now or later.
-    std::string SpentDownload;
     // The candidate's CRC-32 when it is the only member, taken as it was written: it need not be read back.
     std::optional<uint32_t> CandidateCrc;
 };

@@ -55,7 +55,7 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
         if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName))
             package.CandidateCrc = lastCrc;
     }
-    package.SpentDownload = downloadFile;
+    platform::DeleteFile(downloadFile);
     return package;
 }
 

@@ -1,6 +1,7 @@
 // Shared-folder client mode: this machine's files brought up to date from the shared folder's "latest.xml".
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"

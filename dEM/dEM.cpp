@@ -95,14 +95,8 @@ void TdmEM::MakeCopiesDurable(const std::string& folder) {
 }
 
 void TdmEM::Stop(int exitCode, const std::string& reason) {
-    DeleteSpentDownloads();
     if (Observer) Observer->RunEnded(exitCode, reason);
     StopProcess(exitCode);
-}
-
-void TdmEM::DeleteSpentDownloads() {
-    for (const std::string& download : spentDownloads_) platform::DeleteFile(download);
-    spentDownloads_.clear();
 }
 
 void TdmEM::Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail) {

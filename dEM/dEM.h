@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "http/http.h"
@@ -81,10 +80,7 @@ public:
     bool CopyFromShare(const TUpdateElementRec& entry);
 
 private:
-    // Ends the process with the exit code; the run's spent downloads go first.
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
-    void DeleteSpentDownloads();
-    void SetAsideSpentDownload(const std::string& download);
     // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
     void BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                        bool (TdmEM::*store)(const TUpdateElementRec&));
@@ -103,7 +99,4 @@ private:
     std::string downloadUrl_;
     bool copiesPending_ = false;
     std::string unpackFolder_;  // kept from one zip package to the next, removed when the mirror run ends
-    // Unpacked zip downloads, deleted when the run ends: on some file systems every inode freed during the run
-    // slows each later file creation, which skips recently freed inodes one by one.
-    std::vector<std::string> spentDownloads_;
 };

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int64_t kLargeDownload = int64_t{1} << 20;
-
 // A copy of the element without its children, holding just the given text.
 TXmlDNode* EmptyCopy(const TXmlDNode* element, const std::string& text) {
     TXmlDNode* copy = CloneNode(element, false);
@@ -42,7 +40,6 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
         });
     }
     if (!unpackFolder_.empty()) DeleteFolderTree(unpackFolder_);
-    DeleteSpentDownloads();
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable(Settings.SharedFolder);
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
@@ -83,7 +80,6 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     DownloadToFile(entry.Download, download);
     try {
         const TPreparedPackage package = PreparePackage(download, entry.FileName);
-        SetAsideSpentDownload(package.SpentDownload);
         bool stored = false;
         const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc);
         if (check != TCandidateCheck::Matches) {
@@ -102,16 +98,6 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     } catch (const std::exception& failure) {
         Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + failure.what());
     }
-}
-
-// Small downloads wait for the end of the run; large ones are few, and deleting them at once keeps the temporary
-// folder from holding a whole release.
-void TdmEM::SetAsideSpentDownload(const std::string& download) {
-    if (download.empty()) return;
-    if (FileSizeOf(download) < kLargeDownload)
-        spentDownloads_.push_back(download);
-    else
-        platform::DeleteFile(download);
 }
 
 void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) {

@@ -222,7 +222,7 @@ TEST_F(PackageTest, ZipIsUnpackedFlatAndTheRestLandsBesideTheStoredFile) {
                             testsupport::DeflatedMember("docs\\b.txt", "notes"));
     const std::string target = dir / "out/a.dll";
     const TPreparedPackage package = PreparePackage(download, target);
-    EXPECT_EQ(package.SpentDownload, download);  // no longer needed: the caller deletes it
+    EXPECT_FALSE(testsupport::FileExists(download));
     EXPECT_EQ(package.UnpackFolder, TempFolderPath() + "BR/");
     EXPECT_EQ(package.Candidate, package.UnpackFolder + "a.dll");
     EXPECT_EQ(ReadFile(package.Candidate), "library");
@@ -249,7 +249,6 @@ TEST_F(PackageTest, PlainFilesEmptyArchivesAndNamelessMembers) {
     TPreparedPackage package = PreparePackage(download, dir / "a.dll");
     EXPECT_EQ(package.UnpackFolder, "");
     EXPECT_EQ(package.Candidate, download);
-    EXPECT_EQ(package.SpentDownload, "");  // the download is the candidate itself
 
     WriteFile(download, "PK but no member at all");
     package = PreparePackage(download, dir / "a.dll");

@@ -121,7 +121,7 @@ TEST_F(MirrorMode, ChangedReleaseReplacesChangedFilesAndRemovesDroppedOnes) {
     Release first(server, "v1");
     first.AddFile("database", "db.dat", "first records\n");
     first.AddFile("database", "old.dat", "soon obsolete\n");
-    // A package too large to keep until the run ends: it does not deflate below a mebibyte.
+    // A package that does not deflate below a mebibyte, unpacked in several slices.
     std::string noise(size_t{3} << 19, '\0');
     for (uint32_t state = 1; char& c : noise) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
     first.AddZipped("tools", "large.bin", noise);
@@ -129,7 +129,7 @@ TEST_F(MirrorMode, ChangedReleaseReplacesChangedFilesAndRemovesDroppedOnes) {
     first.Publish();
     ASSERT_EQ(sandbox.Mirror().status, 0);
     EXPECT_EQ(Shared("Tools/large.bin"), noise);
-    // The zip packages' downloads, small ones kept while the run went on, are gone too.
+    // The zip packages' downloads are gone too.
     EXPECT_EQ(FilesBelow(sandbox.tmp()), (std::map<std::string, std::string>{}));
     const auto keptStamp = StampsBelow(sandbox.share()).at("Tools/keep.dll");
     const size_t earlierRequests = Requests().size();
