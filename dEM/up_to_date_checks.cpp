@@ -1,5 +1,7 @@
 #include "dEM/up_to_date_checks.h"
 
+#include <system_error>
+
 namespace {
 // Below this many entries a thread costs more than it saves.
 constexpr std::size_t kFewestEntriesForHelp = 64;

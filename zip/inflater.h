@@ -8,13 +8,6 @@
 
 namespace zipinflate {
 
-// What one call to Inflate achieved.
-enum class Step {
-    Progress,  // the output room was filled; there may be more
-    End,       // the deflate data ended
-    Stalled,   // the input ran out before the data ended
-};
-
 class RawInflater {
 public:
     RawInflater();  // raises ECompressionError when the library cannot start
@@ -24,8 +17,10 @@ public:
 
     // The compressed bytes; they must stay in place while inflating.
     void SetInput(std::string_view input);
-    // Fills up to room bytes at output and adds what it wrote to made; raises ECompressionError on bad data.
-    Step Inflate(char* output, size_t room, size_t& made);
+    // Fills up to room bytes at output (at most 4 GiB - 1 a call, more than any zip member holds) and adds what
+    // it wrote to made. True when it filled the room before the data ended: more may follow. False once the data
+    // has ended or the input ran out. Raises ECompressionError on bad data.
+    bool Inflate(char* output, size_t room, size_t& made);
     size_t Consumed() const;
     size_t Remaining() const;
 

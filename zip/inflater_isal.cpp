@@ -10,7 +10,7 @@
 namespace zipinflate {
 
 namespace {
-// The library counts in 32 bits: longer output rooms are filled a part at a time.
+// The library counts in 32 bits.
 constexpr size_t kLargestRoom = std::numeric_limits<uint32_t>::max();
 }  // namespace
 
@@ -33,22 +33,15 @@ void RawInflater::SetInput(std::string_view input) {
     state_->inputLength = state_->stream.avail_in;
 }
 
-Step RawInflater::Inflate(char* output, size_t room, size_t& made) {
+bool RawInflater::Inflate(char* output, size_t room, size_t& made) {
     inflate_state& stream = state_->stream;
-    while (room > 0) {
-        const auto part = static_cast<uint32_t>(std::min(room, kLargestRoom));
-        stream.next_out = reinterpret_cast<uint8_t*>(output);
-        stream.avail_out = part;
-        if (isal_inflate(&stream) != ISAL_DECOMP_OK) throw ECompressionError();
-        const size_t written = part - stream.avail_out;
-        made += written;
-        output += written;
-        room -= written;
-        if (stream.block_state == ISAL_BLOCK_FINISH) return Step::End;
-        // Short of its room without reaching the end: every input byte is used up.
-        if (stream.avail_out > 0) return Step::Stalled;
-    }
-    return Step::Progress;
+    stream.next_out = reinterpret_cast<uint8_t*>(output);
+    stream.avail_out = static_cast<uint32_t>(std::min(room, kLargestRoom));
+    const uint32_t offered = stream.avail_out;
+    if (isal_inflate(&stream) != ISAL_DECOMP_OK) throw ECompressionError();
+    made += offered - stream.avail_out;
+    // Short of its room without reaching the end, every input byte is used up.
+    return stream.block_state != ISAL_BLOCK_FINISH && stream.avail_out == 0;
 }
 
 size_t RawInflater::Consumed() const { return state_->inputLength - state_->stream.avail_in; }

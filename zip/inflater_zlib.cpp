@@ -9,7 +9,7 @@
 namespace zipinflate {
 
 namespace {
-// zlib counts in uInt: longer output rooms are filled a part at a time.
+// zlib counts in uInt.
 constexpr size_t kLargestRoom = std::numeric_limits<uInt>::max();
 }  // namespace
 
@@ -31,22 +31,16 @@ void RawInflater::SetInput(std::string_view input) {
     state_->inputLength = state_->stream.avail_in;
 }
 
-Step RawInflater::Inflate(char* output, size_t room, size_t& made) {
+bool RawInflater::Inflate(char* output, size_t room, size_t& made) {
     z_stream& stream = state_->stream;
-    while (room > 0) {
-        const auto part = static_cast<uInt>(std::min(room, kLargestRoom));
-        stream.next_out = reinterpret_cast<Bytef*>(output);
-        stream.avail_out = part;
-        const int status = inflate(&stream, Z_NO_FLUSH);
-        const size_t written = part - stream.avail_out;
-        made += written;
-        output += written;
-        room -= written;
-        if (status == Z_STREAM_END) return Step::End;
-        if (status == Z_BUF_ERROR) return Step::Stalled;  // no progress was possible: the input is used up
-        if (status != Z_OK) throw ECompressionError();
-    }
-    return Step::Progress;
+    stream.next_out = reinterpret_cast<Bytef*>(output);
+    stream.avail_out = static_cast<uInt>(std::min(room, kLargestRoom));
+    const uInt offered = stream.avail_out;
+    const int status = inflate(&stream, Z_NO_FLUSH);
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) throw ECompressionError();
+    made += offered - stream.avail_out;
+    // zlib goes on until the room is full or the input is used up.
+    return status != Z_STREAM_END && stream.avail_out == 0;
 }
 
 size_t RawInflater::Consumed() const { return state_->stream.total_in; }

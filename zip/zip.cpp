@@ -162,9 +162,9 @@ public:
         crc = 0;
         for (;;) {
             const size_t start = produced;
-            const zipinflate::Step step = inflater_.Inflate(output.data() + produced, output.size() - produced, produced);
+            const bool more = inflater_.Inflate(output.data() + produced, output.size() - produced, produced);
             crc = zipinflate::Crc32Update(crc, output.data() + start, produced - start);
-            if (step != zipinflate::Step::Progress || produced == wanted) break;
+            if (!more || produced == wanted) break;
             output.resize(NextOutputSize(produced, wanted, inflater_.Consumed(), inflater_.Remaining()));
         }
         if (produced < wanted) {
@@ -183,10 +183,10 @@ public:
         for (size_t turn = 0; produced < wanted; turn ^= 1) {
             char* slice = slices.get() + turn * kStreamSlice;
             size_t made = 0;
-            const zipinflate::Step step = inflater_.Inflate(slice, std::min(kStreamSlice, wanted - produced), made);
+            const bool more = inflater_.Inflate(slice, std::min(kStreamSlice, wanted - produced), made);
             writer.Add(slice, made);  // waits for the other slice first, so that it can be refilled next
             produced += made;
-            if (step != zipinflate::Step::Progress) break;
+            if (!more) break;
         }
         const uint32_t crc = writer.Crc();
         return produced < wanted ? 0 : crc;

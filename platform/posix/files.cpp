@@ -18,7 +18,7 @@ constexpr mode_t kNewFolderMode = 0777;
 constexpr mode_t kNewDataFileMode = 0644;
 constexpr mode_t kNewProgramFileMode = 0755;
 // Files from this size on start their writeback as soon as they are moved into place with deferred durability.
-constexpr off_t kEarlyWritebackSize = off_t{1} << 20;
+constexpr std::int64_t kEarlyWritebackSize = std::int64_t{1} << 20;
 
 bool OpenDescriptor(int& fd, const std::string& path, int flags) {
     do {
@@ -87,14 +87,6 @@ private:
     bool created_ = false;
     bool renamed_ = false;
 };
-
-// A large file's writeback starts now, in the background: the closing sync of a batch then has less left to
-// wait for. Small files are left to that sync, which writes them together.
-void StartWriteback(const File& file) {
-    struct stat status {};
-    if (::fstat(file.Descriptor(), &status) == 0 && status.st_size >= kEarlyWritebackSize)
-        ::sync_file_range(file.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
-}
 
 }  // namespace
 
@@ -237,10 +229,14 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
 
 bool MoveFileOver(const std::string& source, const std::string& target, Durability durability) {
     File moved;
-    if (!moved.OpenRead(source)) return false;
+    std::int64_t size = 0;
+    if (!moved.OpenRead(source, size)) return false;
     if (::fchmod(moved.Descriptor(), ReplacementMode(target, moved.Descriptor())) != 0) return false;
     if (durability == Durability::Synced && !moved.Sync()) return false;
-    if (durability == Durability::Deferred) StartWriteback(moved);
+    // A large file's writeback starts now, in the background: the closing sync of a batch then has less left to
+    // wait for. Small files are left to that sync, which writes them together.
+    if (durability == Durability::Deferred && size >= kEarlyWritebackSize)
+        ::sync_file_range(moved.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
     moved.Close();
     if (::rename(source.c_str(), target.c_str()) == 0) return true;
     if (errno != EXDEV || !ReplaceFileWithCopy(source, target, durability)) return false;
