@@ -4,6 +4,7 @@
 // The helpers report failure through their result and never show a message.
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -95,6 +96,12 @@ uint32_t FileCrc(const std::string& fileName);
 uint32_t FileCrc(platform::File& file);
 
 // --- File and folder helpers ---
+// Paths are UTF-8 texts; a path made of a plain string would read them in the system's narrow code page.
+std::filesystem::path Utf8Path(const std::string& text);
+std::string Utf8Text(const std::filesystem::path& path);
+// The folder as an absolute, normalised path with the system's separators ('\\' counts as one everywhere) and a
+// trailing separator: the same folder whatever the current folder of the caller. Empty stays empty.
+std::string AbsoluteFolder(const std::string& folder);
 // Size in bytes; 0 for an unreadable file.
 int64_t FileSizeOf(const std::string& fileName);
 // Replaces the destination with a copy of the source; the old destination survives any failure.
@@ -125,10 +132,8 @@ int32_t RandomDraw(int32_t range);
 // Starts the program (or opens the document) with the parameter text; false when the file does not exist or
 // cannot be started. With wait, returns only when the program has ended.
 bool RunProgram(const std::string& fileName, const std::string& parameters, bool wait);
-// Runs ProgramFolder + MainExe with "/R" and reads the query text it leaves in the shared block; stops the
-// process with ExitNoQueryText when there is none.
-std::string QueryTextFromMainProgram();
-// The same text without the stop: empty when the main program left none.
+// Runs ProgramFolder + MainExe with "/R" and reads the query text it leaves in the shared block; empty when the
+// main program left none.
 std::string MainProgramQueryText();
 // The query text of a code and version, stamped with the local time.
 std::string BuildQueryText(const std::string& code, const std::string& version);

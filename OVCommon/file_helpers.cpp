@@ -85,3 +85,22 @@ void CopyFolderFiles(const std::string& source, const std::string& destination) 
         CopyFileContents(from + entry.name, to + entry.name);
     }
 }
+
+std::filesystem::path Utf8Path(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8Text(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+    if (folder.empty()) return folder;
+    std::string separated = folder;
+    for (char& c : separated)
+        if (c == '\\' || c == '/') c = platform::kPathDelimiter;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(Utf8Path(separated), error);
+    return AddBackslash(Utf8Text((error ? Utf8Path(separated) : absolute).lexically_normal()));
+}

@@ -3,9 +3,11 @@
 #include "platform/process.h"
 #include "platform/process_exit.h"
 #include "platform/temp_folder.h"
+#include "platform/temporary_paths.h"
 
 void StopProcess(int exitCode) {
-    // Exit handlers do not run on this way out, so the fallback folder is removed here.
+    // Neither exit handlers nor destructors run on this way out, so temporaries are removed here.
+    platform::RemoveTemporaryPaths();
     platform::RemoveTempFallbackFolders();
     platform::EndProcessNow(exitCode & 0xFF);
 }

@@ -22,12 +22,6 @@ std::string MainProgramQueryText() {
     return text;
 }
 
-std::string QueryTextFromMainProgram() {
-    const std::string text = MainProgramQueryText();
-    if (text.empty()) StopProcess(ExitNoQueryText);
-    return text;
-}
-
 std::string BuildQueryText(const std::string& code, const std::string& version) {
     return BuildQueryText(code, version, platform::LocalTime(std::time(nullptr)));
 }

@@ -59,6 +59,13 @@ struct TCatalogueGroup {
 inline constexpr TCatalogueGroup CatalogueGroups[] = {
     {"database", ukDatabase}, {"tools", ukTools}, {"program", ukProgram}, {"custom", ukCustom}};
 
+// Raised for a catalogue text that ends inside an element: a body cut short, which must not be acted on.
+class ECatalogueCutShort : public Exception {
+public:
+    using Exception::Exception;
+};
+// Loads a catalogue text; raises the XML reader's errors, and ECatalogueCutShort.
+void LoadCatalogue(TXmlDDocument* catalogue, std::string_view text);
 // The `error` and `update` children of the document element; null when absent or when the text held no element.
 TXmlDNode* FindErrorElement(const TXmlDDocument* catalogue);
 TXmlDNode* FindUpdateElement(const TXmlDDocument* catalogue);
@@ -74,8 +81,9 @@ std::optional<std::string> ChildText(const TXmlDNode* node, std::string_view nam
 
 // --- Paths ---
 
-// A catalogue file name may name sub-folders but never leave its folder: one that is absolute, or that has a
-// ".." segment once '\' is read as a separator, counts as missing.
+// A catalogue file name may name sub-folders but never leave its folder: one that is absolute, that has a ".."
+// segment once '\' is read as a separator, or that names a folder (empty, ".", a trailing separator) counts as
+// missing.
 bool IsSafeEntryFileName(const std::string& fileName);
 // The entry's file below a folder (ending with a separator): tools entries live in its "Tools/" sub-folder.
 std::string EntryPath(const std::string& folder, TUpdateKind kind, const std::string& fileName);
@@ -85,7 +93,8 @@ std::string FolderOf(const std::string& path);
 std::string FileNamePart(const std::string& path);
 
 // Reads an entry element for the windowless modes: numbers as TextToInt with default 0, FileName the
-// catalogue's text as written. False when the element is no entry (no `name`, or no usable `filename`).
+// catalogue's text as written. False when the element is no entry (no `name`, no usable `filename`, or a `size`
+// that is present but does not convert).
 bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record);
 
 // --- Wizard entries ---
@@ -122,7 +131,8 @@ std::string StripBlanks(const std::string& text);
 // --- Packages ---
 
 // A downloaded package made ready for its test. A zip package is unpacked, flat by member file name, into the
-// fixed folder TempFolderPath() + "BR/" and the download is deleted; any other file is its own candidate.
+// unpack folder (by default TempFolderPath() + "BR/") and the download is deleted; any other file is its own
+// candidate.
 struct TPreparedPackage {
     std::string UnpackFolder;  // empty when the download was not a zip archive
     std::string Candidate;     // the file to test: empty when the archive held no member
@@ -130,7 +140,8 @@ struct TPreparedPackage {
     std::optional<uint32_t> CandidateCrc;
 };
 // Raises the zip reader's errors, and EFOpenError when a member cannot be written (one without a file name).
-TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName);
+TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
+                                const std::string& unpackFolder = "");
 enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers };
 // The candidate's size, then its CRC-32, against the entry's.
 TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc);

@@ -29,6 +29,12 @@ int32_t EntryNumber(const TXmlDNode* entry, std::string_view name) {
 
 }  // namespace
 
+void LoadCatalogue(TXmlDDocument* catalogue, std::string_view text) {
+    LoadXml(catalogue, text);
+    if (catalogue->EndedInsideElement)
+        throw ECatalogueCutShort("The catalogue ends before its elements are closed; it was cut short.");
+}
+
 TXmlDNode* FindErrorElement(const TXmlDDocument* catalogue) {
     const TXmlDElement* root = DocumentElement(catalogue);
     return root ? FindChild(root, "error") : nullptr;
@@ -64,14 +70,17 @@ bool IsSafeEntryFileName(const std::string& fileName) {
     if (!fileName.empty() && IsSeparator(fileName.front())) return false;
     // A drive letter makes the name absolute where drives exist.
     if (fileName.size() >= 2 && fileName[1] == ':') return false;
+    std::string_view segment;
     size_t start = 0;
     while (start <= fileName.size()) {
         size_t end = start;
         while (end < fileName.size() && !IsSeparator(fileName[end])) ++end;
-        if (fileName.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        segment = std::string_view(fileName).substr(start, end - start);
+        if (segment == "..") return false;
         start = end + 1;
     }
-    return true;
+    // A name whose last segment is empty or "." names a folder, not a file.
+    return !segment.empty() && segment != ".";
 }
 
 std::string EntryPath(const std::string& folder, TUpdateKind kind, const std::string& fileName) {
@@ -115,11 +124,14 @@ bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec
     std::string fileName = fields[kFileName]->GetText();
     if (!IsSafeEntryFileName(fileName)) return false;
     const auto text = [&](Field field) { return fields[field] ? fields[field]->GetText() : std::string(); };
+    // A size that is there but no number must not read as 0, which would delete the file everywhere.
+    const std::optional<int32_t> size = fields[kSize] ? TryTextToInt(text(kSize)) : 0;
+    if (!size) return false;
     record = TUpdateElementRec{};
     record.FileName = std::move(fileName);
     record.Crc = TextToInt(text(kCrc), 0);
     record.Download = text(kDownload);
-    record.Size = TextToInt(text(kSize), 0);
+    record.Size = *size;
     record.Action = text(kAction);
     record.Kind = kind;
     record.DownloadSize = TextToInt(text(kDownloadSize), 0);
@@ -156,19 +168,13 @@ std::string ResolveDestinationFolder(const std::string& destination, const std::
     namespace fs = std::filesystem;
     // The program folder stands in for the current folder of a relative destination; the process's own current
     // folder is left alone, since other threads may rely on it.
-    // Paths are UTF-8 texts; a path made of a plain string would read them in the system's narrow code page.
-    const auto utf8Path = [](const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); };
-    const auto utf8Text = [](const fs::path& path) {
-        const std::u8string text = path.u8string();
-        return std::string(text.begin(), text.end());
-    };
     const fs::path folder =
-        utf8Path(programFolder) / utf8Path(LocalSeparators(platform::ExpandEnvironmentStrings(destination)));
+        Utf8Path(programFolder) / Utf8Path(LocalSeparators(platform::ExpandEnvironmentStrings(destination)));
     std::error_code error;
     fs::create_directories(folder, error);
     const fs::path absolute = error ? fs::path() : fs::canonical(folder, error);
     if (error || !fs::is_directory(absolute))
-        throw EInOutError("Cannot create the folder \"" + utf8Text(folder) + "\": " +
+        throw EInOutError("Cannot create the folder \"" + Utf8Text(folder) + "\": " +
                           (error ? error.message() : "it is not a folder"));
-    return AddBackslash(utf8Text(absolute));
+    return AddBackslash(Utf8Text(absolute));
 }

@@ -35,13 +35,14 @@ uint32_t WriteMember(const std::string& folder, const TZipFile& archive, int ind
 
 }  // namespace
 
-TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName) {
+TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
+                                const std::string& unpackFolder) {
     TPreparedPackage package;
     if (!IsZipFile(downloadFile)) {
         package.Candidate = downloadFile;
         return package;
     }
-    package.UnpackFolder = TempFolderPath() + "BR/";
+    package.UnpackFolder = unpackFolder.empty() ? TempFolderPath() + "BR/" : unpackFolder;
     // Kept from the last package, it only needs emptying; otherwise it is made.
     if (!DeleteFolderContents(package.UnpackFolder)) platform::ForceDirectories(package.UnpackFolder);
     {

@@ -28,12 +28,22 @@ bool OnlyCrLfBreaks(const std::string& text) {
            AllOccurrences(text, '\r', [&](size_t at) { return at + 1 < text.size() && text[at + 1] == '\n'; });
 }
 
+// True when the path names a file below the folder (which ends with a separator) without climbing out of it.
+bool LiesInside(const std::string& path, const std::string& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           IsSafeEntryFileName(path.substr(folder.size()));
+}
+
 }  // namespace
 
 void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
     std::string text;
     if (LoadSharedCatalogue(text)) {
-        LoadXml(Catalogue.get(), text);
+        try {
+            LoadCatalogue(Catalogue.get(), text);
+        } catch (const ECatalogueCutShort& failure) {
+            Stop(ExitTransferFailed, "the shared catalogue cannot be used: " + std::string(failure.what()));
+        }
         std::vector<TUpdateElementRec> entries;
         ForEachEntryCandidate(FindUpdateElement(Catalogue.get()), [&](const TXmlDNode* entry, TUpdateKind kind) {
             if (TUpdateElementRec record; ReadClientEntry(entry, kind, record)) entries.push_back(std::move(record));
@@ -75,6 +85,10 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
 
 bool TdmEM::ReadClientEntry(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) const {
     if (!ReadEntryRecord(entry, kind, record)) return false;
+    // A download outside this machine's shared folder (written by a mirror that mounts the share elsewhere, or
+    // run from another folder, or naming any file at all) is not read: the copy is where the mirror stores it.
+    if (!LiesInside(record.Download, Settings.SharedFolder))
+        record.Download = EntryPath(Settings.SharedFolder, kind, record.FileName);
     record.FileName = EntryPath(ProgramFolder, kind, record.FileName);
     return true;
 }
@@ -94,8 +108,19 @@ bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
     TFileStream{entry.Download, TFileStream::Mode::OpenRead};
     if (!platform::IsPlainFile(entry.Download))
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It is not a plain file.");
+    if (!ResolvesInsideShare(entry.Download))
+        throw EFOpenError("Cannot open file \"" + entry.Download + "\". It leads out of the shared folder.");
     if (!CopyDeferred(entry.Download, entry.FileName))
         throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");
     Tell(TEntryOutcome::Copied, entry.FileName);
     return true;
+}
+
+// A link inside the share may lead anywhere; what is read must lie in the share once links are followed.
+bool TdmEM::ResolvesInsideShare(const std::string& sharedCopy) {
+    std::error_code error;
+    if (sharedFolderResolved_.empty())
+        sharedFolderResolved_ = AddBackslash(Utf8Text(std::filesystem::canonical(Utf8Path(Settings.SharedFolder), error)));
+    const std::string resolved = Utf8Text(std::filesystem::canonical(Utf8Path(sharedCopy), error));
+    return !error && LiesInside(resolved, sharedFolderResolved_);
 }

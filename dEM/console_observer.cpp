@@ -1,5 +1,6 @@
 // What a person at the console sees of a windowless run: a line per entry acted on, a download progress line
-// rewritten in place, and a summary. Nothing at all when standard error is not a terminal.
+// rewritten in place, and a summary. Off a terminal (cron, a service) only the line that says why a run stopped
+// early, which the scheduler mails or the journal keeps.
 #include <cstdio>
 #include <map>
 
@@ -31,15 +32,16 @@ const char* Verb(TEntryOutcome outcome) {
 
 class TConsoleObserver : public TRunObserver {
 public:
-    explicit TConsoleObserver(std::string modeName) : modeName_(std::move(modeName)) {}
+    TConsoleObserver(std::string modeName, bool terminal) : modeName_(std::move(modeName)), terminal_(terminal) {}
 
     void EntryDone(TEntryOutcome outcome, const std::string& path, const std::string& detail) override {
         ++counts_[outcome];
-        if (outcome == TEntryOutcome::UpToDate) return;
+        if (outcome == TEntryOutcome::UpToDate || !terminal_) return;
         WriteLine(std::string(Verb(outcome)) + "  " + path + (detail.empty() ? "" : ": " + detail));
     }
 
     void DownloadProgress(const std::string& url, int64_t received, int64_t total) override {
+        if (!terminal_) return;
         std::string line = "  downloading " + url + "  " + ByteCount(received);
         if (total > 0) line += " of " + ByteCount(total) + " (" + std::to_string(received * 100 / total) + "%)";
         // Cut to the terminal's width so the carriage return always comes back to the line's start.
@@ -55,7 +57,7 @@ public:
             WriteLine(modeName_ + " stopped with exit status " + std::to_string(exitCode) + ": " + reason);
             return;
         }
-        WriteLine(modeName_ + " finished: " + Summary());
+        if (terminal_) WriteLine(modeName_ + " finished: " + Summary());
     }
 
 private:
@@ -79,6 +81,7 @@ private:
     }
 
     std::string modeName_;
+    bool terminal_;
     std::map<TEntryOutcome, int> counts_;
     bool progressShown_ = false;
 };
@@ -86,6 +89,5 @@ private:
 }  // namespace
 
 std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName) {
-    if (!platform::StandardErrorIsTerminal()) return nullptr;
-    return std::make_unique<TConsoleObserver>(modeName);
+    return std::make_unique<TConsoleObserver>(modeName, platform::StandardErrorIsTerminal());
 }

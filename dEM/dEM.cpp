@@ -58,14 +58,15 @@ void TdmEM::DataModuleDestroy() {
     RefClear(MirrorCatalogue);
 }
 
-void TdmEM::BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
+bool TdmEM::BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                           bool (TdmEM::*store)(const TUpdateElementRec&)) {
     if (!needsWork)
         Tell(TEntryOutcome::UpToDate, entry.FileName);
     else if (entry.Size != 0)
-        (this->*store)(entry);
+        return (this->*store)(entry);
     else
         RemoveEntryFile(entry);
+    return true;
 }
 
 bool TdmEM::RemoveEntryFile(const TUpdateElementRec& entry) {

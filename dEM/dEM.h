@@ -9,6 +9,7 @@
 
 #include "catalogue/catalogue.h"
 #include "http/http.h"
+#include "platform/temporary_paths.h"
 #include "xml/dom.h"
 
 // What happened to one entry, for whoever watches a run.
@@ -33,7 +34,7 @@ public:
     virtual void RunEnded(int exitCode, const std::string& reason) = 0;
 };
 
-// Watches a run on the console: nothing when standard error is not a terminal.
+// Watches a run on standard error: everything on a terminal, else only why a run stopped early.
 std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName);
 
 class TdmEM {
@@ -60,7 +61,9 @@ public:
     void RunMirror(const std::string& sharedFolder);
     // The catalogue text from the update server; stops the process with ExitTransferFailed when the request fails.
     std::string FetchCatalogue();
-    void MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind);
+    // False when the entry is left out of "latest.xml": its shared copy is not there as the entry states it.
+    bool MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind);
+    // True when the package was stored where clients will look for it.
     bool MirrorPackage(const TUpdateElementRec& entry);
     // Writes the body of a GET into a new file; stops the process with ExitTransferFailed on any failure.
     void DownloadToFile(const std::string& url, const std::string& fileName);
@@ -78,15 +81,25 @@ public:
     // Replaces the local file by the shared copy; raises when the shared copy cannot be read or the local file
     // cannot be written (the old local file then stays).
     bool CopyFromShare(const TUpdateElementRec& entry);
+    // True when the shared copy, with every link followed, lies inside the shared folder.
+    bool ResolvesInsideShare(const std::string& sharedCopy);
+
+    // Ends the process with the exit code, telling the observer why.
+    [[noreturn]] void Stop(int exitCode, const std::string& reason);
 
 private:
-    [[noreturn]] void Stop(int exitCode, const std::string& reason);
     // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
-    void BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
+    // False when a file to be present is not.
+    bool BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                        bool (TdmEM::*store)(const TUpdateElementRec&));
     void Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail = "");
     bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
     void WriteVersionMarker();
+    // The server's catalogue, loaded; a request that fails or a text cut short stops the run.
+    void LoadFetchedCatalogue();
+    // Downloads into the run's work folder; the file's path.
+    std::string DownloadToWorkFolder(const std::string& url);
+    const std::string& WorkFolder();
     void AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                             bool isEntry);
     // Copies, and moves of the run's own tested files, that wait for the device write of the whole run; then that
@@ -97,6 +110,7 @@ private:
     void MakeCopiesDurable(const std::string& folder);
 
     std::string downloadUrl_;
+    std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it
     bool copiesPending_ = false;
-    std::string unpackFolder_;  // kept from one zip package to the next, removed when the mirror run ends
+    std::unique_ptr<platform::TemporaryPath> workFolder_;  // made for the first package
 };

@@ -14,6 +14,8 @@ TXmlDNode* EmptyCopy(const TXmlDNode* element, const std::string& text) {
     return copy;
 }
 
+const std::string LeftOut = "; left out of latest.xml, so clients keep their copy";
+
 void AppendCopyOf(TXmlDNode* parent, const TXmlDNode* entry, std::string_view name) {
     if (const TXmlDNode* child = FindChild(entry, name)) AppendChild(parent, CloneNode(child, true));
 }
@@ -21,7 +23,7 @@ void AppendCopyOf(TXmlDNode* parent, const TXmlDNode* entry, std::string_view na
 }  // namespace
 
 void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
-    LoadXml(Catalogue.get(), FetchCatalogue());
+    LoadFetchedCatalogue();
     if (FindErrorElement(Catalogue.get())) Stop(ExitServerError, "the update server reports an error");
     const TXmlDNode* update = FindUpdateElement(Catalogue.get());
     LoadXml(MirrorCatalogue.get(), "<xml> </xml>");
@@ -33,17 +35,25 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
             AppendChild(updateCopy, groupCopy);
             for (int i = 0; i < group->ChildNodes().Count(); ++i) {
                 const TXmlDNode* entry = group->ChildNodes().Item(i);
-                TXmlDNode* entryCopy = CloneNode(entry, false);
-                AppendChild(groupCopy, entryCopy);
-                MirrorEntry(entry, entryCopy, kind);
+                const TRef<TXmlDNode> entryCopy(CloneNode(entry, false));
+                if (MirrorEntry(entry, entryCopy.get(), kind)) AppendChild(groupCopy, entryCopy.get());
             }
         });
     }
-    if (!unpackFolder_.empty()) DeleteFolderTree(unpackFolder_);
+    workFolder_.reset();
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable(Settings.SharedFolder);
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
     if (Observer) Observer->RunEnded(0, "");
+}
+
+void TdmEM::LoadFetchedCatalogue() {
+    const std::string text = FetchCatalogue();
+    try {
+        LoadCatalogue(Catalogue.get(), text);
+    } catch (const ECatalogueCutShort& failure) {
+        Stop(ExitTransferFailed, std::string("the catalogue request failed: ") + failure.what());
+    }
 }
 
 std::string TdmEM::FetchCatalogue() {
@@ -55,12 +65,12 @@ std::string TdmEM::FetchCatalogue() {
     }
 }
 
-void TdmEM::MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind) {
+bool TdmEM::MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind) {
     TUpdateElementRec record;
     const bool isEntry = ReadEntryRecord(entry, kind, record);
     if (isEntry) record.FileName = EntryPath(Settings.SharedFolder, kind, record.FileName);
     AppendMirrorFields(entry, entryCopy, record, isEntry);
-    if (isEntry) BringUpToDate(record, NeedsUpdate(record), &TdmEM::MirrorPackage);
+    return !isEntry || BringUpToDate(record, NeedsUpdate(record), &TdmEM::MirrorPackage);
 }
 
 void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
@@ -76,28 +86,56 @@ void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, con
 }
 
 bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
-    const std::string download = TempFileName();
-    DownloadToFile(entry.Download, download);
+    const std::string download = DownloadToWorkFolder(entry.Download);
+    bool listed = false;
     try {
-        const TPreparedPackage package = PreparePackage(download, entry.FileName);
-        bool stored = false;
+        const TPreparedPackage package = PreparePackage(download, entry.FileName, WorkFolder() + "BR/");
         const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc);
         if (check != TCandidateCheck::Matches) {
             Tell(TEntryOutcome::Mismatch, entry.FileName,
-                 check == TCandidateCheck::SizeDiffers ? "wrong size" : "wrong CRC");
+                 std::string(check == TCandidateCheck::SizeDiffers ? "wrong size" : "wrong CRC") + LeftOut);
         } else {
             platform::ForceDirectories(FolderOf(entry.FileName));
-            stored = StoreTested(entry, package.Candidate);
+            const bool stored = StoreTested(entry, package.Candidate);
             FinishStoredPackage(package, entry.FileName);
+            // A program entry is stored under the main program's name; clients look for it under its own.
+            listed = stored && (entry.Kind != ukProgram || !NeedsUpdate(entry));
             Tell(stored ? TEntryOutcome::Stored : TEntryOutcome::Failed, entry.FileName,
-                 stored ? "" : "cannot write the shared copy");
+                 !stored  ? std::string("cannot write the shared copy") + LeftOut
+                 : listed ? ""
+                          : "stored as " + Settings.MainExe + " only" + LeftOut);
         }
         EmptyUnpackFolder(package);
-        if (!package.UnpackFolder.empty()) unpackFolder_ = package.UnpackFolder;
-        return stored;
     } catch (const std::exception& failure) {
         Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + failure.what());
     }
+    platform::DeleteFile(download);  // a download that failed its test is not kept
+    return listed;
+}
+
+std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
+    std::string download;
+    try {
+        download = WorkFolder() + "download";
+    } catch (const std::exception& failure) {
+        Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure.what());
+    }
+    DownloadToFile(url, download);
+    return download;
+}
+
+// Each run has a folder of its own for its downloads and unpacked packages, so that runs into different shared
+// folders never write into each other's files; it goes when the run ends, however it ends.
+const std::string& TdmEM::WorkFolder() {
+    if (!workFolder_) {
+        const std::string temp = TempFolderPath();
+        std::string folder;
+        for (int number = 0; !platform::CreateDirectory(folder = temp + "mirror-" + std::to_string(number) + "/");)
+            if (++number == 10000 || !platform::DirectoryExists(temp))
+                throw Exception("Cannot create a work folder in \"" + temp + "\".");
+        workFolder_ = std::make_unique<platform::TemporaryPath>(folder, platform::TemporaryPath::Kind::Folder);
+    }
+    return workFolder_->Path();
 }
 
 void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) {

@@ -1,28 +1,53 @@
 // The process entry: start-up checks, launch settings, and the choice of mode.
+#include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
 #include "platform/error_report.h"
+#include "platform/files.h"
 #include "platform/process.h"
+#include "platform/run_lock.h"
 #include "platform/winsock.h"
 #include "qt/wizard_application.h"
 
 namespace {
 
 constexpr unsigned IconErrorTopMost = 0x00040010;
+constexpr int DefaultLockWaitSeconds = 600;
+
+// One run at a time per folder a run writes: overlapping runs (cron jobs, say) would store into each other's
+// files. A second run waits for the first for a while ("LockWait" seconds in common.ini), then gives up.
+std::unique_ptr<platform::RunLock> LockFolderForRun(const std::string& folder) {
+    const int seconds = std::max(0, TryTextToInt(ReadCommonIni("LockWait")).value_or(DefaultLockWaitSeconds));
+    const std::string path = folder + "orvane.lock";
+    auto lock = std::make_unique<platform::RunLock>(path, std::chrono::seconds(seconds));
+    if (lock->State() == platform::RunLockState::Busy)
+        throw Exception("Cannot start: another run holds \"" + path + "\"; gave up after waiting " +
+                        std::to_string(seconds) + " s.");
+    if (lock->State() == platform::RunLockState::Unavailable)
+        throw Exception("Cannot create the lock file \"" + path + "\".");
+    return lock;
+}
 
 [[noreturn]] void RunWindowlessMode() {
     if (Settings.SharedFolder.empty() || (Settings.MirrorMode && Settings.ClientMode)) StopProcess(ExitBadLaunch);
+    // "latest.xml" names the shared copies by their full paths, which must hold from any folder a run starts in.
+    Settings.SharedFolder = AbsoluteFolder(Settings.SharedFolder);
+    // A first run into a folder that is not there yet makes it, so that its catalogue can be written.
+    if (Settings.MirrorMode && !platform::ForceDirectories(Settings.SharedFolder))
+        throw Exception("Cannot create the shared folder \"" + Settings.SharedFolder + "\".");
+    const auto lock = LockFolderForRun(Settings.MirrorMode ? Settings.SharedFolder : ProgramFolder);
     TdmEM dmEM;
-    Settings.SharedFolder = AddBackslash(Settings.SharedFolder);
     const auto observer = MakeConsoleObserver(Settings.MirrorMode ? "Mirror run" : "Client run");
     dmEM.Observer = observer.get();
     if (Settings.MirrorMode) {
         const bool codeAndVersion = !Settings.Code.empty() && !Settings.Version.empty();
-        dmEM.QueryText =
-            codeAndVersion ? BuildQueryText(Settings.Code, Settings.Version) : QueryTextFromMainProgram();
+        dmEM.QueryText = codeAndVersion ? BuildQueryText(Settings.Code, Settings.Version) : MainProgramQueryText();
+        if (dmEM.QueryText.empty()) dmEM.Stop(ExitNoQueryText, "the main program left no query text");
         dmEM.RunMirror(Settings.SharedFolder);
     } else {
         dmEM.RunClient(Settings.SharedFolder);

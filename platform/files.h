@@ -94,16 +94,18 @@ enum class Durability { Synced, Deferred };
 // the target. The old file is replaced only once the writer returned true and the content is complete; on any
 // failure the old file stays as it was and the temporary file is removed. An existing target keeps its
 // permission bits; a new file gets 0755 when its content starts with an ELF header or "#!" (a program or a
-// script), else 0644, less the umask.
+// script), else 0644, less the umask, or narrowed by the folder's default ACL where it has one, as the system
+// narrows the bits of a file created there. Either way the file gets the group and ACL a file created in the
+// folder gets.
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer,
                  Durability durability = Durability::Synced);
 // ReplaceFile with the bytes of `source`; false (target untouched) when the source cannot be read.
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
                          Durability durability = Durability::Synced);
-// Puts `source`, a complete file the caller no longer needs, in the place of `target` with the permission bits
-// ReplaceFile would give it. Within one file system it is renamed over the target, so its content is never
-// written twice; across file systems it is copied as ReplaceFileWithCopy does and then removed. On failure the
-// target stays as it was.
+// Puts `source`, a complete file the caller no longer needs, in the place of `target` with the group, permission
+// bits and ACL ReplaceFile would give it. Within one file system it is renamed over the target, so its content is
+// never written twice; across file systems, or when the process may not give the file the folder's group, it is
+// copied as ReplaceFileWithCopy does and then removed. On failure the target stays as it was.
 bool MoveFileOver(const std::string& source, const std::string& target,
                   Durability durability = Durability::Synced);
 // Forces every deferred write of the file system that holds the path to the device.

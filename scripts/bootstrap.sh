@@ -8,8 +8,8 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libisal-dev libxml2-dev
-  qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation xvfb xauth
-  nginx-light tinyproxy curl wget rsync zip unzip python3
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev fonts-liberation xvfb xauth
+  nginx-light tinyproxy curl wget rsync zip unzip python3 acl
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
 )
 

@@ -142,6 +142,8 @@ public:
     TXmlDDocument() : TXmlDNode(ntDocument) {}
     // Keep text that is whitespace only and holds a line break when loading.
     bool KeepWhitespaceText = false;
+    // Set by a load whose text ended inside an element, as a text cut short does; the elements stay as read.
+    bool EndedInsideElement = false;
 
     std::string_view GetNodeName() const override { return "#document"; }
     std::string GetNodeValue() const override { return {}; }

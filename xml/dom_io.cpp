@@ -101,6 +101,7 @@ private:
             TXmlDNode* element = open.back();
             switch (reader_.TokenKind()) {
                 case xtEndOfDocument:
+                    document_->EndedInsideElement = true;
                     return;  // the elements stay as read
                 case xtStartElement:
                     OpenElement(open);
@@ -206,6 +207,7 @@ void LoadXml(TXmlDDocument* document, std::string_view text) {
 void LoadFromStream(TXmlDDocument* document, TStream& stream) {
     ClearChildNodes(document);
     ClearAttributes(document);
+    document->EndedInsideElement = false;
     TXmlReader reader;
     reader.Open(&stream, false);
     TDocumentLoader(document, reader).Load();

@@ -6,7 +6,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <optional>
+#include <utility>
+
+#include "platform/posix/folder_inheritance.h"
+#include "platform/temporary_paths.h"
 
 namespace platform {
 
@@ -17,6 +24,7 @@ constexpr mode_t kNewFolderMode = 0777;
 // A file that takes the place of none: a program or script must be startable, as it would be on Windows.
 constexpr mode_t kNewDataFileMode = 0644;
 constexpr mode_t kNewProgramFileMode = 0755;
+constexpr char kAccessAclName[] = "system.posix_acl_access";
 // Files from this size on start their writeback as soon as they are moved into place with deferred durability.
 constexpr std::int64_t kEarlyWritebackSize = std::int64_t{1} << 20;
 
@@ -52,40 +60,76 @@ bool StartsLikeProgram(int fd) {
     return start.starts_with("\x7f" "ELF") || start.starts_with("#!");
 }
 
-// The permission bits the replacement gets: the old file's, or for a new file those its content calls for.
-mode_t ReplacementMode(const std::string& target, int contentFd) {
-    struct stat status {};
-    if (::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return status.st_mode & 07777;
-    return (StartsLikeProgram(contentFd) ? kNewProgramFileMode : kNewDataFileMode) & ~CurrentUmask();
+// Opens an existing file, not a folder, for reading, and tells its status.
+bool OpenReadWithStatus(File& file, const std::string& path, struct stat& status) {
+    file.Close();
+    int fd = -1;
+    if (!OpenDescriptor(fd, path, O_RDONLY)) return false;
+    File opened(fd);
+    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) return false;
+    file = std::move(opened);
+    return true;
 }
 
-// A uniquely named file beside the target; removed again unless it was renamed over the target.
+// The bits a new file asks for: a program or script must be startable, as it would be on Windows. Where the
+// folder has a default ACL the system leaves the umask out, and so do we.
+mode_t NewFileMode(int contentFd, bool folderHasDefaultAcl) {
+    const mode_t mode = StartsLikeProgram(contentFd) ? kNewProgramFileMode : kNewDataFileMode;
+    return folderHasDefaultAcl ? mode : mode & ~CurrentUmask();
+}
+
+// An ACL that came with a file from elsewhere goes; one that is not there, or cannot be, is no failure.
+bool DropAccessAcl(int fd) {
+    return ::fremovexattr(fd, kAccessAclName) == 0 || errno == ENODATA || errno == EOPNOTSUPP;
+}
+
+// Gives the open file that is to take the target's place the permission bits and ACL it would have had if it had
+// been created there: an existing target's bits, kept exactly (chmod after the ACL sets the owner, mask and other
+// entries from them), or a new file's, narrowed by the folder's default ACL as the system narrows them.
+bool GiveFolderAccess(int fd, const std::string& target, const FolderInheritance& folder, bool madeElsewhere) {
+    struct stat old {};
+    const bool replaces = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool inherits = !folder.defaultAcl.empty();
+    const mode_t mode = replaces ? old.st_mode & 07777 : NewFileMode(fd, inherits);
+    if (!inherits) return (!madeElsewhere || DropAccessAcl(fd)) && ::fchmod(fd, mode) == 0;
+    const std::string acl = NarrowedAcl(folder.defaultAcl, mode);
+    return ::fsetxattr(fd, kAccessAclName, acl.data(), acl.size(), 0) == 0 && (!replaces || ::fchmod(fd, mode) == 0);
+}
+
+// Gives the file the group a file created in the folder gets; false when the process may not (only root may give
+// a group it is not a member of).
+bool GiveFolderGroup(int fd, gid_t current, const FolderInheritance& folder) {
+    return current == folder.group || ::fchown(fd, static_cast<uid_t>(-1), folder.group) == 0;
+}
+
+// For a move that cannot be a rename: the copy is created in the target's folder, which gives it what it gives
+// every new file.
+bool CopyOver(const std::string& source, const std::string& target, Durability durability) {
+    if (!ReplaceFileWithCopy(source, target, durability)) return false;
+    DeleteFile(source);
+    return true;
+}
+
+// A uniquely named file beside the target; removed again unless it was renamed over the target, also when the
+// process is ended by a signal while writing it.
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& target)
         : path_(ParentFolder(target) + "/." + BaseName(target) + ".XXXXXX") {}
-    ~TemporaryFile() {
-        if (!renamed_ && created_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     // Creates the file with a unique name and opens `file` on it.
     bool Create(File& file) {
         const int fd = ::mkostemp(path_.data(), O_CLOEXEC);
         if (fd < 0) return false;
-        created_ = true;
+        registered_.emplace(path_, TemporaryPath::Kind::File);
         file = File(fd);
         return true;
     }
-    bool RenameOver(const std::string& target) {
-        renamed_ = ::rename(path_.c_str(), target.c_str()) == 0;
-        return renamed_;
-    }
+    bool RenameOver(const std::string& target) { return ::rename(path_.c_str(), target.c_str()) == 0; }
+
 private:
     std::string path_;
-    bool created_ = false;
-    bool renamed_ = false;
+    std::optional<TemporaryPath> registered_;  // removes what is still at the path when it goes
 };
 
 }  // namespace
@@ -98,13 +142,8 @@ bool File::OpenRead(const std::string& path) {
 }
 
 bool File::OpenRead(const std::string& path, std::int64_t& size) {
-    Close();
-    if (!OpenDescriptor(fd_, path, O_RDONLY)) return false;
     struct stat status {};
-    if (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode)) {
-        Close();
-        return false;
-    }
+    if (!OpenReadWithStatus(*this, path, status)) return false;
     size = status.st_size;
     return true;
 }
@@ -220,8 +259,12 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
     TemporaryFile temporary(target);
     File output;
     if (!temporary.Create(output) || !writer(output)) return false;
-    // Only the written content tells whether a new file is a program.
-    if (::fchmod(output.Descriptor(), ReplacementMode(target, output.Descriptor())) != 0) return false;
+    // Only the written content tells whether a new file is a program. Made in the folder, the file has the
+    // folder's group already.
+    FolderInheritance folder;
+    if (!InheritanceOf(ParentFolder(target), folder) ||
+        !GiveFolderAccess(output.Descriptor(), target, folder, false))
+        return false;
     if (durability == Durability::Synced && !output.Sync()) return false;
     output.Close();
     return temporary.RenameOver(target);
@@ -229,19 +272,23 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
 
 bool MoveFileOver(const std::string& source, const std::string& target, Durability durability) {
     File moved;
-    std::int64_t size = 0;
-    if (!moved.OpenRead(source, size)) return false;
-    if (::fchmod(moved.Descriptor(), ReplacementMode(target, moved.Descriptor())) != 0) return false;
+    struct stat status {};
+    FolderInheritance folder;
+    if (!OpenReadWithStatus(moved, source, status) || !InheritanceOf(ParentFolder(target), folder)) return false;
+    // The file was made in another folder: it gets what this one would have given it before it arrives.
+    if (!GiveFolderGroup(moved.Descriptor(), status.st_gid, folder)) {
+        moved.Close();
+        return CopyOver(source, target, durability);
+    }
+    if (!GiveFolderAccess(moved.Descriptor(), target, folder, true)) return false;
     if (durability == Durability::Synced && !moved.Sync()) return false;
     // A large file's writeback starts now, in the background: the closing sync of a batch then has less left to
     // wait for. Small files are left to that sync, which writes them together.
-    if (durability == Durability::Deferred && size >= kEarlyWritebackSize)
+    if (durability == Durability::Deferred && status.st_size >= kEarlyWritebackSize)
         ::sync_file_range(moved.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
     moved.Close();
     if (::rename(source.c_str(), target.c_str()) == 0) return true;
-    if (errno != EXDEV || !ReplaceFileWithCopy(source, target, durability)) return false;
-    DeleteFile(source);
-    return true;
+    return errno == EXDEV && CopyOver(source, target, durability);
 }
 
 bool SyncFileSystem(const std::string& path) {

@@ -41,10 +41,10 @@ using MainProgramQuery = MainProgramFolder;
 
 TEST_F(MainProgramQuery, ReadsTheTextTheMainProgramLeaves) {
     testsupport::SetEnvironment("BRELLIUM_QUERY_TEXT", "&code=Q&version=9&timestamp=12.2");
-    EXPECT_EQ(QueryTextFromMainProgram(), "&code=Q&version=9&timestamp=12.2");
+    EXPECT_EQ(MainProgramQueryText(), "&code=Q&version=9&timestamp=12.2");
     testsupport::UnsetEnvironment("BRELLIUM_QUERY_TEXT");
     testsupport::WriteFile(folder / "brellium-query.txt", "&code=F&version=2\n");
-    EXPECT_EQ(QueryTextFromMainProgram(), "&code=F&version=2");
+    EXPECT_EQ(MainProgramQueryText(), "&code=F&version=2");
 }
 
 }  // namespace

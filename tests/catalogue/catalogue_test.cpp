@@ -87,18 +87,28 @@ TEST(CatalogueEntry, RecordNeedsNameAndASafeFileName) {
     EXPECT_EQ(record.Action, "x");
     EXPECT_EQ(record.Kind, ukTools);
 
-    // Each of these counts as no entry: a missing field, a field given as an attribute, or a name leaving its folder.
+    // Each of these counts as no entry: a missing field, a field given as an attribute, a name leaving its folder
+    // or naming one, or a size that does not convert (which must never read as "remove the file").
     for (const char* fields : {"<filename>a</filename>", "<name>a</name>",
                                "<name>a</name><filename>..\\a</filename>", "<name>a</name><filename>/etc/a</filename>",
                                "<name>a</name><filename>a/../../b</filename>",
                                "<name>a</name><filename>C:\\a</filename>",
-                               "<name>a</name><filename>\\a</filename>"}) {
+                               "<name>a</name><filename>\\a</filename>", "<name>a</name><filename/>",
+                               "<name>a</name><filename>.</filename>", "<name>a</name><filename>sub\\</filename>",
+                               "<name>a</name><filename>a</filename><size>13 </size>",
+                               "<name>a</name><filename>a</filename><size></size>",
+                               "<name>a</name><filename>a</filename><size>4294967309</size>"}) {
         const auto document = Load(std::string("<c><update><database><e name=\"n\" filename=\"f\">") + fields +
                                    "</e></database></update></c>");
         EXPECT_FALSE(ReadEntryRecord(FirstEntry(document.get()), ukDatabase, record)) << fields;
     }
-    // An empty element is present all the same.
-    EXPECT_TRUE(ReadEntryRecord(FirstEntry(Load(Entry("<name/><filename a=\"b\"/>")).get()), ukDatabase, record));
+    // An empty name is present all the same; a size that is missing or converts to 0 means removal.
+    for (const char* size : {"", "<size>0x0</size>"}) {
+        ASSERT_TRUE(ReadEntryRecord(
+            FirstEntry(Load(Entry(std::string("<name/><filename a=\"b\">f</filename>") + size)).get()), ukDatabase,
+            record));
+        EXPECT_EQ(record.Size, 0) << size;
+    }
     // A field given twice counts by its first element, wherever the others stand.
     ASSERT_TRUE(ReadEntryRecord(FirstEntry(Load(Entry("<crc>1</crc><filename>a</filename><name/><crc>2</crc>"
                                                       "<filename>../b</filename><size>5</size><size>6</size>"))

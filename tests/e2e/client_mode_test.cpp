@@ -102,9 +102,7 @@ TEST(ClientModeHandMade, AnEntryAfterACopySeesTheCopiedFile) {
     WriteFile(sandbox.share() + "last.txt", original);
     WriteFile(sandbox.programFolder() + "same.txt", original);
     const auto entry = [&](const std::string& fileName, const std::string& content, const std::string& shared) {
-        return "<file><name>n</name><filename>" + fileName + "</filename><crc>" + CrcText(content) +
-               "</crc><download>" + sandbox.share() + shared + "</download><size>" +
-               std::to_string(content.size()) + "</size></file>";
+        return LatestEntry(fileName, content, sandbox.share() + shared);
     };
     // The copy comes late enough that the helper has long answered for the last entry.
     std::string entries;

@@ -45,11 +45,17 @@ private:
     int serverPort_;
 };
 
-// True when the run ended with the status and wrote nothing: with standard error no terminal, a windowless run
-// is silent however it ends.
+// The file a windowless run locks in its folder (the shared folder, the program folder).
+inline constexpr const char* kLockFileName = "orvane.lock";
+
+// True when the run ended with the status and, with standard error no terminal, wrote nothing but, for a run
+// that stopped early, the one line that says why.
 ::testing::AssertionResult EndedQuietly(const ProgramRun& run, int status);
 
-// The regular files below a folder, by path relative to it, with their content.
+// An entry of a hand-made "latest.xml": a file of the content's size and CRC, copied from `download`.
+std::string LatestEntry(const std::string& fileName, const std::string& content, const std::string& download);
+
+// The regular files below a folder but the lock file, by path relative to it, with their content.
 std::map<std::string, std::string> FilesBelow(const std::string& folder);
 
 // What a client run placed: the files below the program folder without the program's own.

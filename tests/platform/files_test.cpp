@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <ostream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <tuple>
 #include <unistd.h>
 
+#include "tests/platform/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -35,6 +41,47 @@ std::vector<std::string> Names(const std::string& folder) {
     for (const auto& entry : entries) names.push_back(entry.name);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// What decides who may use a file: its group, its permission bits and its access ACL (the extended attribute's
+// bytes; empty when it has none).
+struct Rights {
+    gid_t group = 0;
+    mode_t mode = 0;
+    std::string acl;
+    bool operator==(const Rights&) const = default;
+};
+
+void PrintTo(const Rights& rights, std::ostream* out) {
+    *out << "group " << rights.group << ", mode 0" << std::oct << rights.mode << ", ACL" << std::hex;
+    for (const char byte : rights.acl) *out << ' ' << (static_cast<unsigned>(byte) & 0xff);
+    *out << std::dec;
+}
+
+Rights RightsOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    char acl[1024];
+    const ssize_t size = ::getxattr(path.c_str(), "system.posix_acl_access", acl, sizeof acl);
+    return {status.st_gid, status.st_mode & 07777, std::string(acl, size > 0 ? static_cast<std::size_t>(size) : 0)};
+}
+
+// The rights the system gives a file created in the folder with `mode`: what a stored file must end with.
+Rights CreatedIn(const std::string& folder, const std::string& name, mode_t mode) {
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    EXPECT_GE(fd, 0) << path;
+    ::close(fd);
+    return RightsOf(path);
+}
+
+// A folder with the given group and mode, and the default ACL setfacl makes of `defaultAcl` (none when empty).
+// False when setfacl or the file system's ACLs are missing.
+bool MakeFolder(const std::string& path, gid_t group, mode_t mode, const std::string& defaultAcl) {
+    EXPECT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+    EXPECT_EQ(::chown(path.c_str(), 0, group), 0) << path;
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
+    return defaultAcl.empty() || std::system(("setfacl -d -m " + defaultAcl + " " + path).c_str()) == 0;
 }
 
 // Removes a tree the way the program's folder helpers do: links are entries of their own, never entered.
@@ -254,6 +301,71 @@ TEST(Files, AMoveAcrossFileSystemsCopiesAndRemovesTheSource) {
     EXPECT_EQ(ReadFile(dir / "arrived"), "across");
     EXPECT_FALSE(platform::FileExists(other));
     EXPECT_EQ(ModeOf(dir / "arrived"), 0644u);
+}
+
+// Clients in a share's group must be able to read what the mirror stores there, though it was made in the
+// program's private temporary folder.
+TEST(Files, AStoredFileGetsTheRightsOfAFileCreatedInItsFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand folders to other groups";
+    TempDir dir;
+    constexpr gid_t kPrivateGroup = 1, kShareGroup = testsupport::kNobody;
+    // A private folder with a group and an ACL of its own to hand down, neither of which may travel with a file.
+    const std::string origin = dir / "private";
+    if (!MakeFolder(origin, kPrivateGroup, 02700, "u:1:rwx")) GTEST_SKIP() << "no setfacl, or no ACLs here";
+    const struct {
+        const char* name;
+        mode_t mode;
+        const char* defaultAcl;
+    } folders[] = {
+        {"plain", 0755, ""},
+        {"setgid", 02775, ""},
+        {"shared", 02775, "u:65534:r-x"},       // the umask has no say here
+        {"closed", 02770, "u:65534:r-x,o::---"},  // narrower than the bits the program asks for
+    };
+    const std::string elf = "\x7f" "ELF\x02\x01\x01";
+    const mode_t savedMask = ::umask(0);
+    for (const auto& folder : folders) {
+        const std::string path = dir / folder.name;
+        ASSERT_TRUE(MakeFolder(path, folder.mode & S_ISGID ? kShareGroup : 0, folder.mode, folder.defaultAcl));
+        for (const mode_t mask : {027, 002}) {
+            ::umask(mask);
+            // A new data file, a new program, and a file that takes the place of one made there before.
+            for (const auto& [content, mode, existing] :
+                 {std::tuple{std::string("text"), 0644, false}, {elf, 0755, false}, {"text", 0660, true}}) {
+                const std::string name = std::to_string(mask) + "-" + std::to_string(mode);
+                const std::string written = path + "/written-" + name, moved = path + "/moved-" + name;
+                const Rights expected = CreatedIn(path, existing ? "written-" + name : "reference-" + name, mode);
+                if (existing) CreatedIn(path, "moved-" + name, mode);
+                EXPECT_TRUE(platform::ReplaceFileWithBytes(written, content));
+                EXPECT_EQ(RightsOf(written), expected) << written;
+                WriteFile(origin + "/" + name, content);
+                EXPECT_TRUE(platform::MoveFileOver(origin + "/" + name, moved));
+                EXPECT_EQ(RightsOf(moved), expected) << moved;
+                EXPECT_EQ(ReadFile(moved), content);
+            }
+        }
+    }
+    ::umask(savedMask);
+}
+
+// Only root may give a file a group it is not a member of: another user's file arrives as a copy made there.
+TEST(Files, AFileOfAUserOutsideTheFoldersGroupIsCopiedIn) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string origin = dir / "private", share = dir / "share";
+    ASSERT_TRUE(MakeFolder(origin, testsupport::kNobody, 0700, ""));
+    ASSERT_EQ(::chown(origin.c_str(), testsupport::kNobody, testsupport::kNobody), 0);
+    ASSERT_TRUE(MakeFolder(share, 1, 02777, ""));
+    EXPECT_TRUE(platformtest::RunAsNobody([&] {
+        const int fd = ::open((origin + "/new").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        const bool written = fd >= 0 && ::write(fd, "text", 4) == 4 && ::close(fd) == 0;
+        return written && ::close(::open((share + "/reference").c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644)) == 0 &&
+               platform::MoveFileOver(origin + "/new", share + "/new");
+    }));
+    EXPECT_EQ(RightsOf(share + "/new"), RightsOf(share + "/reference"));
+    EXPECT_EQ(ReadFile(share + "/new"), "text");
+    EXPECT_FALSE(testsupport::FileExists(origin + "/new"));
 }
 
 TEST(Files, ReplaceSurvivesAFullDevice) {

@@ -168,6 +168,11 @@ TEST(XmlDocument, DeepNestingLoadsWritesClonesAndFrees) {
     RefAssign(document, new TXmlDDocument);
     LoadXml(document.get(), unclosed);
     EXPECT_EQ(document->GetXml().size(), 7 * static_cast<std::size_t>(depth) - 3) << "open elements are kept";
+    EXPECT_TRUE(document->EndedInsideElement);
+    LoadXml(document.get(), "<a><b/></a><run>");
+    EXPECT_TRUE(document->EndedInsideElement) << "a later top-level element cut short counts too";
+    LoadXml(document.get(), "<?xml version=\"1.0\"?><a><b/></a> <!-- c -->");
+    EXPECT_FALSE(document->EndedInsideElement) << "a load starts afresh";
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+#pragma once
+// What each system supplies to the registry of temporary paths.
+#include <cstddef>
+
+namespace platform {
+
+inline constexpr std::size_t kMaxTemporaryPath = 4096;
+
+// Removes a file, or a folder with what is in it. On POSIX only calls that are safe in a signal handler.
+void RemoveTemporary(const char* path, bool folder);
+// Installs the handler that removes the registered paths when the process is told to end.
+void InstallTerminationHandler();
+// Removes every registered path; safe in that handler.
+void RemoveRegisteredPaths();
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+#pragma once
+// One run at a time: an exclusive lock on a file, which a second run waits for.
+#include <chrono>
+#include <string>
+
+#include "platform/files.h"
+
+namespace platform {
+
+enum class RunLockState {
+    Held,         // this object holds the lock
+    Busy,         // someone else held it for the whole wait
+    Unavailable,  // the lock file could not be opened or made (a folder without write access, say)
+};
+
+// An exclusive advisory lock on the file at `path`, held from construction to destruction. The file is made when
+// missing and never removed (a waiter may have it open already). The lock belongs to the open file, so it goes
+// with the process however that ends: a run that was killed leaves none behind. A second RunLock on the same
+// file waits for the first one, in this process as in any other.
+class RunLock {
+public:
+    // Tries at once, then every 100 ms until `patience` has passed.
+    RunLock(const std::string& path, std::chrono::milliseconds patience);
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    RunLockState State() const { return state_; }
+
+private:
+    // One attempt, by the system's own means.
+    RunLockState TryLock(const std::string& path);
+
+    File file_;
+    RunLockState state_ = RunLockState::Unavailable;
+};
+
+}  // namespace platform

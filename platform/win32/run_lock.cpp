@@ -1,0 +1,28 @@
+#include "platform/run_lock.h"
+
+#include "platform/win32/system.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include "platform/win32/text.h"
+
+namespace platform {
+
+// Opened without sharing, the file cannot be opened again, by this process or any other, until the handle is
+// closed; the system closes it when the process ends.
+RunLockState RunLock::TryLock(const std::string& path) {
+    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? RunLockState::Busy : RunLockState::Unavailable;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return RunLockState::Unavailable;
+    }
+    file_ = File(descriptor);
+    return RunLockState::Held;
+}
+
+}  // namespace platform
