@@ -8,6 +8,8 @@
 namespace {
 
 constexpr const char* ApplicationTitle = "Orvane";
+// The product whose texts stand in where none is named.
+constexpr const char* DefaultProduct = "BR";
 
 std::string UpperCase(std::string text) {
     for (char& c : text)
@@ -157,8 +159,10 @@ void TFormOrvane::ButtonCancelClick() {
 }
 
 void TFormOrvane::ButtonHelpClick() {
-    const std::string key = (Settings.Product.empty() ? std::string("BR") : Settings.Product) + "_HelpLink";
-    const std::string document = Message(key);
+    const std::string product = Settings.Product.empty() ? DefaultProduct : Settings.Product;
+    // A product without a help text of its own shares the default product's.
+    std::string document = Message(product + "_HelpLink");
+    if (document.empty()) document = Message(std::string(DefaultProduct) + "_HelpLink");
     if (!document.empty()) Controls.Window->OpenHelp(ProgramFolder + document);
 }
 

@@ -55,14 +55,16 @@ void TFormOrvane::BuildUpdateRow(const TXmlDNode* entry, TUpdateKind kind) {
     };
     TBuiltEntry built = BuildUpdateElement(entry, kind, ProgramFolder, closePrograms);
     if (!built.Element || !NeedsUpdate(*built.Element)) return;
-    const TUpdateElement& element = *built.Element;
+    // The entry comes before its row: whatever raises while the row is filled (a status text that does not fit
+    // its translation, say), every row has its entry for the install run.
+    Entries.push_back(std::move(built.Element));
+    const TUpdateElement& element = *Entries.back();
     TListViewControl& list = *Controls.ListViewItems;
     const int row = list.AddRow(element.Name);
     // The check mark comes first: the change guard refuses every change of a row that shows the required image.
     list.SetChecked(row, true);
     list.SetImageIndex(row, built.Required ? riRequired : KindImage(kind));
     list.SetStatus(row, element.Size != 0 ? SizeText(element.DownloadSize) : Message("MsgOV17"));
-    Entries.push_back(std::move(built.Element));
 }
 
 void TFormOrvane::CloseKilltaskPrograms(const std::string& entryName, const TXmlDNode* killTask) {

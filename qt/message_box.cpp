@@ -26,10 +26,13 @@ bool AsksYesOrNo(unsigned flags) { return (flags & ButtonMask) == MB_YESNO; }
 
 }  // namespace
 
-int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption, unsigned flags) {
+int ShowMessageBox(QWidget* parent, const QFont& font, const std::string& text, const std::string& caption,
+                   unsigned flags) {
     const QMessageBox::StandardButtons buttons =
         AsksYesOrNo(flags) ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
     QMessageBox box(IconOf(flags), QString::fromStdString(caption), QString::fromStdString(text), buttons, parent);
+    // A box is a window of its own and does not take its owner's font by itself.
+    box.setFont(font);
     const int pressed = box.exec();
     if (pressed == QMessageBox::Yes) return IDYES;
     if (pressed == QMessageBox::No) return IDNO;

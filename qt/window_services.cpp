@@ -30,11 +30,11 @@ void TQtWindowServices::RunOnWindowThread(std::function<void()> work) {
 }
 
 int TQtWindowServices::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    return ShowMessageBox(window_, text, caption, flags);
+    return ShowMessageBox(window_, window_->font(), text, caption, flags);
 }
 
 void TQtWindowServices::ShowException(const std::string& message) {
-    ShowMessageBox(window_, message, BoxTitle, MB_ICONERROR);
+    ShowMessageBox(window_, window_->font(), message, BoxTitle, MB_ICONERROR);
 }
 
 void TQtWindowServices::OpenHelp(const std::string& document) {
@@ -46,8 +46,9 @@ void TQtWindowServices::OpenHelp(const std::string& document) {
 void TQtWindowServices::Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 int TQtWindowServices::AppMessageBox(const std::string& text, unsigned style) {
-    return AskOnWindowThread([this, text, style] { return ShowMessageBox(BoxOwner(), text, BoxTitle, style); },
-                             EscapeAnswer(style));
+    return AskOnWindowThread(
+        [this, text, style] { return ShowMessageBox(BoxOwner(), window_->font(), text, BoxTitle, style); },
+        EscapeAnswer(style));
 }
 
 QWidget* TQtWindowServices::BoxOwner() const { return window_->isVisible() ? window_ : nullptr; }

@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "qt/wizard_window.h"
@@ -34,6 +36,51 @@ struct TQtArguments {
     int count = 1;
     char* values[2] = {name.data(), nullptr};
 };
+
+void ReportNoDisplay() {
+    std::cerr << "orvane: the update wizard needs a graphical display (set DISPLAY, or QT_QPA_PLATFORM=offscreen)"
+              << std::endl;
+}
+
+// While the application connects to its display: Qt's own handler, and standard error itself.
+QtMessageHandler qtHandler = nullptr;
+int displayedError = -1;
+
+// A fatal message while the application connects can only be the platform's failure to start.
+void EndOnFatal(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        qtHandler(type, context, text);
+        return;
+    }
+    dup2(displayedError, STDERR_FILENO);
+    ReportNoDisplay();
+    _exit(1);
+}
+
+// Writes what was held back to standard error.
+void PassOn(FILE* held) {
+    std::rewind(held);
+    char block[4096];
+    for (size_t got; (got = std::fread(block, 1, sizeof block, held)) > 0;) std::fwrite(block, 1, got, stderr);
+    std::fclose(held);
+}
+
+// A display that passed the probe can still fail the application's own connection (it went away meanwhile, or
+// takes no further client); Qt and the X libraries would then write several lines, and Qt abort. So standard
+// error goes to a file until the application has connected, and is passed on only then; a failure ends the
+// program as a missing display does.
+std::unique_ptr<QApplication> StartApplication(TQtArguments& arguments) {
+    FILE* held = std::tmpfile();
+    displayedError = dup(STDERR_FILENO);
+    if (held) dup2(fileno(held), STDERR_FILENO);
+    qtHandler = qInstallMessageHandler(EndOnFatal);
+    auto application = std::make_unique<QApplication>(arguments.count, arguments.values);
+    qInstallMessageHandler(qtHandler);
+    dup2(displayedError, STDERR_FILENO);
+    close(displayedError);
+    if (held) PassOn(held);
+    return application;
+}
 
 [[noreturn]] void ProbeInChild() {
     const int null = open("/dev/null", O_WRONLY);
@@ -78,14 +125,12 @@ bool GraphicalDisplayUsable() {
 
 int RunWizardApplication(const std::vector<std::string>& arguments) {
     if (!GraphicalDisplayUsable()) {
-        std::cerr << "orvane: the update wizard needs a graphical display (set DISPLAY, or QT_QPA_PLATFORM=offscreen)"
-                  << std::endl;
+        ReportNoDisplay();
         return 1;
     }
     TQtArguments qtArguments(arguments.empty() ? "orvane" : arguments.front());
-    QApplication application(qtArguments.count, qtArguments.values);
+    const std::unique_ptr<QApplication> application = StartApplication(qtArguments);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     TWizardWindow wizard(arguments);
-    if (!wizard.Open()) return 0;
-    return QApplication::exec();
+    return wizard.Exec();
 }

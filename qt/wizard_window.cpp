@@ -1,6 +1,8 @@
 #include "qt/wizard_window.h"
 
+#include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QScreen>
 #include <QShortcut>
 
@@ -138,6 +140,7 @@ TWizardWindow::~TWizardWindow() {
 
 bool TWizardWindow::Open() {
     Dispatch(&TFormOrvane::FormCreate);
+    LoadToolkitTranslation();
     if (services_.TerminatesBeforeShowing()) return false;
     CentreOnScreen(*window_);
     window_->show();
@@ -145,8 +148,37 @@ bool TWizardWindow::Open() {
     return window_->isVisible();
 }
 
+// The texts that Qt draws itself, such as the buttons of message boxes, follow the language file, which names
+// its language's code; Qt's own translation for it is used where one is installed.
+void TWizardWindow::LoadToolkitTranslation() {
+    const std::string code = Localizer ? Localizer->Lookup("LanguageCode") : "";
+    if (code.empty()) return;
+    auto translation = std::make_unique<QTranslator>();
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translation->load(QStringLiteral("qtbase_") + QString::fromStdString(code), folder)) return;
+    QCoreApplication::installTranslator(translation.get());
+    toolkitTranslation_ = std::move(translation);
+}
+
+int TWizardWindow::Exec() {
+    if (!Open()) return 0;
+    looping_ = true;
+    const int status = QApplication::exec();
+    looping_ = false;
+    return status;
+}
+
 void TWizardWindow::Dispatch(void (TFormOrvane::*handler)()) {
+    ++handlersRunning_;
     form_->Dispatch([this, handler] { (form_.get()->*handler)(); });
+    --handlersRunning_;
+    QuitWhenClosed();
+}
+
+// Qt's own quit on the last window's close is a posted event, which a box still open then (an error box after
+// a Cancel, say) takes and drops: the program would go on without a window.
+void TWizardWindow::QuitWhenClosed() {
+    if (looping_ && handlersRunning_ == 0 && window_->isHidden()) QCoreApplication::exit(0);
 }
 
 void TWizardWindow::ConnectEvents() {

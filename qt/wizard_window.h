@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeView>
 #include <QWidget>
 
@@ -51,13 +52,19 @@ public:
     // Runs FormCreate; then, unless the form asked not to be shown, shows the window centred and runs FormShow.
     // Returns whether the window is on screen afterwards.
     bool Open();
+    // Opens the window and runs the application's message loop until the window has closed and the handler
+    // running then has returned; the exit status.
+    int Exec();
 
     TFormOrvane& Form() { return *form_; }
     QWidget& Window() { return *window_; }
 
 private:
     void ConnectEvents();
+    void LoadToolkitTranslation();
     void Dispatch(void (TFormOrvane::*handler)());
+    // Ends the message loop of Exec once the window has closed and no handler runs any more.
+    void QuitWhenClosed();
     TFormOrvaneControls FormControls();
     std::vector<TOwnedComponent> OwnedComponents();
 
@@ -79,4 +86,7 @@ private:
     TQtTranslatableForm translatable_;
     AppMessageBoxHandler previousMessageBox_;
     std::unique_ptr<TFormOrvane> form_;
+    std::unique_ptr<QTranslator> toolkitTranslation_;
+    bool looping_ = false;
+    int handlersRunning_ = 0;
 };

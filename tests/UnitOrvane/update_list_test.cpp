@@ -107,6 +107,31 @@ TEST_F(WizardTest, ConversionErrorLeavesTheRowsBuiltSoFarForNext) {
     EXPECT_EQ(ReadFile(programDir / "db.dat"), database);
 }
 
+TEST_F(WizardTest, AStatusThatCannotBeFormattedKeepsRowsAndEntriesInStep) {
+    // A translation whose byte count takes a text raises while a small row's status is formed.
+    std::string english = ReadFile(programDir / "OvLng/english.lng");
+    english.replace(english.find("MsgOV5=%d"), 9, "MsgOV5=%s");
+    WriteFile(programDir / "OvLng/english.lng", english);
+    const std::string database = "database";
+    ServeCatalogue(CatalogueXml(GroupXml(
+        "database", {{.name = "Db", .fileName = "db.dat", .content = database,
+                      .download = ServePackage("db.dat", database), .downloadSize = 2048},
+                     {.name = "Small", .fileName = "small.dat", .content = "s", .downloadSize = 10}})));
+    Open();
+    Next();
+    ASSERT_EQ(window.Window.Exceptions().size(), 1u);
+    ASSERT_EQ(window.ListViewItems.RowCount(), 2);
+    ASSERT_EQ(form->Entries.size(), 2u);
+    EXPECT_EQ(form->Entries[1]->Name, "Small");
+
+    // The run reads the entry of every row: the first installs, the second raises again and ends the run.
+    Next();
+    EXPECT_EQ(window.Window.Exceptions().size(), 2u);
+    EXPECT_EQ(form->Page, 4);
+    EXPECT_EQ(window.ListViewItems.ImageIndex(0), riDone);
+    EXPECT_EQ(ReadFile(programDir / "db.dat"), database);
+}
+
 TEST_F(WizardTest, ServerErrorReportEndsOnTheFinishedPageAndHoldsTheScheduledRun) {
     ServeCatalogue("<catalogue><error><title>Maintenance</title><description>Come back tomorrow</description></error>" +
                    std::string("<update>") + GroupXml("database", {{.name = "Db", .fileName = "d", .content = "d"}}) +

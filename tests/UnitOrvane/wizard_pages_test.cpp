@@ -99,13 +99,23 @@ TEST_F(WizardTest, InteractiveRunWalksThePagesWithTheButtons) {
     EXPECT_TRUE(window.Window.Exceptions().empty());
 }
 
-TEST_F(WizardTest, HelpOpensTheProductsHelpTextWhenTheLanguageFileHasOne) {
+TEST_F(WizardTest, HelpOpensTheProductsHelpTextOrElseTheDefaultProducts) {
     Open();
-    Run([this] { form->ButtonHelpClick(); });
-    EXPECT_TRUE(window.Window.HelpDocuments().empty());  // no "WIZ_HelpLink" text
-    Settings.Product.clear();
-    Run([this] { form->ButtonHelpClick(); });
-    EXPECT_EQ(window.Window.HelpDocuments(), std::vector<std::string>{ProgramFolder + Text("BR_HelpLink")});
+    const auto help = [this](const std::string& product, const std::string& languageFile) {
+        WriteFile(programDir / "OvLng/english.lng", languageFile);
+        Localizer->SetLanguage("English");
+        Settings.Product = product;
+        Run([this] { form->ButtonHelpClick(); });
+    };
+    std::string shipped = ReadFile(programDir / "OvLng/english.lng");
+    help("wiz", shipped);  // no "WIZ_HelpLink" text: the default product's
+    help("", shipped);
+    help("wiz", shipped + "[Messages]\nWIZ_HelpLink=Help/wiz.html::/start.htm\n");
+    const size_t defaultLink = shipped.find("BR_HelpLink=");
+    help("wiz", shipped.erase(defaultLink, shipped.find('\n', defaultLink) + 1 - defaultLink));
+    const std::string defaultDocument = ProgramFolder + Text("BR_HelpLink");
+    EXPECT_EQ(window.Window.HelpDocuments(), (std::vector<std::string>{defaultDocument, defaultDocument,
+                                                                       ProgramFolder + "Help/wiz.html::/start.htm"}));
 }
 
 TEST_F(WizardTest, FailedCatalogueRequestReturnsToTheWelcomePage) {
@@ -118,13 +128,21 @@ TEST_F(WizardTest, FailedCatalogueRequestReturnsToTheWelcomePage) {
     EXPECT_EQ(ViewOf(*form, window), (PageView{1, Text("MsgOV1"), false, false, false, true, true}));
     EXPECT_EQ(RunLog(), CatalogueUrl() + "\r\n" + CatalogueUrl() + "\r\n");
 
+    // A catalogue cut short fails the same way, however well its entries read.
+    const std::string whole = CatalogueXml(GroupXml("database", {{.name = "Db", .fileName = "db.dat", .content = "x"}}));
+    ServeCatalogue(whole.substr(0, whole.find("</database>")));
+    Next();
+    EXPECT_EQ(window.Window.Boxes().size(), 2u);
+    EXPECT_EQ(ViewOf(*form, window), (PageView{1, Text("MsgOV1"), false, false, false, true, true}));
+    EXPECT_EQ(RunLog(), CatalogueUrl() + "\r\n" + CatalogueUrl() + "\r\n");
+
     // Next tries again; this time nothing needs an update.
     ServeCatalogue(CatalogueXml(""));
     Next();
     EXPECT_EQ(ViewOf(*form, window), (PageView{5, Text("MsgOV16"), false, false, false, true, false}));
     EXPECT_EQ(window.ButtonNext.Caption(), Text("MsgOV11"));
     EXPECT_EQ(RunLog(), CatalogueUrl() + "\r\n");
-    EXPECT_EQ(window.Window.Boxes().size(), 1u);
+    EXPECT_EQ(window.Window.Boxes().size(), 2u);
 }
 
 TEST_F(WizardTest, ScheduledRunPressesItsOwnButtonsAndOnlyLogsFailedDownloads) {

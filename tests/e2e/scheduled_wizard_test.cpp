@@ -22,10 +22,10 @@ protected:
     }
 
     // The scheduled run, ended by the kernel if it does not end by itself within the limit.
-    ProgramRun RunScheduled() const {
+    ProgramRun RunScheduled(const std::vector<std::string>& environment = {"QT_QPA_PLATFORM=offscreen"}) const {
         ProgramLaunch launch = sandbox.Launch({"/SCHEDULED", std::string("PRODUCT=") + kProduct,
                                                std::string("VERSION=") + kVersion, std::string("CODE=") + kCode},
-                                              {"QT_QPA_PLATFORM=offscreen"});
+                                              environment);
         launch.timeLimitSeconds = 60;
         return RunAndWait(launch);
     }
@@ -116,6 +116,16 @@ TEST_F(ScheduledWizard, AFailedDownloadIsLoggedAndShowsNoBox) {
     ASSERT_NE(firstLineEnd, std::string::npos) << log;
     EXPECT_NE(log.find(" TDownloadThread.Execute ERROR: ", firstLineEnd), std::string::npos) << log;
     EXPECT_NE(log.find("404", firstLineEnd), std::string::npos) << log;
+}
+
+TEST_F(ScheduledWizard, APlatformThatFailsToStartEndsTheRunWithTheOneLine) {
+    // The offscreen platform needs no display server, so the start-up check passes it; a configuration file it
+    // cannot find then fails it while the application starts, after Qt has written its plugin messages.
+    const ProgramRun run = RunScheduled(
+        {"QT_QPA_PLATFORM=offscreen:configfile=" + sandbox.root() + "missing.json", "QT_DEBUG_PLUGINS=1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errorOutput,
+              "orvane: the update wizard needs a graphical display (set DISPLAY, or QT_QPA_PLATFORM=offscreen)\n");
 }
 
 }  // namespace

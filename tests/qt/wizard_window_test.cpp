@@ -1,12 +1,14 @@
 // The wizard's real Qt window, drawn offscreen: captions from the language files, the list's change guard through
-// the real widgets, the boxes and the work that reach the window's thread, and a screenshot of every page (in
-// build/screenshots) for a reviewer.
+// the real widgets, the boxes and the work that reach the window's thread, the language of the boxes, the end of
+// the message loop after a Cancel, and a screenshot of every page (in build/screenshots) for a reviewer.
 #include "qt/wizard_window.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QHeaderView>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTest>
 #include <QThread>
@@ -15,14 +17,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <random>
 #include <thread>
 
 #include "OVCommon/OVCommon.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/zip_writer.h"
 
 // Failures show texts as text.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+void PrintTo(const QFont& font, std::ostream* out) { *out << font.toString().toStdString(); }
 
 namespace {
 
@@ -77,6 +83,14 @@ std::string Package(size_t size, char seed) {
     return content;
 }
 
+// Bytes that deflate cannot shrink, so that a zip package takes as long to arrive as its file.
+std::string Noise(size_t size) {
+    std::mt19937 random(7);
+    std::string content(size, '\0');
+    for (char& byte : content) byte = static_cast<char>(random());
+    return content;
+}
+
 int32_t CrcOf(const std::string& content) {
     return static_cast<int32_t>(CrcUpdate(0, content.data(), content.size()));
 }
@@ -109,11 +123,12 @@ protected:
                        "<?xml version=\"1.0\"?>\n<orvane><update>" + groups + "</update></orvane>\n");
     }
 
-    // An entry whose package is served (below "slow/" at a limited rate) with the given content.
+    // An entry whose package (the content itself unless given) is served, below "slow/" at a limited rate.
     std::string Entry(const std::string& name, const std::string& fileName, const std::string& content,
-                      const std::string& extra = "", bool slow = false) {
+                      const std::string& extra = "", bool slow = false,
+                      const std::optional<std::string>& package = std::nullopt) {
         const std::string path = (slow ? "slow/" : "packages/") + fileName;
-        server.AddFile(path, content);
+        server.AddFile(path, package.value_or(content));
         return "<entry><name>" + name + "</name><filename>" + fileName + "</filename><size>" +
                std::to_string(content.size()) + "</size><crc>" + std::to_string(CrcOf(content)) + "</crc><download>" +
                server.Url(path) + "</download><downloadsize>" + std::to_string(content.size()) + "</downloadsize>" +
@@ -410,4 +425,87 @@ TEST_F(WizardWindow, BoxesAndWorkFromOtherThreadsReachTheWindowThreadWhileItExis
     // The window went away before its thread handled the work: the work is dropped.
     QCoreApplication::processEvents();
     EXPECT_FALSE(lateWorkRan);
+}
+
+TEST_F(WizardWindow, CancelDuringAZipDownloadEndsTheProgramOnceItsBoxIsAnswered) {
+    PrepareProgramFolder("English");
+    const std::string database = Noise(2 << 20);
+    ServeCatalogue("<database>" +
+                   Entry("Virus database", "base.dat", database, "", true, testsupport::ZipArchive({{"base.dat", database}})) +
+                   "</database>");
+    std::vector<std::string> boxes;
+    int cancelledAt = 0;
+    bool timedOut = false;
+    {
+        TWizardWindow wizard({"orvane"});
+        TFormOrvane& form = wizard.Form();
+        // The user: Next to the list and Next to install; meanwhile Cancel once the package is arriving, and OK
+        // on every box. A timer is not run again while its own handler runs, so the two need a timer each.
+        QTimer::singleShot(0, [&] {
+            Click(wizard, "ButtonNext");
+            Click(wizard, "ButtonNext");
+        });
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes.push_back(box->text().toStdString());
+                box->buttons().front()->click();
+            } else if (form.Page == 4 && !form.Cancelled && form.Controls.ProgressBar->Position() > 0) {
+                cancelledAt = form.Controls.ProgressBar->Position();
+                Click(wizard, "ButtonCancel");
+            }
+        });
+        user.start(20);
+        QTimer::singleShot(std::chrono::seconds(20), [&] {
+            timedOut = true;
+            QCoreApplication::exit(2);
+        });
+        EXPECT_EQ(wizard.Exec(), 0);
+        EXPECT_TRUE(form.Cancelled);
+    }
+    EXPECT_FALSE(timedOut) << "the program went on after its window had closed";
+    EXPECT_GT(cancelledAt, 0);
+    EXPECT_LT(cancelledAt, static_cast<int>(database.size()) / 2) << "Cancel came too late to break off the download";
+    EXPECT_FALSE(fs::exists(programFolder + "base.dat"));
+    // The one box is the broken archive's: the cancelled download's failure is only logged.
+    const std::string log = testsupport::ReadFile(programFolder + "OVLog.txt");
+    const std::string logged = " TDownloadThread.Execute ERROR: ";
+    ASSERT_NE(log.find(logged), std::string::npos) << log;
+    const size_t errorStart = log.find(logged) + logged.size();
+    const std::string downloadError = log.substr(errorStart, log.find("\r\n", errorStart) - errorStart);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0], downloadError);
+}
+
+TEST_F(WizardWindow, BoxesSpeakTheLanguageOfTheLanguageFileInTheWindowsFont) {
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
+        GTEST_SKIP() << "Qt's own Russian translation is not installed";
+    struct Case {
+        std::string language;
+        QString yes, no;
+    };
+    for (const Case& test : {Case{"English", "&Yes", "&No"}, Case{"Russian", "&Да", "&Нет"}}) {
+        SCOPED_TRACE(test.language);
+        PrepareProgramFolder(test.language);
+        TWizardWindow wizard({"orvane"});
+        ASSERT_TRUE(wizard.Open());
+        const QFont font = wizard.Window().font();
+        AnswerNextBox(QMessageBox::No, [&](QMessageBox& box) {
+            EXPECT_EQ(box.button(QMessageBox::Yes)->text(), test.yes);
+            EXPECT_EQ(box.button(QMessageBox::No)->text(), test.no);
+            EXPECT_EQ(box.font(), font);
+            fs::create_directories(ORVANE_SCREENSHOT_FOLDER);
+            const std::string file = std::string(ORVANE_SCREENSHOT_FOLDER) + "/box_" + test.language + ".png";
+            EXPECT_TRUE(box.grab().save(QString::fromStdString(file)));
+        });
+        const std::string question = FormatText(Localizer->GetMessage("MsgOV22"), {"Virus database", "brellium.exe"});
+        EXPECT_EQ(wizard.Form().Controls.Window->MessageBox(question, "Orvane", MB_YESNO | MB_ICONWARNING), IDNO);
+        bool errorBoxSeen = false;
+        AnswerNextBox(QMessageBox::Ok, [&](QMessageBox& box) {
+            errorBoxSeen = true;
+            EXPECT_EQ(box.font(), font);
+        });
+        wizard.Form().Dispatch([] { throw Exception("The catalogue is damaged"); });
+        EXPECT_TRUE(errorBoxSeen);
+    }
 }
