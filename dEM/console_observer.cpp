@@ -18,6 +18,18 @@ std::string ByteCount(int64_t bytes) {
     return text;
 }
 
+// Failure texts may hold line breaks (a socket error's does); a log keeps the reason as one line.
+std::string OneLine(std::string text) {
+    std::string line;
+    for (char c : text) {
+        if (c != '\r' && c != '\n')
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    return line;
+}
+
 const char* Verb(TEntryOutcome outcome) {
     switch (outcome) {
         case TEntryOutcome::Stored: return "stored ";
@@ -54,7 +66,7 @@ public:
 
     void RunEnded(int exitCode, const std::string& reason) override {
         if (exitCode != 0) {
-            WriteLine(modeName_ + " stopped with exit status " + std::to_string(exitCode) + ": " + reason);
+            WriteLine(modeName_ + " stopped with exit status " + std::to_string(exitCode) + ": " + OneLine(reason));
             return;
         }
         if (terminal_) WriteLine(modeName_ + " finished: " + Summary());

@@ -142,6 +142,8 @@ TEST(WindowlessAsUsersRunThem, StoppedRunsSayWhyChangeNothingAndLeaveNoTemporari
     fs::remove(server.webRoot() + lost.packagePath);
     EXPECT_TRUE(EndedQuietly(sandbox.Mirror(), 196));
     EXPECT_EQ(LeftInTemp(sandbox.tmp()), std::vector<std::string>{});
+    // A refused connection's two-line message still makes one line.
+    EXPECT_TRUE(EndedQuietly(sandbox.Run(sandbox.MirrorArguments(), {"ORVANE_DEMO_SERVER=127.0.0.1:1"}), 196));
     // No temporary folder at all is a failed download too.
     EXPECT_TRUE(EndedQuietly(sandbox.Run(sandbox.MirrorArguments(), {"TMPDIR=/proc"}), 196));
     EXPECT_EQ(ReadFile(sandbox.share() + "latest.xml"), latest);
