@@ -9,7 +9,8 @@ void StopProcess(int exitCode) {
     // Neither exit handlers nor destructors run on this way out, so temporaries are removed here.
     platform::RemoveTemporaryPaths();
     platform::RemoveTempFallbackFolders();
-    platform::EndProcessNow(exitCode & 0xFF);
+    // The status goes out whole: a Windows caller sees -1 as 0xFFFFFFFF, while POSIX keeps its low 8 bits.
+    platform::EndProcessNow(exitCode);
 }
 
 bool RunProgram(const std::string& fileName, const std::string& parameters, bool wait) {

@@ -103,9 +103,10 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
                          Durability durability = Durability::Synced);
 // Puts `source`, a complete file the caller no longer needs, in the place of `target` with the group, permission
-// bits and ACL ReplaceFile would give it. Within one file system it is renamed over the target, so its content is
-// never written twice; across file systems, or when the process may not give the file the folder's group, it is
-// copied as ReplaceFileWithCopy does and then removed. On failure the target stays as it was.
+// bits and ACL ReplaceFile would give it. On POSIX, within one file system it is renamed over the target, so its
+// content is never written twice; across file systems, or when the process may not give the file the folder's
+// group, and always on Windows (where a moved file keeps its old folder's access rights), it is copied as
+// ReplaceFileWithCopy does and then removed. On failure the target stays as it was.
 bool MoveFileOver(const std::string& source, const std::string& target,
                   Durability durability = Durability::Synced);
 // Forces every deferred write of the file system that holds the path to the device.

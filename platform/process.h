@@ -16,10 +16,17 @@ using ProcessId = std::int64_t;
 // stretch (up to the next double quote) in which they do not; the quote characters themselves are removed.
 // A pair of quotes with nothing between them gives an empty argument when it stands alone.
 std::vector<std::string> SplitCommandLine(std::string_view text);
+// Splits a process's whole command line: the program name ends at the first blank or tab outside quotes (the
+// system's rule, whatever characters the name holds), the arguments after it follow SplitCommandLine.
+std::vector<std::string> SplitProgramCommandLine(std::string_view line);
+// One argument as a command line has to give it, so that both SplitCommandLine and the C runtime of Windows
+// programs read it back whole. An argument holding a double quote gets the C runtime's escape, which
+// SplitCommandLine cannot read back (its arguments never hold one).
+std::string QuoteArgument(std::string_view argument);
 
 // The program's own arguments as UTF-8, the program name first. main's argc and argv are taken as they are
 // where they hold UTF-8 already; where they are in a narrower code page the system's own wide command line is
-// used instead, so that no character is lost.
+// split instead (SplitProgramCommandLine), so that no character is lost.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Full path of the running executable (/proc/self/exe); empty when it cannot be read.
@@ -33,7 +40,8 @@ enum class Reaping {
 
 // Starts `file` with `parameters`. The file must exist. An executable regular file is started directly with
 // the arguments of SplitCommandLine(parameters); any other file is handed to xdg-open when that is on PATH
-// (parameters are then not used), else nothing is started. The process id, or nothing when no process started.
+// (parameters are then not used), else nothing is started. On Windows any other file gets the shell's default
+// action, with the same arguments. The process id, or nothing when no process started.
 std::optional<ProcessId> StartProcess(const std::string& file, const std::string& parameters,
                                       Reaping reaping = Reaping::ByCaller);
 // Waits, without time limit, until the started process ends. Its exit code (128 + the signal when a signal
@@ -72,7 +80,8 @@ struct ProcessEntry {
 // Whether names that differ only in ASCII letter case are the same.
 enum class LetterCase { Significant, Ignored };
 // Every running process whose exeName is `exeName`. Each entry holds its process from the moment it is listed;
-// processes that end while the snapshot is taken are left out.
+// processes that end while the snapshot is taken are left out. A process this one may not hold (on Windows: one
+// that refuses even waiting, such as another account's elevated program) is listed with an empty handle.
 std::vector<ProcessEntry> ProcessSnapshot(std::string_view exeName, LetterCase letterCase = LetterCase::Significant);
 // Kills the process (SIGKILL); false when it has ended already, may not be killed or is not held.
 bool TerminateProcess(const ProcessHandle& process);

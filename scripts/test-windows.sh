@@ -59,6 +59,27 @@ catalogue_lists() {  # catalogue_lists STORED...: latest.xml downloads each file
   return "$ok"
 }
 
+wine_server_runs() {  # wine_server_runs: a Wine server of this prefix is running
+  local environ
+  while read -r environ; do
+    [[ $(cat "${environ%environ}comm" 2>/dev/null) == wineserver* ]] && return 0
+  done < <(grep -lzx "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null)
+  return 1
+}
+
+wine_stops() {  # wine_stops: stop_wine ends a running Windows program and the prefix's Wine server
+  local program stopped=0
+  "$wine64" "$win/brellium.exe" </dev/null >/dev/null 2>&1 &  # runs until something ends it
+  program=$!
+  for _ in $(seq 100); do wine_server_runs && break; sleep 0.1; done
+  stop_wine
+  for _ in $(seq 100); do wine_server_runs || kill -0 "$program" 2>/dev/null || { stopped=1; break; }; sleep 0.1; done
+  kill "$program" 2>/dev/null
+  wait "$program" 2>/dev/null
+  [ "$stopped" -eq 1 ] || echo "        the Wine server or the program still runs" >&2
+  [ "$stopped" -eq 1 ]
+}
+
 program_folder() {  # program_folder NAME: orvane.exe and its language files, as a program folder of their own
   mkdir -p "$work/$1"
   cp "$win/orvane.exe" "$work/$1/"
@@ -94,6 +115,7 @@ check "the shared folder holds every file as published" same_files "$shared_fold
 check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
 check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
+check "stop_wine ends the prefix's Wine server" wine_stops
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -44,6 +44,14 @@ bool IsRoot(const std::string& folder) {
                                                                               std::string::npos;
 }
 
+// Windows refuses to remove a read-only file or folder, where POSIX asks only for a writable parent folder.
+template <typename Remove>
+bool RemoveEvenReadOnly(const std::string& path, Remove remove) {
+    const std::wstring wide = win32::Wide(path);
+    if (remove(wide.c_str()) != 0) return true;
+    return GetLastError() == ERROR_ACCESS_DENIED && MakeWritable(path) && remove(wide.c_str()) != 0;
+}
+
 // A uniquely named file beside the target; removed again unless it was renamed over the target.
 class TemporaryFile {
 public:
@@ -148,7 +156,7 @@ bool IsPlainFile(const std::string& path) {
 
 bool IsSymbolicLink(const std::string& path) { return IsLink(Attributes(path)); }
 
-bool DeleteFile(const std::string& path) { return DeleteFileW(win32::Wide(path).c_str()) != 0; }
+bool DeleteFile(const std::string& path) { return RemoveEvenReadOnly(path, DeleteFileW); }
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return MoveFileExW(win32::Wide(from).c_str(), win32::Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -166,7 +174,7 @@ bool ForceDirectories(const std::string& path) {
     return CreateDirectory(folder) || DirectoryExists(folder);
 }
 
-bool RemoveDirectory(const std::string& path) { return RemoveDirectoryW(win32::Wide(path).c_str()) != 0; }
+bool RemoveDirectory(const std::string& path) { return RemoveEvenReadOnly(path, RemoveDirectoryW); }
 
 bool MakeWritable(const std::string& path) {
     const DWORD attributes = Attributes(path);
@@ -191,38 +199,26 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     return true;
 }
 
-bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability durability) {
+// Windows gives an ordinary user no flush of a whole volume, so a deferred file is flushed here all the same, before
+// its rename: SyncFileSystem then has nothing left to force.
+bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability) {
     TemporaryFile temporary(target);
     File output;
-    if (!temporary.Create(output) || !writer(output)) return false;
-    if (durability == Durability::Synced && !output.Sync()) return false;
+    if (!temporary.Create(output) || !writer(output) || !output.Sync()) return false;
     output.Close();
     return temporary.RenameOver();
 }
 
+// Moved in from another folder, a file keeps the access rights it was given there (%TEMP%'s, private to its user);
+// across volumes MoveFileEx even copies over the target in place, where clients read half a file and a failed copy
+// loses the good one. So the file is copied into a temporary file beside the target, which is renamed over it.
 bool MoveFileOver(const std::string& source, const std::string& target, Durability durability) {
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
-                        (durability == Durability::Synced ? MOVEFILE_WRITE_THROUGH : 0);
-    return MoveFileExW(win32::Wide(source).c_str(), win32::Wide(target).c_str(), flags) != 0;
+    if (!ReplaceFileWithCopy(source, target, durability)) return false;
+    DeleteFile(source);
+    return true;
 }
 
-// Flushing a whole volume needs rights an ordinary user lacks; the deferred files were each written through
-// their rename (MOVEFILE_WRITE_THROUGH), so what is left is the content, flushed file by file.
-bool SyncFileSystem(const std::string& path) {
-    std::vector<FolderEntry> entries;
-    if (path.empty() || !ListFolder(path, entries)) return false;
-    bool synced = true;
-    for (const FolderEntry& entry : entries) {
-        const std::string child = path + "\\" + entry.name;
-        if (entry.isSymlink) continue;
-        if (entry.isFolder) {
-            synced = SyncFileSystem(child) && synced;
-            continue;
-        }
-        File file(win32::OpenFileDescriptor(child, FileAccess::ReadWrite, FileOpening::Existing));
-        synced = file.Sync() && synced;
-    }
-    return synced;
-}
+// Every file was flushed before its rename and renamed with write-through (see ReplaceFile).
+bool SyncFileSystem(const std::string& path) { return Exists(Attributes(path)); }
 
 }  // namespace platform

@@ -2,12 +2,12 @@
 
 #include "platform/win32/system.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <map>
 #include <mutex>
-#include <stdexcept>
 
 #include "platform/files.h"
 #include "platform/process_exit.h"
@@ -77,18 +77,84 @@ std::string ImagePath(HANDLE process) {
     return win32::Utf8(std::wstring_view(path, length));
 }
 
-// The entry for a listed process, held from now on; nothing when it has ended or may not be held.
+// The entry for a listed process, held for waiting from now on; nothing when it has ended. A process this one
+// may not open at all (an elevated program, a service) still runs: it is listed by name, without a handle.
 std::optional<ProcessEntry> HoldProcess(const PROCESSENTRY32W& listed) {
-    constexpr DWORD kRights = PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
-    const HANDLE process = OpenProcess(kRights, FALSE, listed.th32ProcessID);
-    if (process == nullptr) return std::nullopt;
     ProcessEntry entry;
     entry.pid = listed.th32ProcessID;
     entry.exeName = win32::Utf8(listed.szExeFile);
+    const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, listed.th32ProcessID);
+    if (process == nullptr) {
+        if (GetLastError() == ERROR_ACCESS_DENIED) return entry;
+        return std::nullopt;
+    }
     entry.executablePath = ImagePath(process);
     entry.process = ProcessHandle(reinterpret_cast<std::intptr_t>(process));
     if (ProcessHasEnded(entry.process)) return std::nullopt;
     return entry;
+}
+
+// The shell's handlers of some documents are COM objects, which want COM started on the calling thread.
+class ComForThisThread {
+public:
+    ComForThisThread() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~ComForThisThread() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComForThisThread(const ComForThisThread&) = delete;
+    ComForThisThread& operator=(const ComForThisThread&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+std::string QuotedArguments(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) line += (line.empty() ? "" : " ") + QuoteArgument(argument);
+    return line;
+}
+
+// A document (no executable image) is opened by the shell with its default action. Without zone checks, a file
+// on a network path does not stop at a security prompt that nobody may be there to answer.
+HANDLE OpenDocument(const std::wstring& file, const std::wstring& parameters) {
+    const ComForThisThread com;
+    SHELLEXECUTEINFOW start{};
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
+    start.lpFile = file.c_str();
+    start.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    start.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&start)) return nullptr;
+    return start.hProcess;
+}
+
+// Starts the file with exactly these arguments: an executable directly, anything else through the shell.
+HANDLE Launch(const std::string& file, const std::vector<std::string>& arguments) {
+    const std::wstring wideFile = win32::Wide(file);
+    const std::wstring parameters = win32::Wide(QuotedArguments(arguments));
+    std::wstring commandLine = win32::Wide(QuoteArgument(file)) + (parameters.empty() ? L"" : L" " + parameters);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(wideFile.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &started)) {
+        CloseHandle(started.hThread);
+        return started.hProcess;
+    }
+    return GetLastError() == ERROR_BAD_EXE_FORMAT ? OpenDocument(wideFile, parameters) : nullptr;
+}
+
+std::optional<ProcessId> Start(const std::string& file, const std::vector<std::string>& arguments, Reaping reaping) {
+    if (!FileExists(file)) return std::nullopt;
+    const HANDLE process = Launch(file, arguments);
+    if (process == nullptr) return std::nullopt;
+    const ProcessId id = GetProcessId(process);
+    if (reaping == Reaping::Automatically) {
+        CloseHandle(process);  // a process needs nobody to wait for it on Windows
+    } else {
+        Started().Add(id, process);
+    }
+    return id;
 }
 
 // Top-level windows of the process get WM_CLOSE, as when a person closes them.
@@ -101,15 +167,10 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
 
 }  // namespace
 
-// argv is in the ANSI code page, which cannot hold every character of a file name.
+// argv is in the ANSI code page, which cannot hold every character of a file name, and the C runtime's rules
+// read a backslash before a quote as an escape: SFLD="C:\Share\" would swallow the arguments after it.
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) throw std::runtime_error("cannot read the command line: " + win32::SystemMessage(GetLastError()));
-    std::vector<std::string> arguments;
-    for (int index = 0; index < count; ++index) arguments.push_back(win32::Utf8(wide[index]));
-    LocalFree(wide);
-    return arguments;
+    return SplitProgramCommandLine(win32::Utf8(GetCommandLineW()));
 }
 
 std::string ExecutablePath() {
@@ -123,23 +184,7 @@ std::string ExecutablePath() {
 }
 
 std::optional<ProcessId> StartProcess(const std::string& file, const std::string& parameters, Reaping reaping) {
-    if (!FileExists(file)) return std::nullopt;
-    const std::wstring wideFile = win32::Wide(file);
-    const std::wstring wideParameters = win32::Wide(parameters);
-    SHELLEXECUTEINFOW start{};
-    start.cbSize = sizeof start;
-    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    start.lpFile = wideFile.c_str();
-    start.lpParameters = wideParameters.empty() ? nullptr : wideParameters.c_str();
-    start.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&start) || start.hProcess == nullptr) return std::nullopt;
-    const ProcessId id = GetProcessId(start.hProcess);
-    if (reaping == Reaping::Automatically) {
-        CloseHandle(start.hProcess);  // a process needs nobody to wait for it on Windows
-    } else {
-        Started().Add(id, start.hProcess);
-    }
-    return id;
+    return Start(file, SplitCommandLine(parameters), reaping);
 }
 
 int WaitForProcess(ProcessId pid) {
@@ -179,8 +224,15 @@ std::vector<ProcessEntry> ProcessSnapshot(std::string_view exeName, LetterCase l
     return entries;
 }
 
+// Terminate rights are asked for only here: a process held for waiting may refuse them. While it is held, its
+// id names no other process.
 bool TerminateProcess(const ProcessHandle& process) {
-    return !process.IsEmpty() && !ProcessHasEnded(process) && ::TerminateProcess(Handle(process), 0) != 0;
+    if (process.IsEmpty() || ProcessHasEnded(process)) return false;
+    const HANDLE terminable = OpenProcess(PROCESS_TERMINATE, FALSE, GetProcessId(Handle(process)));
+    if (terminable == nullptr) return false;
+    const bool terminated = ::TerminateProcess(terminable, 0) != 0;
+    CloseHandle(terminable);
+    return terminated;
 }
 
 bool AskProcessToClose(const ProcessHandle& process) {
@@ -192,11 +244,9 @@ bool ProcessHasEnded(const ProcessHandle& process) {
     return process.IsEmpty() || WaitForSingleObject(Handle(process), 0) == WAIT_OBJECT_0;
 }
 
-// Each argument quoted, so that the started program's command line gives it back whole.
 void ReplaceProcess(const std::string& file, const std::vector<std::string>& arguments) {
-    std::string parameters;
-    for (std::size_t i = 1; i < arguments.size(); ++i) parameters += (i > 1 ? " \"" : "\"") + arguments[i] + "\"";
-    const std::optional<ProcessId> started = StartProcess(file, parameters, Reaping::ByCaller);
+    const std::vector<std::string> passed(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
+    const std::optional<ProcessId> started = Start(file, passed, Reaping::ByCaller);
     if (started) EndProcessNow(WaitForProcess(*started));
 }
 

@@ -48,7 +48,9 @@ RegistryKey::~RegistryKey() { Close(); }
 bool RegistryKey::OpenReadOnly(const std::string& keyPath) {
     Close();
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Wide(keyPath).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    // The product is a 32-bit program: its installer writes the key in the 32-bit view, whatever this build is.
+    constexpr REGSAM kAccess = KEY_READ | KEY_WOW64_32KEY;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Wide(keyPath).c_str(), 0, kAccess, &key) != ERROR_SUCCESS) {
         return false;
     }
     values_ = std::make_unique<Values>(Values{key});

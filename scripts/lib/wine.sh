@@ -3,6 +3,16 @@
 # wine_run SECONDS PROGRAM ARGS... runs one Windows program with a time limit; stop_wine stops the prefix's
 # wineserver, and everything still running in it.
 wine64=/usr/lib/wine/wine64
+# Debian keeps the Wine server beside wine64, not on PATH; without it every wait for, or stop of, the prefix's
+# programs would silently do nothing.
+wineserver=$(command -v wineserver || true)
+for candidate in /usr/lib/wine/wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver32; do
+  [ -n "$wineserver" ] || [ ! -x "$candidate" ] || wineserver=$candidate
+done
+if [ -z "$wineserver" ]; then
+  echo "wine.sh: no wineserver found (on PATH or in /usr/lib/wine)" >&2
+  return 1
+fi
 
 use_wine() {
   export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -10,13 +20,13 @@ use_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX ..."
     timeout 300 "$wine64" wineboot -u >/dev/null 2>&1 || true
-    timeout 60 wineserver -w || true
+    timeout 60 "$wineserver" -w || true
   fi
   # The null display driver lets programs make windows without a display; the stand-in main program is asked
   # to close through its window.
   if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     timeout 60 "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
-    timeout 60 wineserver -w || true
+    timeout 60 "$wineserver" -w || true
   fi
 }
 
@@ -27,7 +37,7 @@ wine_run() {
 }
 
 stop_wine() {
-  [ -z "${WINEPREFIX:-}" ] || timeout 30 wineserver -k 2>/dev/null || true
+  [ -z "${WINEPREFIX:-}" ] || timeout 30 "$wineserver" -k || true
 }
 
 windows_path() {  # windows_path UNIX-PATH: the same file as Wine's Z: drive names it

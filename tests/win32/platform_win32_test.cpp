@@ -118,11 +118,12 @@ TEST(Win32Registry, MissingKeyDoesNotOpen) {
     EXPECT_THROW(key.ReadString("PRXSRV"), Exception);
 }
 
+// Keys are read in the 32-bit view, which shares this one with the 64-bit view on every Windows.
 TEST(Win32Registry, ReadsValuesOfAnExistingKey) {
     platform::RegistryKey key;
-    ASSERT_TRUE(key.OpenReadOnly("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"));
-    EXPECT_FALSE(key.ReadString("CurrentVersion").empty());
-    EXPECT_THROW(key.ReadDword("CurrentVersion"), Exception);
+    ASSERT_TRUE(key.OpenReadOnly("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"));
+    EXPECT_FALSE(key.ReadString("ProfilesDirectory").empty());
+    EXPECT_THROW(key.ReadDword("ProfilesDirectory"), Exception);
     EXPECT_FALSE(key.ValueExists("NoSuchValueHere"));
 }
 
@@ -133,10 +134,11 @@ int RegTool(const std::string& parameters) {
     return started ? platform::WaitForProcess(*started) : -1;
 }
 
-// The product's key as an administrator's tool writes it: the proxy settings the program falls back on. The key
-// goes again however the test ends, so no later run meets a proxy it did not ask for.
+// The product's key as an administrator's tool writes it, in the 32-bit view of the product's installer: the proxy
+// settings the program falls back on. The key goes again however the test ends, so no later run meets a proxy it
+// did not ask for.
 TEST(Win32Registry, ReadsTheProductKeyAsTheRegToolWritesIt) {
-    const std::string key = "HKLM\\SOFTWARE\\Quelmar\\Orvane";
+    const std::string key = "HKLM\\SOFTWARE\\Quelmar\\Orvane /reg:32";
     struct Removal {
         std::string key;
         ~Removal() { RegTool("delete " + key + " /f"); }
