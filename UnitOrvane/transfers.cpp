@@ -16,18 +16,6 @@ int32_t ClampToInt32(int64_t value) { return static_cast<int32_t>(std::clamp<int
 // How often the window's thread handles its messages while a package downloads.
 constexpr auto DownloadPoll = std::chrono::milliseconds(100);
 
-// A catalogue that ends inside an element was cut short on its way. A text that is no XML at all is not judged
-// here: building the list raises its error where the user sees it.
-bool IsCutShort(const std::string& catalogueText) {
-    const TRef<TXmlDDocument> probe(new TXmlDDocument());
-    try {
-        LoadXml(probe.get(), catalogueText);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return probe->EndedInsideElement;
-}
-
 }  // namespace
 
 bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
@@ -42,7 +30,8 @@ bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
         progress.SetPosition(25 + RandomDraw(10));
         record.push_back(url);
         catalogueText = IdHTTP1.Get(url);
-        if (IsCutShort(catalogueText)) throw ECatalogueCutShort("The catalogue was cut short.");
+        // A text that is no XML at all fails later, building the list, where the user sees its error.
+        if (IsCutShortCatalogue(catalogueText)) throw ECatalogueCutShort("The catalogue was cut short.");
         progress.SetPosition(60 + RandomDraw(20));
         Controls.Window->Sleep(300);
         progress.SetPosition(100);

@@ -66,6 +66,8 @@ public:
 };
 // Loads a catalogue text; raises the XML reader's errors, and ECatalogueCutShort.
 void LoadCatalogue(TXmlDDocument* catalogue, std::string_view text);
+// True when the text loads as XML but ends inside an element. A text that is no XML at all is not judged here.
+bool IsCutShortCatalogue(std::string_view text);
 // The `error` and `update` children of the document element; null when absent or when the text held no element.
 TXmlDNode* FindErrorElement(const TXmlDDocument* catalogue);
 TXmlDNode* FindUpdateElement(const TXmlDDocument* catalogue);

@@ -35,6 +35,16 @@ void LoadCatalogue(TXmlDDocument* catalogue, std::string_view text) {
         throw ECatalogueCutShort("The catalogue ends before its elements are closed; it was cut short.");
 }
 
+bool IsCutShortCatalogue(std::string_view text) {
+    const TRef<TXmlDDocument> probe(new TXmlDDocument());
+    try {
+        LoadXml(probe.get(), text);
+    } catch (const std::exception&) {
+        return false;  // whoever loads it for real meets the error
+    }
+    return probe->EndedInsideElement;
+}
+
 TXmlDNode* FindErrorElement(const TXmlDDocument* catalogue) {
     const TXmlDElement* root = DocumentElement(catalogue);
     return root ? FindChild(root, "error") : nullptr;

@@ -48,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // System files that never end or that only the kernel should hand out stay out of the copies.
     for (std::string_view system : {"/dev", "/proc", "/sys"})
         if (text.find(system) != std::string_view::npos) return 0;
+    // A text cut short ends the process at once with its exit status, before any entry is read.
+    if (IsCutShortCatalogue(text)) return 0;
     platform::ReplaceFileWithBytes(sandbox.share / "latest.xml", text);
     fs::remove_all(sandbox.program);
     fs::create_directory(sandbox.program);
