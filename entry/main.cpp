@@ -7,6 +7,7 @@
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
+#include "platform/console.h"
 #include "platform/error_report.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -73,6 +74,7 @@ int Run(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::ConnectStandardError();
     try {
         return Run(platform::ProgramArguments(argc, argv));
     } catch (const std::exception& failure) {

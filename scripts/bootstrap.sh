@@ -10,7 +10,9 @@ packages=(
   zlib1g-dev libisal-dev libxml2-dev
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl wget rsync zip unzip python3 acl
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
+  # The shipped Windows program is 32-bit: Wine runs it with its 32-bit half, an i386 package.
+  wine32:i386
 )
 
 missing=()
@@ -21,6 +23,10 @@ if ((${#missing[@]})); then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
+  # apt knows i386 packages only once the architecture is added, and only after the next update.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -80,6 +80,39 @@ wine_stops() {  # wine_stops: stop_wine ends a running Windows program and the p
   [ "$stopped" -eq 1 ]
 }
 
+# Any binutils of mingw-w64 reads both kinds of executable.
+objdump=$(command -v i686-w64-mingw32-objdump || command -v x86_64-w64-mingw32-objdump)
+# What every Windows since 7 has in its system folder; any other DLL would have to ship beside the program.
+system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll ws2_32.dll \
+version.dll comctl32.dll comdlg32.dll uxtheme.dll shlwapi.dll msvcrt.dll "
+
+imports_only_system_dlls() {  # imports_only_system_dlls EXE: the import table names Windows' own DLLs only
+  local dlls dll ok=0
+  dlls=$("$objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]')
+  [ -n "$dlls" ] || { echo "        no import table read from $1" >&2; return 1; }
+  for dll in $dlls; do
+    [[ $system_dlls == *" $dll "* ]] || { echo "        $(basename "$1") imports $dll" >&2; ok=1; }
+  done
+  return "$ok"
+}
+
+is_gui_program() {  # is_gui_program EXE: a program of the GUI subsystem, which opens no console window
+  local headers
+  headers=$("$objdump" -p "$1")
+  [[ $headers =~ Subsystem[[:space:]]+0+2[[:space:]]+\(Windows\ GUI\) ]] ||
+    { echo "        $1 is no GUI program" >&2; return 1; }
+}
+
+stop_line_reaches_pipe() {  # stop_line_reaches_pipe: a failed mirror run says why on a standard error that is a pipe
+  local output status=0
+  output=$(ORVANE_UPDATE_SERVER=127.0.0.1:1 ORVANE_DEMO_SERVER=127.0.0.1:1 wine_run 120 "$work/mirror/orvane.exe" \
+    /ENTS "SFLD=$(windows_path "$work/unreached")" PRODUCT=Brellium VERSION=5.1 CODE=WINE 2>&1 >/dev/null </dev/null) ||
+    status=$?
+  # -60 as the whole 32-bit code, of which the shell sees the low byte.
+  [[ $status -eq 196 && $output == *"Mirror run stopped with exit status -60"* ]] ||
+    { echo "        exit status $status, standard error: $output" >&2; return 1; }
+}
+
 program_folder() {  # program_folder NAME: orvane.exe and its language files, as a program folder of their own
   mkdir -p "$work/$1"
   cp "$win/orvane.exe" "$work/$1/"
@@ -105,7 +138,12 @@ program_folder mirror
 program_folder client
 share=$(windows_path "$shared_folder")
 
+for exe in orvane.exe brellium.exe; do
+  check "$exe imports only Windows' own DLLs" imports_only_system_dlls "$win/$exe"
+done
+check "orvane.exe is a GUI program" is_gui_program "$win/orvane.exe"
 check "/ENTS without a shared folder exits 255" status_is 255 "$work/mirror" /ENTS
+check "a stopped mirror run says why on standard error" stop_line_reaches_pipe
 check "/ENTS mirrors the release and exits 0" \
   status_is 0 "$work/mirror" /ENTS "SFLD=$share" PRODUCT=Brellium VERSION=5.1 CODE=WINE
 check "latest.xml lists every file in the shared folder" \

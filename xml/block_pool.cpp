@@ -41,8 +41,9 @@ constexpr std::size_t kAlignment = 8;
 
 struct Chunk;
 // Every page of a chunk starts with its chunk, so a block finds the chunk from its own address. Chunks need
-// only page alignment, which the heap gives without wasting much around them.
-struct PageHeader {
+// only page alignment, which the heap gives without wasting much around them. The header takes a whole alignment
+// step, so that the page's first block is aligned where a pointer is smaller (32-bit).
+struct alignas(kAlignment) PageHeader {
     Chunk* chunk;
 };
 struct Chunk {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -12,5 +13,8 @@ int TerminalColumns() {
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
     return size.ws_col;
 }
+
+// A POSIX program inherits its standard error as it is; there is nothing to attach to.
+bool ConnectStandardError() { return ::fcntl(STDERR_FILENO, F_GETFD) != -1; }
 
 }  // namespace platform

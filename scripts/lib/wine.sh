@@ -2,7 +2,16 @@
 # FOLDER/wineprefix (made on first use), quiet and without a display (windows are made, never shown);
 # wine_run SECONDS PROGRAM ARGS... runs one Windows program with a time limit; stop_wine stops the prefix's
 # wineserver, and everything still running in it.
+# The prefix is a 64-bit one, as on the 64-bit Windows most users have: 32-bit programs run there under WoW64
+# with both registry views, so the product key's 32-bit view is tested for real, and a 64-bit build runs too.
+# wine64 makes and tends it, and starts each program with the loader of the program's own bitness: for the
+# shipped 32-bit program that is Wine's 32-bit half (Debian's wine32:i386), which must be installed.
 wine64=/usr/lib/wine/wine64
+if [ ! -x /usr/lib/wine/wine ]; then
+  echo "wine.sh: 32-bit Wine (/usr/lib/wine/wine, Debian's wine32:i386) is missing; scripts/bootstrap.sh" \
+    "installs it" >&2
+  return 1
+fi
 # Debian keeps the Wine server beside wine64, not on PATH; without it every wait for, or stop of, the prefix's
 # programs would silently do nothing.
 wineserver=$(command -v wineserver || true)
@@ -17,7 +26,8 @@ fi
 use_wine() {
   export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # A prefix made before 32-bit Wine was installed lacks the 32-bit system files: it is brought up to date.
+  if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
     echo "Making the Wine prefix $WINEPREFIX ..."
     timeout 300 "$wine64" wineboot -u >/dev/null 2>&1 || true
     timeout 60 "$wineserver" -w || true
