@@ -1,0 +1,16 @@
+#pragma once
+// The compiled-in pictures: each a PAM file (RGB_ALPHA, 8 bits a sample) by the name of its drawing.
+#include <cstddef>
+
+namespace win32ui {
+
+struct TPictureData {
+    const char* Name;
+    const unsigned char* Bytes;
+    size_t Size;
+};
+
+extern const TPictureData Pictures[];
+extern const int PictureCount;
+
+}  // namespace win32ui

@@ -1,0 +1,13 @@
+#pragma once
+// The window picture and the list's row images in Win32, from the same drawings as the Qt window's pictures,
+// rasterised at build time and compiled in.
+#include "win32ui/windows_api.h"
+
+namespace win32ui {
+
+// The picture beside the pages, laid over the background colour given (a COLORREF); the caller owns it.
+HBITMAP WizardPicture(COLORREF background);
+// The six row images in the order of TRowImage, 16 by 16 pixels; the caller owns the list.
+HIMAGELIST RowImages();
+
+}  // namespace win32ui
