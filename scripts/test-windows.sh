@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end run of the Windows orvane.exe under Wine: scripts/test-windows.sh BUILD_FOLDER LINUX_BUILD_FOLDER
 # The Linux build's orvane-publish publishes a small release, nginx serves it on a free loopback port, and
-# orvane.exe mirrors it into a shared folder (/ENTS), then installs from there into a program folder (/ENTC).
+# orvane.exe mirrors it into a shared folder (/ENTS), then installs from there into a program folder (/ENTC), and
+# the scheduled wizard (/SCHEDULED) installs it through its window into a third one.
 # Ends with "N passed, M failed" and a non-zero status on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -136,6 +137,11 @@ export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
   --product Brellium --version 5.1 --code WINE --plain 'Tools/*' >/dev/null
 program_folder mirror
 program_folder client
+program_folder wizard
+# An installed product: the main program that the wizard closes with /U and starts with /H, and its Tools folder,
+# which the wizard does not make.
+cp "$win/brellium.exe" "$work/wizard/"
+mkdir -p "$work/wizard/Tools"
 share=$(windows_path "$shared_folder")
 
 for exe in orvane.exe brellium.exe; do
@@ -152,6 +158,12 @@ check "the shared folder holds every file as published" same_files "$shared_fold
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
 check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \
+  engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
+BRELLIUM_LOG=$(windows_path "$work/brellium.log") check "/SCHEDULED runs the wizard in its window to the end and exits 0" \
+  status_is 0 "$work/wizard" /SCHEDULED PRODUCT=Brellium VERSION=5.1 CODE=WINE
+check "the scheduled wizard closed the main program with /U and started it again with /H" \
+  grep -qz $'^/U\n/H\n$' "$work/brellium.log"
+check "the scheduled wizard installed every file as published" same_files "$work/wizard" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 check "stop_wine ends the prefix's Wine server" wine_stops
 
