@@ -57,7 +57,9 @@ publish() {  # publish [options]: the release folder into the web root
 }
 
 snapshot() {  # snapshot FOLDER FILE: "path<TAB>checksum" of every file below the folder, the program's own left out
-  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './Help/*' ! -path './orvane' ! -path './orvane-wizard' -printf '%P\n' | LC_ALL=C sort |
+  # (its lock file too, which a windowless run keeps in the folder it writes)
+  (cd "$1" && find . -type f ! -path './OvLng/*' ! -path './Help/*' ! -path './orvane' ! -path './orvane-wizard' \
+    ! -path './orvane.lock' -printf '%P\n' | LC_ALL=C sort |
     while IFS= read -r f; do printf '%s\t%s\n' "$f" "$(cksum <"$f")"; done) >"$2"
 }
 
