@@ -12,6 +12,8 @@ packages=(
   nginx-light tinyproxy curl wget rsync zip unzip python3 acl
   # The Windows window's pictures are drawn from the same SVG artwork at build time.
   librsvg2-bin netpbm
+  # Screenshots of the Windows window: xwd, and the Marlett font Wine draws the close box with.
+  x11-apps fonts-wine
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
   # The shipped Windows program is 32-bit: Wine runs it with its 32-bit half, an i386 package.
   wine32:i386

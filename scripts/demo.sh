@@ -3,9 +3,13 @@
 # loopback port, and updates from it three ways: the mirror mode into a shared folder, the shared-folder client
 # mode into a program folder, and the scheduled wizard into a second program folder. Then it publishes a second
 # release (one file changed, one removed) and shows the next mirror and client runs moving only those.
+# With --windows it then cross-builds the Windows program and runs its three modes under Wine on an Xvfb screen
+# (scripts/test-windows.sh), which leaves a screenshot of the Windows wizard.
 # Everything it makes lives in demo-work/ of the repository; everything it starts is stopped when it ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+windows=0
+[ "${1:-}" != --windows ] || windows=1
 bin="$root/build/bin"
 work="$root/demo-work"
 
@@ -159,4 +163,12 @@ if [ -f "$work/wizard-final-page.png" ]; then
   echo "Screenshot of the wizard's final page: $work/wizard-final-page.png"
 else
   echo "Screenshot of the wizard's final page: none (the wizard did not reach it)"
+fi
+if ((windows)); then
+  echo
+  echo "== The Windows program: mirror, client and scheduled wizard under Wine, on an Xvfb screen"
+  echo "Building in $root/build-win ..."
+  bash "$root/scripts/build-windows.sh" build-win >/dev/null
+  bash "$root/scripts/test-windows.sh" "$root/build-win" "$root/build" | tail -n1
+  echo "Screenshot of the Windows wizard's final page: $root/build-win/screenshots/scheduled.png"
 fi

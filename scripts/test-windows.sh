@@ -23,7 +23,8 @@ passed=0
 failed=0
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-use_wine "$win/.."
+# On a real (Xvfb) screen: the scheduled wizard's window is drawn and leaves a picture of its last page.
+use_wine_display "$win/.."
 
 check() {  # check DESCRIPTION COMMAND...: one check, counted
   if "${@:2}"; then
@@ -58,6 +59,16 @@ catalogue_lists() {  # catalogue_lists STORED...: latest.xml downloads each file
       { echo "        latest.xml lacks the download $share\\$stored" >&2; ok=1; }
   done
   return "$ok"
+}
+
+window_picture_taken() {  # window_picture_taken PNG: a picture of the whole window, frame included, not all black
+  local size colours
+  [ -f "$1" ] || { echo "        no picture $1" >&2; return 1; }
+  # pamfile reads the header alone, and the converter ends on the closed pipe.
+  size=$(pngtopam "$1" 2>/dev/null | pamfile 2>/dev/null || true)
+  colours=$(pngtopam "$1" 2>/dev/null | ppmhist -noheader 2>/dev/null | wc -l)
+  [[ $size =~ ([0-9]+)\ by\ ([0-9]+) ]] && ((BASH_REMATCH[1] > 480 && BASH_REMATCH[2] > 314 && colours > 16)) ||
+    { echo "        $1: $size, $colours colours" >&2; return 1; }
 }
 
 wine_server_runs() {  # wine_server_runs: a Wine server of this prefix is running
@@ -122,7 +133,7 @@ program_folder() {  # program_folder NAME: orvane.exe and its language files, as
 
 # The shared folder's Cyrillic name reaches orvane.exe only through its wide-character command line.
 shared_folder="$work/общий"
-mkdir -p "$work"/{release/Tools,release/Custom} "$shared_folder"
+mkdir -p "$work"/{release/Tools,release/Custom} "$shared_folder" "$win/../screenshots"
 for i in $(seq 1 300); do printf 'record %d: signature %08x\n' "$i" $((i * 2654435761 % 4294967296)); done \
   >"$work/release/records.db"
 printf 'engine rules\n' >"$work/release/engine.db"
@@ -159,8 +170,11 @@ check "the shared folder holds every file as published" same_files "$shared_fold
 check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
 check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
-BRELLIUM_LOG=$(windows_path "$work/brellium.log") check "/SCHEDULED runs the wizard in its window to the end and exits 0" \
+BRELLIUM_LOG=$(windows_path "$work/brellium.log") ORVANE_SCREENSHOT=$(windows_path "$win/../screenshots/scheduled.png") \
+  check "/SCHEDULED runs the wizard in its window to the end and exits 0" \
   status_is 0 "$work/wizard" /SCHEDULED PRODUCT=Brellium VERSION=5.1 CODE=WINE
+check "the scheduled wizard left a picture of its window as it closed" window_picture_taken \
+  "$win/../screenshots/scheduled.png"
 check "the scheduled wizard closed the main program with /U and started it again with /H" \
   grep -qz $'^/U\n/H\n$' "$work/brellium.log"
 check "the scheduled wizard installed every file as published" same_files "$work/wizard" records.db=records.db \

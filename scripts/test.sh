@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, then builds and tests three ways:
 # the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of every fuzz target;
-# then the Windows build, its tests and an end-to-end run of orvane.exe, all under Wine.
+# then the Windows build, its tests, screenshots of its wizard and an end-to-end run of orvane.exe, all under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -41,6 +41,10 @@ use_wine "$root/build-win"
 trap 'stop_nginx; stop_wine' EXIT
 serve_windows_tests "$root/build-win/test-nginx"
 run_ctest build-win windows
+shots_log=$(mktemp)
+bash scripts/screenshots-windows.sh build-win 2>&1 | tee "$shots_log"
+summary+=("windows screenshots: $(tail -n1 "$shots_log")")
+rm -f "$shots_log"
 stop_nginx
 e2e_log=$(mktemp)
 bash scripts/test-windows.sh build-win build 2>&1 | tee "$e2e_log"

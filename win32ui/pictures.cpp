@@ -49,7 +49,8 @@ TImage Decode(const TPictureData& data) {
     return image;
 }
 
-// A top-down 32-bit DIB section; bits receives its pixels (blue, green, red, alpha).
+}  // namespace
+
 HBITMAP CreateDib(int width, int height, uint8_t** bits) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -64,6 +65,8 @@ HBITMAP CreateDib(int width, int height, uint8_t** bits) {
     *bits = static_cast<uint8_t*>(pixels);
     return bitmap;
 }
+
+namespace {
 
 uint8_t Blend(uint8_t colour, uint8_t alpha, uint8_t under) {
     return static_cast<uint8_t>((colour * alpha + under * (255 - alpha) + 127) / 255);

@@ -1,6 +1,8 @@
 #pragma once
 // The window picture and the list's row images in Win32, from the same drawings as the Qt window's pictures,
 // rasterised at build time and compiled in.
+#include <cstdint>
+
 #include "win32ui/windows_api.h"
 
 namespace win32ui {
@@ -9,5 +11,7 @@ namespace win32ui {
 HBITMAP WizardPicture(COLORREF background);
 // The six row images in the order of TRowImage, 16 by 16 pixels; the caller owns the list.
 HIMAGELIST RowImages();
+// A top-down 32-bit DIB section; bits receives its pixels (blue, green, red, alpha). Throws when none is had.
+HBITMAP CreateDib(int width, int height, uint8_t** bits);
 
 }  // namespace win32ui

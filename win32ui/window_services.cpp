@@ -4,7 +4,9 @@
 
 #include <memory>
 
+#include "OVCommon/OVCommon.h"
 #include "platform/win32/text.h"
+#include "win32ui/window_picture.h"
 
 namespace win32ui {
 
@@ -19,10 +21,47 @@ void DispatchWindowMessage(HWND window, MSG& message, const std::function<bool(M
 
 int EscapeAnswer(unsigned flags) { return (flags & 0x0F) == MB_YESNO ? IDNO : IDOK; }
 
+namespace {
+
+// Windows labels a box's buttons in its own language; the language file may give its words for them, which the
+// box gets as it opens.
+struct TButtonLabel {
+    int Id;
+    const char* Key;
+};
+constexpr TButtonLabel ButtonLabels[] = {
+    {IDOK, "LanguageButtonOK"}, {IDYES, "LanguageButtonYes"}, {IDNO, "LanguageButtonNo"}};
+
+LRESULT CALLBACK LabelButtonsOfOpeningBox(int code, WPARAM wParam, LPARAM lParam) {
+    HWND box = reinterpret_cast<HWND>(wParam);
+    wchar_t kind[8] = {};
+    if (code == HCBT_ACTIVATE && Localizer && GetClassNameW(box, kind, 8) && std::wstring(kind) == L"#32770") {
+        for (const auto& [id, key] : ButtonLabels) {
+            const std::string label = Localizer->Lookup(key);
+            if (!label.empty() && GetDlgItem(box, id)) SetDlgItemTextW(box, id, Wide(label).c_str());
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+int LabelledMessageBox(HWND owner, const std::string& text, const std::string& caption, unsigned flags) {
+    HHOOK hook = SetWindowsHookExW(WH_CBT, LabelButtonsOfOpeningBox, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), flags);
+    if (hook) UnhookWindowsHookEx(hook);
+    return answer;
+}
+
+}  // namespace
+
 TWin32WindowServices::TWin32WindowServices(HWND window, std::function<bool(MSG&)> preTranslate)
     : window_(window), thread_(GetCurrentThreadId()), preTranslate_(std::move(preTranslate)) {}
 
-void TWin32WindowServices::Close() { ShowWindow(window_, SW_HIDE); }
+void TWin32WindowServices::Close() {
+    wchar_t screenshot[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ORVANE_SCREENSHOT", screenshot, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && IsWindowVisible(window_)) SaveWindowPicture(window_, screenshot);
+    ShowWindow(window_, SW_HIDE);
+}
 
 void TWin32WindowServices::ProcessMessages() {
     MSG message;
@@ -55,11 +94,11 @@ void TWin32WindowServices::RunQueued() {
 }
 
 int TWin32WindowServices::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    return MessageBoxW(BoxOwner(), Wide(text).c_str(), Wide(caption).c_str(), flags);
+    return LabelledMessageBox(BoxOwner(), text, caption, flags);
 }
 
 void TWin32WindowServices::ShowException(const std::string& message) {
-    MessageBoxW(BoxOwner(), Wide(message).c_str(), Wide(BoxTitle).c_str(), MB_OK | MB_ICONERROR);
+    LabelledMessageBox(BoxOwner(), message, BoxTitle, MB_OK | MB_ICONERROR);
 }
 
 void TWin32WindowServices::OpenHelp(const std::string& document) {

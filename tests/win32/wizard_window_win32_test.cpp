@@ -2,12 +2,14 @@
 // designed window, the form's pages through its buttons, the list's change guard refusing to let a required row
 // go, Esc and the close box, boxes and work from other threads, and a scheduled run driven by the timer alone.
 // The catalogue and packages come from the test stage's nginx (scripts/lib/wine.sh, serve_windows_tests).
+// On a real display (scripts/screenshots-windows.sh) the walk through every page also leaves a screenshot of each.
 #include "win32ui/wizard_window.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -57,6 +59,35 @@ void ExpectPlace(HWND control, int left, int top, int width, int height, const c
     EXPECT_EQ(place.bottom - place.top, height) << name;
 }
 
+// On a real display, has the script that watches ORVANE_SCREENSHOT_REQUESTS photograph the window as the screen
+// shows it: NAME.request gives the window's place, and the script answers with NAME.png. Wine's null display draws
+// nothing, so there is nothing to photograph without that folder.
+void Screenshot(HWND window, const std::string& name) {
+    const char* folder = std::getenv("ORVANE_SCREENSHOT_REQUESTS");
+    if (!folder || !*folder) return;
+    for (int waited = 0; waited < 200 && !IsWindowVisible(window); ++waited) Sleep(10);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // Wine hands what a window drew to the X server when its thread finds no message waiting, at most every 50 ms:
+    // a look at the queue for a message nobody sends, after that, makes it do so now.
+    Sleep(100);
+    MSG none;
+    PeekMessageW(&none, nullptr, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    const std::string request = std::string(folder) + "/" + name + ".request";
+    WriteFile(request + ".new", std::to_string(frame.left) + " " + std::to_string(frame.top) + " " +
+                                    std::to_string(frame.right - frame.left) + " " +
+                                    std::to_string(frame.bottom - frame.top) + "\n");
+    fs::rename(request + ".new", request);
+    const fs::path picture = std::string(folder) + "/" + name + ".png";
+    for (int waited = 0; waited < 3000 && !fs::exists(picture); ++waited) Sleep(10);
+    EXPECT_TRUE(fs::exists(picture)) << "no screenshot " << name;
+}
+
+// What a thread timer of the test does while the window's own loop runs (a timer procedure takes no context).
+std::function<void()> timerWork;
+VOID CALLBACK RunTimerWork(HWND, UINT, UINT_PTR, DWORD) { timerWork(); }
+
 // Presses a button as a click does: the window gets its BN_CLICKED.
 void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
 
@@ -72,11 +103,21 @@ void SetRowState(HWND list, int row, UINT state, UINT mask) {
     SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
+// A box titled "Orvane" of this process: the window tests run side by side, each showing boxes of its own.
+HWND FindOwnBox() {
+    for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", L"Orvane")) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(box, &process);
+        if (process == GetCurrentProcessId()) return box;
+    }
+    return nullptr;
+}
+
 // Finds the next box titled "Orvane" on any thread of this process, hands it to inspect and presses the button.
 std::thread AnswerNextBox(int button, std::function<void(HWND box)> inspect) {
     return std::thread([button, inspect] {
         for (int tries = 0; tries < 2000; ++tries) {
-            if (HWND box = FindWindowW(L"#32770", L"Orvane")) {
+            if (HWND box = FindOwnBox()) {
                 inspect(box);
                 PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
                 return;
@@ -94,7 +135,7 @@ public:
     UnexpectedBoxes()
         : watcher_([this] {
               while (!stop_) {
-                  if (HWND box = FindWindowW(L"#32770", L"Orvane")) {
+                  if (HWND box = FindOwnBox()) {
                       wchar_t text[1024] = {};
                       GetDlgItemTextW(box, 0xFFFF, text, 1023);
                       ADD_FAILURE() << "box: " << platform::win32::Utf8(text);
@@ -143,8 +184,8 @@ protected:
     }
 
     std::string Entry(const std::string& name, const std::string& fileName, const std::string& content,
-                      const std::string& extra = "") {
-        const std::string path = "packages/" + fileName;
+                      const std::string& extra = "", bool slow = false) {
+        const std::string path = (slow ? "slow/" : "packages/") + fileName;
         server.AddFile(path, content);
         const auto crc = static_cast<int32_t>(CrcUpdate(0, content.data(), content.size()));
         return "<entry><name>" + name + "</name><filename>" + fileName + "</filename><size>" +
@@ -156,7 +197,7 @@ protected:
     testsupport::TempDir folder;
     int folders = 0;
     std::string programFolder;
-    testsupport::NginxServer server;
+    testsupport::NginxServer server{"location ~ /slow/ { limit_rate 64k; }"};
 };
 
 }  // namespace
@@ -311,7 +352,7 @@ TEST_F(Win32WizardWindow, EscAndTheCancelButtonCancelWhileEnabledAndTheCloseBoxD
 }
 
 TEST_F(Win32WizardWindow, BoxesAndWorkFromOtherThreadsReachTheWindowThread) {
-    PrepareProgramFolder("English");
+    PrepareProgramFolder("Russian");
     bool lateWorkRan = false;
     {
         TWin32WizardWindow wizard({"orvane"});
@@ -323,9 +364,12 @@ TEST_F(Win32WizardWindow, BoxesAndWorkFromOtherThreadsReachTheWindowThread) {
         std::thread answering = AnswerNextBox(IDYES, [&](HWND box) {
             EXPECT_EQ(GetWindow(box, GW_OWNER), window);
             EXPECT_EQ(GetWindowThreadProcessId(box, nullptr), windowThread);
+            // The buttons speak the language file's language, not the one Windows was installed in.
+            EXPECT_EQ(win32ui::WindowText(GetDlgItem(box, IDYES)), "Да");
+            EXPECT_EQ(win32ui::WindowText(GetDlgItem(box, IDNO)), "Нет");
         });
         std::atomic<int> answer{0};
-        std::thread asking([&] { answer = AppMessageBox("Close it now?", MB_YESNO | MB_ICONWARNING); });
+        std::thread asking([&] { answer = AppMessageBox("Закрыть программу сейчас?", MB_YESNO | MB_ICONWARNING); });
         EXPECT_TRUE(PumpUntil(wizard, [&] { return answer != 0; }));
         asking.join();
         answering.join();
@@ -369,4 +413,71 @@ TEST_F(Win32WizardWindow, ScheduledRunIsDrivenByTheTimerToItsEnd) {
     EXPECT_EQ(testsupport::ReadFile(programFolder + "base.dat"), database);
     EXPECT_EQ(wizard.Form().Controls.ListViewItems->ImageIndex(0), riDone);
     EXPECT_FALSE(wizard.Form().Cancelled);
+}
+
+TEST_F(Win32WizardWindow, WalksEveryPageAndLeavesAScreenshotOfEach) {
+    for (const std::string language : {"English", "Russian"}) {
+        SCOPED_TRACE(language);
+        PrepareProgramFolder(language);
+        const std::string suffix = language == "English" ? "" : "_" + language;
+        const std::string database = Package(96 * 1024, 'd');
+        WriteFile(programFolder + "obsolete.dat", "old");
+        std::string damaged = Entry("Brellium program", "brellium-new", Package(5000, 'p'));
+        damaged.replace(damaged.find("<crc>"), damaged.find("</crc>") - damaged.find("<crc>"), "<crc>12345");
+        ServeCatalogue("<database>" + Entry("Virus database", "base.dat", database, "<required/>", true) +
+                       "<entry><name>Obsolete signatures</name><filename>obsolete.dat</filename></entry>" +
+                       "</database><tools>" + Entry("Cleaning tool", "Cleaner.bin", Package(2500, 't')) +
+                       "</tools><program>" + damaged + "</program>");
+        UnexpectedBoxes boxes;
+        TWin32WizardWindow wizard({"orvane"});
+        ASSERT_TRUE(wizard.Open());
+        TFormOrvane& form = wizard.Form();
+        const win32ui::TWizardHandles& handles = wizard.Handles();
+        Screenshot(handles.FormOrvane, "welcome" + suffix);
+
+        // The checking page is on screen while the window handles its messages once before the request.
+        int checkingPage = 0;
+        form.Controls.Window->RunOnWindowThread([&] {
+            checkingPage = form.Page;
+            Screenshot(handles.FormOrvane, "checking" + suffix);
+        });
+        Click(handles.ButtonNext);
+        EXPECT_EQ(checkingPage, 2);
+        ASSERT_EQ(form.Page, 3);
+        TListViewControl& list = *form.Controls.ListViewItems;
+        ASSERT_EQ(list.RowCount(), 4);
+        EXPECT_EQ(list.ImageIndex(1), riDatabase);
+        EXPECT_EQ(list.ImageIndex(3), riProgram);
+        SetRowState(handles.ListViewItems, 2, INDEXTOSTATEIMAGEMASK(1), LVIS_STATEIMAGEMASK);
+        EXPECT_FALSE(list.Checked(2));
+        Screenshot(handles.FormOrvane, "list" + suffix);
+
+        // During the slow download the row counts down what is left and the bar moves; Next returns when the
+        // install is over, so a timer looks in while the window's own loop runs.
+        bool downloadSeen = false;
+        timerWork = [&] {
+            if (downloadSeen || form.Page != 4 || form.Controls.ProgressBar->Position() <= 0) return;
+            downloadSeen = true;
+            Screenshot(handles.FormOrvane, "install" + suffix);
+        };
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, RunTimerWork);
+        Click(handles.ButtonNext);
+        KillTimer(nullptr, timer);
+        EXPECT_TRUE(downloadSeen);
+        ASSERT_TRUE(PumpUntil(wizard, [&] { return IsWindowEnabled(handles.ButtonNext) != 0; }));
+        EXPECT_EQ(testsupport::ReadFile(programFolder + "base.dat"), database);
+        EXPECT_FALSE(fs::exists(programFolder + "obsolete.dat"));
+        EXPECT_FALSE(fs::exists(programFolder + "Tools/Cleaner.bin"));
+        EXPECT_EQ(list.ImageIndex(0), riDone);
+        EXPECT_EQ(list.ImageIndex(3), riFailed);
+        EXPECT_FALSE(IsWindowVisible(handles.ProgressBar));
+        Screenshot(handles.FormOrvane, "install_done" + suffix);
+
+        form.Dispatch([&] { form.ShowNoUpdatesPage(); });
+        EXPECT_FALSE(IsWindowVisible(handles.ListViewItems));
+        Screenshot(handles.FormOrvane, "finished" + suffix);
+        Click(handles.ButtonNext);
+        EXPECT_FALSE(IsWindowVisible(handles.FormOrvane));
+        EXPECT_FALSE(form.Cancelled);
+    }
 }
