@@ -1,6 +1,6 @@
-// Signed releases end to end: orvane-publish signs them into a real nginx's web root, and the built program's
-// mirror and client, with keys in OvKeys/, refuse what a man in the middle or a writer on the share changes,
-// keeping every file; without keys they behave as before.
+// Signed releases end to end: orvane-publish signs them into a real nginx's web root, served through a proxy
+// that rewrites bodies, and the built program's mirror and client, with keys in OvKeys/, refuse what that man in
+// the middle or a writer on the share changes, keeping every file; without keys they behave as before.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include "tests/e2e/release_fixture.h"
 #include "tests/e2e/windowless_sandbox.h"
 #include "tests/support/crc_forgery.h"
+#include "tests/support/tampering_proxy.h"
 #include "tests/support/zip_writer.h"
 #include "tests/tools/publish_support.h"
 
@@ -20,7 +21,8 @@ using namespace testsupport;
 const std::string kQueryRule = "location = /brellium/orvane.php { default_type text/xml; }";
 const int kCatalogueRefused = 196;  // -60, the failed catalogue request
 
-// A signed release on nginx and a verifying installation that trusts the "release" key.
+// A signed release on nginx, reached through the proxy, and a verifying installation that trusts the "release"
+// key.
 class SignedSite {
 public:
     SignedSite() {
@@ -36,7 +38,13 @@ public:
     ProgramRun Publish(const std::vector<std::string>& extra, const std::string& target = "") const {
         std::vector<std::string> arguments{"--product", kProduct, "--version", kVersion, "--code", kCode};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return publisher.Publish(target.empty() ? server.webRoot() : target, server.Url("/"), arguments);
+        return publisher.Publish(target.empty() ? server.webRoot() : target, BaseUrl(), arguments);
+    }
+    // The server's URL with the proxy's port: downloads go through the man in the middle too.
+    std::string BaseUrl() const {
+        std::string url = server.Url("/");
+        const std::string port = ":" + std::to_string(server.port());
+        return url.replace(url.find(port), port.size(), ":" + std::to_string(proxy.port()));
     }
     // The catalogue text another publication would serve.
     std::string CatalogueOf(const std::vector<std::string>& extra) const {
@@ -45,14 +53,20 @@ public:
         return ReadFile(target + "/" + kProductCataloguePath);
     }
     std::string Served() const { return ReadFile(server.webRoot() + kProductCataloguePath); }
-    void Serve(const std::string& catalogue) const { server.AddFile(kProductCataloguePath, catalogue); }
+    // The man in the middle answers the catalogue request with this text.
+    void Serve(const std::string& catalogue) {
+        proxy.SetRewrite([catalogue](const std::string& target, std::string body) {
+            return target.starts_with("/orvane/update/product/") ? catalogue : body;
+        });
+    }
     // Every file of the share and of the program folder but the run log, which says why a run stopped.
     std::pair<std::map<std::string, FileStamp>, std::map<std::string, FileStamp>> Stamps() const {
         return {StampsBelow(sandbox.share()), StampsBelow(sandbox.programFolder(), {"OVLog.txt"})};
     }
 
     NginxServer server{kQueryRule};
-    WindowlessSandbox sandbox{server.port()};
+    TamperingProxy proxy{server.port()};
+    WindowlessSandbox sandbox{proxy.port()};
     PublishRun publisher;
 
 private:
@@ -67,8 +81,8 @@ std::vector<std::string> SignArguments(const SignedSite& site, const std::string
 }
 
 TEST(SignedRelease, VerifyingMirrorRefusesWhatAManInTheMiddleServesAndKeepsEveryFile) {
-    const SignedSite site;
-    ASSERT_TRUE(site.server.running());
+    SignedSite site;
+    ASSERT_TRUE(site.server.running() && site.proxy.port() > 0);
     site.publisher.Source("records.db", "first records\n");
     site.publisher.Source("Tools/scan.sh", "#!/bin/sh\necho scan\n");
     ASSERT_EQ(site.Publish(SignArguments(site, "release", "1")).status, 0);
@@ -108,6 +122,7 @@ TEST(SignedRelease, VerifyingMirrorRefusesWhatAManInTheMiddleServesAndKeepsEvery
     }
 
     // Key rotation: a second trusted key signs the next release.
+    site.proxy.SetRewrite({});
     site.Trust("other");
     site.publisher.Source("records.db", "third records\n");
     ASSERT_EQ(site.Publish(SignArguments(site, "other", "4")).status, 0);
@@ -117,8 +132,8 @@ TEST(SignedRelease, VerifyingMirrorRefusesWhatAManInTheMiddleServesAndKeepsEvery
 }
 
 TEST(SignedRelease, AForgedPackageOfTheSameSizeAndCrcIsStoredOnlyWithoutKeys) {
-    const SignedSite site;
-    ASSERT_TRUE(site.server.running());
+    SignedSite site;
+    ASSERT_TRUE(site.server.running() && site.proxy.port() > 0);
     const std::string records = "records of the release\n";
     site.publisher.Source("records.db", records);
     site.publisher.Source("notes.txt", "notes\n");
@@ -126,14 +141,16 @@ TEST(SignedRelease, AForgedPackageOfTheSameSizeAndCrcIsStoredOnlyWithoutKeys) {
     const std::string forged = ForgedSameCrc(records);
     ASSERT_NE(forged, records);
     ASSERT_EQ(CrcUpdate(0, forged.data(), forged.size()), CrcUpdate(0, records.data(), records.size()));
-    site.server.AddFile("packages/database/records.db.zip", ZipArchive({{"records.db", forged}}));
+    site.proxy.SetRewrite([&](const std::string& target, std::string body) {
+        return target == "/packages/database/records.db.zip" ? ZipArchive({{"records.db", forged}}) : body;
+    });
 
     EXPECT_TRUE(EndedQuietly(site.sandbox.Mirror(), 0));
     EXPECT_FALSE(FileExists(site.sandbox.share() + "records.db"));
     EXPECT_EQ(ReadFile(site.sandbox.share() + "notes.txt"), "notes\n");
     EXPECT_EQ(ReadFile(site.sandbox.share() + "latest.xml").find("records.db"), std::string::npos);
 
-    const WindowlessSandbox plain(site.server.port());
+    const WindowlessSandbox plain(site.proxy.port());
     EXPECT_TRUE(EndedQuietly(plain.Mirror(), 0));
     EXPECT_EQ(ReadFile(plain.share() + "records.db"), forged);
 }
