@@ -189,7 +189,7 @@ capture=1 run_mode "client /ENTC from share/ into client/" "$work/client" "$work
 echo
 echo "== Summary"
 printf '%s\n' "${summary[@]}"
-run_log="wizard/OVLog.txt the wizard's run log (the windowless modes keep none)"
+run_log="wizard/OVLog.txt the wizard's run log (the windowless modes write one only to say why they refused a catalogue)"
 [ -f "$work/wizard/OVLog.txt" ] ||
   run_log="wizard/OVLog.txt absent: only the wizard keeps a run log, and it did not run"
 cat <<EOF
