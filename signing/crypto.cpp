@@ -1,5 +1,7 @@
 // The cryptographic steps, each one libgcrypt call sequence: SHA-256, and Ed25519 key generation, signing and
-// verification on raw 32-byte keys and 64-byte signatures.
+// verification on raw 32-byte keys and 64-byte signatures. What Ed25519 signs is the SHA-512 digest of the
+// message: libgcrypt hands a message to Ed25519 inside an S-expression, whose data items hold at most 64 KiB, and
+// a catalogue is often larger.
 #include <gcrypt.h>
 
 #include <memory>
@@ -45,6 +47,13 @@ std::string TokenBytes(gcry_sexp_t from, const char* token, std::size_t size) {
     return std::string(data, length);
 }
 
+std::string Sha512(std::string_view message) {
+    Initialise();
+    std::string digest(64, '\0');
+    gcry_md_hash_buffer(GCRY_MD_SHA512, digest.data(), message.data(), message.size());
+    return digest;
+}
+
 }  // namespace
 
 TSha256::TSha256() : handle_(nullptr) {
@@ -84,7 +93,7 @@ TKeyPair GenerateKeyPair() {
 
 std::string Sign(std::string_view message, const TKeyPair& keys) {
     const Sexp secret = Build("(private-key (ecc (curve Ed25519)(flags eddsa)(d %b)(q %b)))", keys.Secret, keys.Public);
-    const Sexp data = Build("(data (flags eddsa)(hash-algo sha512)(value %b))", message);
+    const Sexp data = Build("(data (flags eddsa)(hash-algo sha512)(value %b))", Sha512(message));
     gcry_sexp_t signature = nullptr;
     if (const gcry_error_t error = gcry_pk_sign(&signature, data.get(), secret.get()))
         throw ESignatureError(std::string("libgcrypt cannot sign: ") + gcry_strerror(error));
@@ -97,6 +106,6 @@ bool VerifySignature(std::string_view message, std::string_view signature, std::
     const Sexp key = Build("(public-key (ecc (curve Ed25519)(flags eddsa)(q %b)))", publicKey);
     const Sexp value =
         Build("(sig-val (eddsa (r %b)(s %b)))", signature.substr(0, kSignatureSize / 2), signature.substr(kSignatureSize / 2));
-    const Sexp data = Build("(data (flags eddsa)(hash-algo sha512)(value %b))", message);
+    const Sexp data = Build("(data (flags eddsa)(hash-algo sha512)(value %b))", Sha512(message));
     return gcry_pk_verify(value.get(), data.get(), key.get()) == 0;
 }

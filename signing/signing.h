@@ -44,7 +44,7 @@ std::string HexText(std::string_view bytes);
 // The bytes of hex text, blanks around it ignored; raises ESignatureError (naming `what`) unless it holds exactly
 // `size` bytes.
 std::string BytesFromHex(std::string_view text, std::size_t size, const std::string& what);
-// The 64-byte signature of the message.
+// The 64-byte Ed25519 signature of the message's SHA-512 digest, so that messages of any length can be signed.
 std::string Sign(std::string_view message, const TKeyPair& keys);
 bool VerifySignature(std::string_view message, std::string_view signature, std::string_view publicKey);
 

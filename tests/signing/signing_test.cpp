@@ -44,6 +44,7 @@ TEST(Signing, SignedCatalogueVerifiesOnlyAsSignedByATrustedKey) {
     flipped[kCatalogue.find("a.db")] = 'b';
     std::string badBase64 = signedText;
     badBase64[at + 12] = '*';
+    const std::string large = SignCatalogueText("<catalogue>" + std::string(200000, ' ') + "</catalogue>", key);
     const struct {
         const char* what;
         std::string text;
@@ -51,6 +52,7 @@ TEST(Signing, SignedCatalogueVerifiesOnlyAsSignedByATrustedKey) {
         bool verifies;
     } cases[] = {
         {"as signed", signedText, {key.Public}, true},
+        {"larger than 64 KiB", large, {key.Public}, true},
         {"either of two keys (rotation)", signedText, {other.Public, key.Public}, true},
         {"closing tags and blanks after it", signedText + "</x>\r\n  \n", {key.Public}, true},
         {"another key only", signedText, {other.Public}, false},
