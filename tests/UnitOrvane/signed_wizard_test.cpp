@@ -1,13 +1,17 @@
-// The wizard of a verifying installation (a public key in OvKeys/): catalogues that are not signed by that key,
-// older than the last one accepted or expired fail as a catalogue request does, with the reason in the run log;
-// a package without the SHA-256 of its signed entry fails its row and keeps the old file.
+// The wizard of a verifying installation (a public key in OvKeys/), reaching the server through a proxy that
+// rewrites bodies: catalogues that are not signed by that key, older than the last one accepted or expired fail
+// as a catalogue request does, with the reason in the run log; a package without the SHA-256 of its signed entry
+// fails its row and keeps the old file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "signing/signing.h"
 #include "tests/UnitOrvane/wizard_fixture.h"
 #include "tests/support/crc_forgery.h"
+#include "tests/support/tampering_proxy.h"
 
 namespace testsupport {
 namespace {
@@ -16,6 +20,9 @@ class SignedWizardTest : public WizardTest {
 protected:
     void SetUp() override {
         WizardTest::SetUp();
+        proxy = std::make_unique<TamperingProxy>(server.port());
+        ASSERT_GT(proxy->port(), 0);
+        setenv("ORVANE_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(proxy->port())).c_str(), 1);
         std::filesystem::create_directories(programDir / "OvKeys");
         WriteFile(programDir / "OvKeys/release.pub", HexText(key.Public) + "\n");
         WriteFile(programDir / "OvState.ini", "[release]\r\nserial=5\r\n");
@@ -30,11 +37,21 @@ protected:
     }
     EntryFields Entry(const std::string& name, const std::string& content, const std::string& package,
                       const std::string& sha256) {
-        return {.name = name, .fileName = name + ".dat", .content = content, .download = ServePackage(name, package),
+        std::string url = ServePackage(name, package);
+        const std::string port = ":" + std::to_string(server.port());
+        url.replace(url.find(port), port.size(), ":" + std::to_string(proxy->port()));
+        return {.name = name, .fileName = name + ".dat", .content = content, .download = url,
                 .extra = sha256.empty() ? "" : "<sha256>" + sha256 + "</sha256>"};
+    }
+    // The man in the middle answers requests whose target starts with the prefix with this body.
+    void Tamper(const std::string& prefix, const std::string& body) {
+        proxy->SetRewrite([prefix, body](const std::string& target, std::string real) {
+            return target.starts_with(prefix) ? body : real;
+        });
     }
 
     const TKeyPair key = GenerateKeyPair();
+    std::unique_ptr<TamperingProxy> proxy;
 };
 
 TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsWithTheirReasonLogged) {
@@ -49,10 +66,11 @@ TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsWithTheirReasonLogged
         {"older than the last accepted (rollback)", Signed(catalogue, key, 4), "older than 5"},
         {"expired (freeze)", Signed(catalogue, key, 6, UtcNow() - 1), "expired at"},
     };
+    ServeCatalogue(Signed(catalogue, key, 6));
     Open();
     size_t boxes = 0;
     for (const auto& c : cases) {
-        ServeCatalogue(c.served);
+        Tamper("/orvane/", c.served);
         Next();
         ASSERT_EQ(window.Window.Boxes().size(), ++boxes) << c.what;
         EXPECT_EQ(window.Window.Boxes().back().text, Text("MsgOV4")) << c.what;
@@ -60,7 +78,7 @@ TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsWithTheirReasonLogged
         EXPECT_NE(RunLog().find(c.reason), std::string::npos) << c.what << ": " << RunLog();
         EXPECT_EQ(ReadFile(programDir / "OvState.ini"), "[release]\r\nserial=5\r\n") << c.what;
     }
-    ServeCatalogue(Signed(catalogue, key, 6));
+    proxy->SetRewrite({});
     Next();
     EXPECT_EQ(form->Page, 3);
     EXPECT_EQ(window.Window.Boxes().size(), boxes);
@@ -70,9 +88,9 @@ TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsWithTheirReasonLogged
 TEST_F(SignedWizardTest, OnlyPackagesWithTheirSignedSha256AreInstalled) {
     for (const char* name : {"good", "forged", "unhashed"}) WriteFile(programDir / (std::string(name) + ".dat"), "old");
     const std::string content = "the database of this release\n";
-    const std::string forged = ForgedSameCrc(content);
+    Tamper("/packages/forged", ForgedSameCrc(content));
     OpenListPage(Signed(CatalogueXml(GroupXml("database", {Entry("good", content, content, Sha256Hex(content)),
-                                                           Entry("forged", content, forged, Sha256Hex(content)),
+                                                           Entry("forged", content, content, Sha256Hex(content)),
                                                            Entry("unhashed", content, content, "")})),
                         key, 6));
     Next();
