@@ -1,7 +1,6 @@
 // The windowless modes of a verifying installation: catalogues accepted only when signed, current and not
 // older than the last one; files accepted only with the SHA-256 of their signed entry. The shared folder is not
 // trusted: the client checks the server's signed catalogue that the mirror stored there.
-#include <iostream>
 #include <memory>
 
 #include "OVCommon/OVCommon.h"
