@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,6 +80,8 @@ public:
     // Wider than a package size: the sum over a whole run must not overflow.
     int64_t ProcessedBytes = 0;
     bool MainProgramClosed = false;
+    // Set by the catalogue request: the program folder has keys in OvKeys/, so files need their signed SHA-256.
+    bool Verifying = false;
 
     // Runs a handler as the window's framework does: an error that escapes it is shown in the framework's error
     // box and the window stays as it is. The toolkit calls every handler below through it.
@@ -120,6 +123,10 @@ public:
     // --- Transfers ---
     bool getListOfUpdates(std::string& catalogueText);
     bool DownloadPackage(const std::string& url, const std::string& targetFile);
+    // Why a verifying installation refuses the catalogue text; empty when it accepts it or does not verify.
+    std::string SignedCatalogueRefusal(const std::string& catalogueText);
+    // The SHA-256 a downloaded file must have: nothing when this installation does not verify.
+    std::optional<std::string> ExpectedSha256(const TUpdateElement& entry) const;
 
     // For the download thread: shows a failed download's message on the window's thread and waits until it is
     // answered, unless the window is closing.

@@ -75,13 +75,15 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
     CurrentDownloadSize = entry.DownloadSize;
     ApplyWork(0);
     DownloadPackage(entry.Download, download);
-    const TPreparedPackage package = PreparePackage(download, entry.FileName);
+    const std::optional<std::string> sha256 = ExpectedSha256(entry);
+    const TPreparedPackage package = PreparePackage(download, entry.FileName, "", sha256.has_value());
     TListViewControl& list = *Controls.ListViewItems;
     list.SetStatus(CurrentRow, Message("MsgOV9"));
     bool installed = false;
-    switch (CheckCandidate(package, entry.Size, entry.Crc)) {
+    switch (CheckCandidate(package, entry.Size, entry.Crc, sha256)) {
         case TCandidateCheck::SizeDiffers: list.SetStatus(CurrentRow, Message("MsgOV10")); break;
-        case TCandidateCheck::CrcDiffers: list.SetStatus(CurrentRow, Message("MsgOV18")); break;
+        case TCandidateCheck::CrcDiffers:
+        case TCandidateCheck::Sha256Differs: list.SetStatus(CurrentRow, Message("MsgOV18")); break;
         case TCandidateCheck::Matches:
             installed = PlaceByKind(entry, package.Candidate);
             FinishStoredPackage(package, entry.FileName);

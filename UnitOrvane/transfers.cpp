@@ -4,10 +4,12 @@
 #include <chrono>
 #include <climits>
 #include <future>
+#include <iostream>
 
 #include "OVCommon/OVCommon.h"
 #include "UnitOrvane/UnitOrvane.h"
 #include "platform/stream.h"
+#include "signing/signing.h"
 
 namespace {
 
@@ -20,6 +22,7 @@ constexpr auto DownloadPoll = std::chrono::milliseconds(100);
 
 bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
     std::vector<std::string> record;
+    std::string refusal;
     bool received = false;
     const std::string url = CatalogueRequestUrl(UpdateServerHost(), QueryText);
     try {
@@ -32,6 +35,7 @@ bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
         catalogueText = IdHTTP1.Get(url);
         // A text that is no XML at all fails later, building the list, where the user sees its error.
         if (IsCutShortCatalogue(catalogueText)) throw ECatalogueCutShort("The catalogue was cut short.");
+        if (!(refusal = SignedCatalogueRefusal(catalogueText)).empty()) throw ESignatureError(refusal);
         progress.SetPosition(60 + RandomDraw(20));
         Controls.Window->Sleep(300);
         progress.SetPosition(100);
@@ -40,6 +44,11 @@ bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
         record.push_back(url);
     }
     SaveRequestRecord(record);
+    // After the request record, which starts the run log afresh.
+    if (!refusal.empty()) {
+        AppendToRunLog(refusal);
+        std::cerr << refusal << std::endl;
+    }
     return received;
 }
 

@@ -29,6 +29,7 @@ public:
     TUpdateKind Kind = ukTools;
     int32_t DownloadSize = 0;
     std::string Destination;
+    std::string Sha256;  // of the installed file, in hex: what a verifying installation checks
 };
 
 // One catalogue entry as the windowless modes hold it, filled afresh for each entry element.
@@ -41,6 +42,7 @@ struct TUpdateElementRec {
     std::string Action;
     TUpdateKind Kind = ukDatabase;
     int32_t DownloadSize = 0;
+    std::string Sha256;
 };
 
 // Raised when a folder a catalogue entry needs cannot be made or entered.
@@ -140,13 +142,18 @@ struct TPreparedPackage {
     std::string Candidate;     // the file to test: empty when the archive held no member
     // The candidate's CRC-32 when it is the only member, taken as it was written: it need not be read back.
     std::optional<uint32_t> CandidateCrc;
+    // Its SHA-256 the same way, when asked for.
+    std::optional<std::string> CandidateSha256;
 };
 // Raises the zip reader's errors, and EFOpenError when a member cannot be written (one without a file name).
+// With takeSha256, members are hashed as they are written.
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
-                                const std::string& unpackFolder = "");
-enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers };
-// The candidate's size, then its CRC-32, against the entry's.
-TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc);
+                                const std::string& unpackFolder = "", bool takeSha256 = false);
+enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers, Sha256Differs };
+// The candidate's size, then its CRC-32, against the entry's; for a verifying installation (a SHA-256 given,
+// empty when the entry has none) then its SHA-256, which an entry without one never matches.
+TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc,
+                               const std::optional<std::string>& sha256 = std::nullopt);
 // After the candidate is stored (copied, or moved into place): deletes it when it is still there, and copies the
 // package's other members beside the entry's file.
 void FinishStoredPackage(const TPreparedPackage& package, const std::string& entryFileName);

@@ -117,9 +117,9 @@ std::string FileNamePart(const std::string& path) {
 bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) {
     // The first child of each name counts, as FindChild would find it; one pass over the children finds every
     // field, where a search per field would walk them seven times.
-    enum Field { kName, kFileName, kCrc, kDownload, kSize, kAction, kDownloadSize, kFieldCount };
-    static constexpr std::string_view kFieldNames[kFieldCount] = {"name", "filename", "crc",         "download",
-                                                                  "size", "action",   "downloadsize"};
+    enum Field { kName, kFileName, kCrc, kDownload, kSize, kAction, kDownloadSize, kSha256, kFieldCount };
+    static constexpr std::string_view kFieldNames[kFieldCount] = {
+        "name", "filename", "crc", "download", "size", "action", "downloadsize", "sha256"};
     const TXmlDNode* fields[kFieldCount] = {};
     for (const TXmlDNode* child = entry->FirstChild(); child; child = child->NextSibling()) {
         const std::string_view name = child->NodeName();
@@ -145,6 +145,7 @@ bool ReadEntryRecord(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec
     record.Action = text(kAction);
     record.Kind = kind;
     record.DownloadSize = TextToInt(text(kDownloadSize), 0);
+    record.Sha256 = text(kSha256);
     return true;
 }
 
@@ -162,6 +163,7 @@ TBuiltEntry BuildUpdateElement(const TXmlDNode* entry, TUpdateKind kind, const s
     element->DownloadSize = EntryNumber(entry, "downloadsize");
     element->Action = ChildText(entry, "action").value_or("");
     element->Destination = ChildText(entry, "destination").value_or("");
+    element->Sha256 = ChildText(entry, "sha256").value_or("");
     const std::string folder =
         kind == ukCustom ? ResolveDestinationFolder(element->Destination, programFolder) : programFolder;
     element->FileName = EntryPath(folder, kind, element->FileName);

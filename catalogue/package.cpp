@@ -1,42 +1,72 @@
 // Unpacking and testing a downloaded package before it is stored.
 #include <algorithm>
+#include <memory>
 
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
 #include "platform/files.h"
 #include "platform/stream.h"
+#include "signing/signing.h"
 #include "zip/zip.h"
 
 namespace {
 
+struct TFileDigest {
+    uint32_t Crc = 0;
+    std::optional<std::string> Sha256;
+};
+
 // Members land flat, under the last component of their stored name; a name without one cannot be written. They
 // go to the file as they are inflated: a database of many megabytes is never held in memory whole.
-// A new file that takes the CRC of every byte written to it, so that it need not be read back for its test.
+// A new file that takes the CRC, and when asked the SHA-256, of every byte written to it, so that it need not be
+// read back for its test.
 class CrcTakingFile : public TFileStream {
 public:
-    explicit CrcTakingFile(const std::string& fileName) : TFileStream(fileName, Mode::Create) {}
+    CrcTakingFile(const std::string& fileName, bool takeSha256) : TFileStream(fileName, Mode::Create) {
+        if (takeSha256) sha256_.emplace();
+    }
     int64_t Write(const void* buffer, int64_t count) override {
         const int64_t written = TFileStream::Write(buffer, count);
-        crc_ = CrcUpdate(crc_, buffer, static_cast<size_t>(std::max<int64_t>(written, 0)));
+        const auto length = static_cast<size_t>(std::max<int64_t>(written, 0));
+        crc_ = CrcUpdate(crc_, buffer, length);
+        if (sha256_) sha256_->Update(buffer, length);
         return written;
     }
-    uint32_t Crc() const { return crc_; }
+    TFileDigest Digest() const { return {crc_, sha256_ ? std::optional(sha256_->HexDigest()) : std::nullopt}; }
 
 private:
     uint32_t crc_ = 0;
+    std::optional<TSha256> sha256_;
 };
 
-// Returns the CRC of what was written; the member is only ever written front to back.
-uint32_t WriteMember(const std::string& folder, const TZipFile& archive, int index) {
-    CrcTakingFile out(folder + FileNamePart(archive.MemberName(index)));
+// The digests of what was written; the member is only ever written front to back.
+TFileDigest WriteMember(const std::string& folder, const TZipFile& archive, int index, bool takeSha256) {
+    CrcTakingFile out(folder + FileNamePart(archive.MemberName(index)), takeSha256);
     archive.ExtractTo(index, out);
-    return out.Crc();
+    return out.Digest();
+}
+
+// The CRC and SHA-256 of a file in one read.
+TFileDigest ReadDigest(platform::File& file) {
+    constexpr size_t BlockSize = 64 * 1024;
+    const std::unique_ptr<unsigned char[]> block(new unsigned char[BlockSize]);
+    TFileDigest digest;
+    TSha256 sha256;
+    std::ptrdiff_t count = 0;
+    do {
+        count = file.Read(block.get(), BlockSize);
+        if (count <= 0) break;
+        digest.Crc = CrcUpdate(digest.Crc, block.get(), static_cast<size_t>(count));
+        sha256.Update(block.get(), static_cast<size_t>(count));
+    } while (count == static_cast<std::ptrdiff_t>(BlockSize));
+    digest.Sha256 = sha256.HexDigest();
+    return digest;
 }
 
 }  // namespace
 
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
-                                const std::string& unpackFolder) {
+                                const std::string& unpackFolder, bool takeSha256) {
     TPreparedPackage package;
     if (!IsZipFile(downloadFile)) {
         package.Candidate = downloadFile;
@@ -48,26 +78,39 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
     {
         TZipFile archive;
         archive.LoadFromFile(downloadFile);
-        uint32_t lastCrc = 0;
-        for (int i = 0; i < archive.Count(); ++i) lastCrc = WriteMember(package.UnpackFolder, archive, i);
+        TFileDigest last;
+        for (int i = 0; i < archive.Count(); ++i) last = WriteMember(package.UnpackFolder, archive, i, takeSha256);
         if (archive.Count() > 0) package.Candidate = package.UnpackFolder + FileNamePart(entryFileName);
         // With several members, names that differ only in letter case may have landed in one file on some file
         // systems; only a lone member is surely the candidate as written.
-        if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName))
-            package.CandidateCrc = lastCrc;
+        if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName)) {
+            package.CandidateCrc = last.Crc;
+            package.CandidateSha256 = last.Sha256;
+        }
     }
     platform::DeleteFile(downloadFile);
     return package;
 }
 
-TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc) {
+TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc,
+                               const std::optional<std::string>& sha256) {
     // One open serves both tests; a file that cannot be read has size 0 and CRC 0, as FileSizeOf and FileCrc say.
     platform::File file;
     int64_t fileSize = 0;
     const bool readable = file.OpenRead(package.Candidate, fileSize);
     if ((readable ? std::max<int64_t>(fileSize, 0) : 0) != size) return TCandidateCheck::SizeDiffers;
-    const uint32_t actual = !readable ? 0 : package.CandidateCrc ? *package.CandidateCrc : FileCrc(file);
-    if (actual != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;
+    // A digest not taken while the file was written is taken in one read, the SHA-256 only when it is checked.
+    TFileDigest actual{0, package.CandidateSha256};
+    if (!readable)
+        actual.Sha256.reset();
+    else if (package.CandidateCrc && (!sha256 || package.CandidateSha256))
+        actual.Crc = *package.CandidateCrc;
+    else if (sha256)
+        actual = ReadDigest(file);
+    else
+        actual.Crc = FileCrc(file);
+    if (actual.Crc != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;
+    if (sha256 && (sha256->empty() || actual.Sha256 != *sha256)) return TCandidateCheck::Sha256Differs;
     return TCandidateCheck::Matches;
 }
 

@@ -37,6 +37,7 @@ bool LiesInside(const std::string& path, const std::string& folder) {
 }  // namespace
 
 void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
+    if (verifier_.Active()) LoadSignedShareCatalogue();
     std::string text;
     if (LoadSharedCatalogue(text)) {
         try {
@@ -85,6 +86,7 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
 
 bool TdmEM::ReadClientEntry(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) const {
     if (!ReadEntryRecord(entry, kind, record)) return false;
+    if (verifier_.Active() && !ApplySignedEntry(record)) return false;
     // A download outside this machine's shared folder (written by a mirror that mounts the share elsewhere, or
     // run from another folder, or naming any file at all) is not read: the copy is where the mirror stores it.
     if (!LiesInside(record.Download, Settings.SharedFolder))
@@ -110,7 +112,7 @@ bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It is not a plain file.");
     if (!ResolvesInsideShare(entry.Download))
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It leads out of the shared folder.");
-    if (!CopyDeferred(entry.Download, entry.FileName))
+    if (!(verifier_.Active() ? CopyVerified(entry) : CopyDeferred(entry.Download, entry.FileName)))
         throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");
     Tell(TEntryOutcome::Copied, entry.FileName);
     return true;

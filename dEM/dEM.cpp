@@ -27,7 +27,7 @@ private:
 
 }  // namespace
 
-TdmEM::TdmEM() {
+TdmEM::TdmEM() : verifier_(ProgramFolder) {
     // A work event may come before the transfer states its length; the observer then shows bytes alone.
     httpMain.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int32_t countMax) {
         if (mode == wmRead && Observer && !downloadUrl_.empty()) Observer->DownloadProgress(downloadUrl_, 0, countMax);

@@ -4,12 +4,15 @@
 // status; what a person at a console sees goes through an observer.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "catalogue/catalogue.h"
 #include "http/http.h"
 #include "platform/temporary_paths.h"
+#include "signing/signing.h"
 #include "xml/dom.h"
 
 // What happened to one entry, for whoever watches a run.
@@ -18,7 +21,7 @@ enum class TEntryOutcome {
     Stored,         // mirror: a package was tested and stored in the shared folder
     Copied,         // client: the shared copy replaced the local file
     Removed,        // the file of a removal entry was deleted
-    Mismatch,       // the package failed its size or CRC test; the old file stays
+    Mismatch,       // the package failed its size, CRC or SHA-256 test; the old file stays
     Failed,         // the store or removal did not work; the old file stays
 };
 
@@ -108,6 +111,25 @@ private:
     bool MoveDeferred(const std::string& source, const std::string& target);
     bool NoteDeferred(bool written);
     void MakeCopiesDurable(const std::string& folder);
+
+    // --- A verifying installation (keys in OvKeys/): every catalogue signed, every file its signed SHA-256 ---
+    // Stops the run as a failed catalogue request unless the text passes, when this installation verifies.
+    void AcceptCatalogue(const std::string& text, const TXmlDDocument* loaded, const std::string& stopReason);
+    // The SHA-256 the entry's file must have when this installation verifies; nothing when it does not.
+    std::optional<std::string> ExpectedSha256(const TUpdateElementRec& entry) const;
+    // The server's signed catalogue, byte for byte, beside "latest.xml".
+    void StoreSignedCatalogue();
+    // Client: the share's signed catalogue, checked, as the entries it signs; stops the run when it fails.
+    void LoadSignedShareCatalogue();
+    // Client: the entry's size, CRC and SHA-256 taken from the signed catalogue's matching entry (same group and
+    // file name); an entry it does not sign keeps no SHA-256, so its copy fails and its removal is skipped.
+    bool ApplySignedEntry(TUpdateElementRec& record) const;
+    // Client: copies the shared copy while hashing it; the local file is replaced only when the hash matches.
+    bool CopyVerified(const TUpdateElementRec& entry);
+
+    TCatalogueVerifier verifier_;
+    std::string fetchedCatalogue_;  // the server's text, stored on the share when it is signed
+    std::map<std::pair<TUpdateKind, std::string>, TUpdateElementRec> signedEntries_;
 
     std::string downloadUrl_;
     std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it

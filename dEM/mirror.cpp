@@ -16,6 +16,14 @@ TXmlDNode* EmptyCopy(const TXmlDNode* element, const std::string& text) {
 
 const std::string LeftOut = "; left out of latest.xml, so clients keep their copy";
 
+std::string MismatchText(TCandidateCheck check) {
+    switch (check) {
+        case TCandidateCheck::SizeDiffers: return "wrong size";
+        case TCandidateCheck::CrcDiffers: return "wrong CRC";
+        default: return "wrong SHA-256";
+    }
+}
+
 void AppendCopyOf(TXmlDNode* parent, const TXmlDNode* entry, std::string_view name) {
     if (const TXmlDNode* child = FindChild(entry, name)) AppendChild(parent, CloneNode(child, true));
 }
@@ -43,17 +51,20 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
     workFolder_.reset();
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable(Settings.SharedFolder);
+    StoreSignedCatalogue();
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
     if (Observer) Observer->RunEnded(0, "");
 }
 
 void TdmEM::LoadFetchedCatalogue() {
-    const std::string text = FetchCatalogue();
+    std::string text = FetchCatalogue();
     try {
         LoadCatalogue(Catalogue.get(), text);
     } catch (const ECatalogueCutShort& failure) {
         Stop(ExitTransferFailed, std::string("the catalogue request failed: ") + failure.what());
     }
+    AcceptCatalogue(text, Catalogue.get(), "the catalogue request failed: ");
+    fetchedCatalogue_ = std::move(text);
 }
 
 std::string TdmEM::FetchCatalogue() {
@@ -83,17 +94,18 @@ void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, con
         AppendChild(entryCopy, EmptyCopy(download, record.FileName));
     if (const TXmlDNode* size = FindChild(entry, "size")) AppendChild(entryCopy, EmptyCopy(size, size->GetText()));
     AppendCopyOf(entryCopy, entry, "action");
+    AppendCopyOf(entryCopy, entry, "sha256");
 }
 
 bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     const std::string download = DownloadToWorkFolder(entry.Download);
     bool listed = false;
     try {
-        const TPreparedPackage package = PreparePackage(download, entry.FileName, WorkFolder() + "BR/");
-        const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc);
+        const std::optional<std::string> sha256 = ExpectedSha256(entry);
+        const TPreparedPackage package = PreparePackage(download, entry.FileName, WorkFolder() + "BR/", sha256.has_value());
+        const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc, sha256);
         if (check != TCandidateCheck::Matches) {
-            Tell(TEntryOutcome::Mismatch, entry.FileName,
-                 std::string(check == TCandidateCheck::SizeDiffers ? "wrong size" : "wrong CRC") + LeftOut);
+            Tell(TEntryOutcome::Mismatch, entry.FileName, MismatchText(check) + LeftOut);
         } else {
             platform::ForceDirectories(FolderOf(entry.FileName));
             const bool stored = StoreTested(entry, package.Candidate);

@@ -8,6 +8,8 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libisal-dev libxml2-dev
+  # Signed releases: Ed25519 and SHA-256 on both platforms.
+  libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl wget rsync zip unzip python3 acl
   # The Windows window's pictures are drawn from the same SVG artwork at build time.

@@ -2,7 +2,9 @@
 # The demo: builds Orvane, publishes a sample release with orvane-publish, serves it with nginx on a free
 # loopback port, and updates from it three ways: the mirror mode into a shared folder, the shared-folder client
 # mode into a program folder, and the scheduled wizard into a second program folder. Then it publishes a second
-# release (one file changed, one removed) and shows the next mirror and client runs moving only those.
+# release (one file changed, one removed) and shows the next mirror and client runs moving only those. Every
+# release is signed and every program folder trusts its key; a third release has one package forged on the
+# shared folder (same size and CRC-32), which the client refuses.
 # With --windows it then cross-builds the Windows program and runs its three modes under Wine on an Xvfb screen
 # (scripts/test-windows.sh), which leaves a screenshot of the Windows wizard.
 # Everything it makes lives in demo-work/ of the repository; everything it starts is stopped when it ends.
@@ -34,14 +36,16 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 rm -rf "$work"
-mkdir -p "$work"/{release/Tools,release/Custom,nginx,share,tmp}
+mkdir -p "$work"/{release/Tools,release/Custom,nginx,share,tmp,keys}
 # The program's temporary files stay in the work folder, and no registry file gives it a proxy.
 export TMPDIR="$work/tmp" ORVANE_HKLM="$work/no-registry.reg"
 
-program_folder() {  # program_folder NAME: orvane, its language files and help page, as a program folder of their own
-  mkdir -p "$work/$1"
+program_folder() {  # program_folder NAME: orvane, its language files, help page and the release key, as a program
+  # folder of their own that accepts only releases signed with that key
+  mkdir -p "$work/$1/OvKeys"
   cp "$bin/orvane" "$bin/orvane-wizard" "$work/$1/"
   cp -r "$bin/OvLng" "$bin/Help" "$work/$1/"
+  cp "$work/keys/release.pub" "$work/$1/OvKeys/"
 }
 
 make_release() {
@@ -57,7 +61,30 @@ make_release() {
 publish() {  # publish [options]: the release folder into the web root
   echo "\$ orvane-publish --source $work/release --target $work/www ... $*"
   "$bin/orvane-publish" --source "$work/release" --target "$work/www" --base-url "http://$server/" \
-    --product Brellium --version 5.1 --code DEMO --plain 'Tools/*' "$@"
+    --product Brellium --version 5.1 --code DEMO --plain 'Tools/*' --sign "$work/keys/release.key" "$@"
+}
+
+forge_same_crc() {  # forge_same_crc FILE: another first byte, and four last bytes that restore the CRC-32
+  python3 - "$1" <<'PY'
+import sys, zlib
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+table = []
+for i in range(256):
+    c = i
+    for _ in range(8):
+        c = 0xEDB88320 ^ (c >> 1) if c & 1 else c >> 1
+    table.append(c)
+by_top = {t >> 24: i for i, t in enumerate(table)}
+wanted = zlib.crc32(data) ^ 0xFFFFFFFF
+data[0] ^= 0x20
+for _ in range(4):
+    i = by_top[wanted >> 24]
+    wanted = ((wanted ^ table[i]) << 8 | i) & 0xFFFFFFFF
+fix = wanted ^ zlib.crc32(bytes(data[:-4])) ^ 0xFFFFFFFF
+data[-4:] = fix.to_bytes(4, "little")
+open(path, "wb").write(data)
+PY
 }
 
 snapshot() {  # snapshot FOLDER FILE: "path<TAB>checksum" of every file below the folder, the program's own left out
@@ -81,16 +108,24 @@ changes() {  # changes BEFORE AFTER: one line for each kind of change between tw
 }
 
 run_mode() {  # run_mode LABEL PROGRAM-FOLDER WATCHED-FOLDER ARGS...: one run, and what it changed in the folder
+  # (with capture=1, standard error goes to a file, so that the summary can say why a run stopped)
   local label=$1 program=$2 watched=$3 status
   shift 3
   snapshot "$watched" "$work/tmp/before"
   echo "\$ $program/orvane $*"
   set +e
-  timeout 90 "$program/orvane" "$@"
-  status=$?
+  if [ -n "${capture:-}" ]; then
+    timeout 90 "$program/orvane" "$@" 2>"$work/tmp/stderr"
+    status=$?
+    cat "$work/tmp/stderr" >&2
+  else
+    timeout 90 "$program/orvane" "$@"
+    status=$?
+  fi
   set -e
   snapshot "$watched" "$work/tmp/after"
   summary+=("$(printf '  %-44s exit status %s' "$label" "$status")" "$(changes "$work/tmp/before" "$work/tmp/after")")
+  if [ -n "${capture:-}" ] && [ "$status" -ne 0 ]; then summary+=("      why: $(tail -n1 "$work/tmp/stderr")"); fi
 }
 
 run_wizard() {
@@ -120,6 +155,7 @@ run_wizard() {
   fi
 }
 
+"$bin/orvane-publish" keygen --out "$work/keys/release"
 start_nginx "$work/nginx" "$work/www"
 # Both of the program's server host names point at this nginx.
 export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
@@ -146,15 +182,25 @@ run_mode "mirror /ENTS into share/" "$work/mirror" "$work/share" /ENTS "SFLD=$wo
 run_mode "client /ENTC from share/ into client/" "$work/client" "$work/client" /ENTC "SFLD=$work/share"
 
 echo
+echo "== Release 3: engine.db changed; on the share, its copy is then forged to the same size and CRC-32"
+printf 'engine rules, third release\n' >"$work/release/engine.db"
+publish --remove tools:scanner.sh
+summary+=("Release 3 (engine.db changed; share/engine.db then forged to the same size and CRC-32):")
+run_mode "mirror /ENTS into share/" "$work/mirror" "$work/share" /ENTS "SFLD=$work/share" "${product[@]}"
+forge_same_crc "$work/share/engine.db"
+capture=1 run_mode "client /ENTC from share/ into client/" "$work/client" "$work/client" /ENTC "SFLD=$work/share"
+
+echo
 echo "== Summary"
 printf '%s\n' "${summary[@]}"
-run_log="wizard/OVLog.txt the wizard's run log (the windowless modes keep none)"
+run_log="wizard/OVLog.txt the wizard's run log (the windowless modes write one only to say why they refused a catalogue)"
 [ -f "$work/wizard/OVLog.txt" ] ||
   run_log="wizard/OVLog.txt absent: only the wizard keeps a run log, and it did not run"
 cat <<EOF
 Files, all below $work:
   release/         the product files published     www/     the web root nginx served
-  share/           the mirror's shared folder, with latest.xml
+  keys/            the release key: release.key signs, release.pub is in each program folder's OvKeys/
+  share/           the mirror's shared folder, with latest.xml and the server's catalogue.signed.xml
   client/          the client's program folder     wizard/  the wizard's program folder
   $run_log
   nginx/           nginx's configuration and logs (access.log: every request)

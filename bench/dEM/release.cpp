@@ -31,17 +31,22 @@ std::string FileContent(std::uint32_t seed, std::size_t size) {
 
 ReleaseFile DescribeFile(const std::string& fileName, const std::string& content, const std::string& download) {
     return {fileName, static_cast<std::int64_t>(content.size()), CrcUpdate(0, content.data(), content.size()),
-            download};
+            download, Sha256Hex(content)};
 }
 
-std::string CatalogueText(const std::string& documentElement, const std::vector<ReleaseFile>& files) {
+std::string CatalogueText(const std::string& documentElement, const std::vector<ReleaseFile>& files,
+                          const TKeyPair* keys) {
     std::string text = "<" + documentElement + ">\r\n<update>\r\n<database>\r\n";
     for (const ReleaseFile& file : files) {
         text += "  <file><name>" + file.fileName + "</name><filename>" + file.fileName + "</filename><crc>" +
-                CrcText(file.crc) + "</crc><size>" + std::to_string(file.size) +
-                "</size><download>" + file.download + "</download></file>\r\n";
+                CrcText(file.crc) + "</crc><size>" + std::to_string(file.size) + "</size><download>" +
+                file.download + "</download>" + (keys ? "<sha256>" + file.sha256 + "</sha256>" : "") + "</file>\r\n";
     }
-    return text + "</database>\r\n</update>\r\n</" + documentElement + ">\r\n";
+    text += "</database>\r\n</update>\r\n";
+    if (keys)
+        text += "<release><serial>1</serial><expires>" + UtcTimeText(UtcNow() + 24 * 60 * 60) + "</expires></release>\r\n";
+    text += "</" + documentElement + ">\r\n";
+    return keys ? SignCatalogueText(text, *keys) : text;
 }
 
 }  // namespace windowless_bench

@@ -5,7 +5,9 @@
 //    loopback, against one wget fetching the same packages over one kept connection, and against that wget plus
 //    the bare zlib inflate of the database, which the mirror must unpack and wget does not;
 //  - an up-to-date mirror run of the same release, against cksum of the shared files plus one curl of the
-//    catalogue.
+//    catalogue;
+//  - a verifying installation (a key in OvKeys/, signed catalogues) against one without keys: a cold client run
+//    copying the 10,000 files, and the cold mirror run.
 // Every program runs as a measured child (wait4); in each round ours and the references take turns going
 // first, and the figures are medians over the rounds.
 #include <sys/stat.h>
@@ -39,17 +41,20 @@ constexpr std::size_t kClientFileSize = 1024;
 constexpr int kSmallPackages = 2000;
 constexpr std::size_t kDatabaseSize = std::size_t{64} << 20;
 const std::string kCataloguePath = "orvane/update/product/BENCH/version/1/code/1/";
+const std::string kSignedCataloguePath = "orvane/update/product/SIGNED/version/1/code/1/";
 
 // The program folder, the shared folders and the scratch of every run, below one folder removed at the end.
 class Workspace {
 public:
-    explicit Workspace(const std::string& serverHost)
+    // With a public key, the program folder is a verifying installation.
+    explicit Workspace(const std::string& serverHost, const std::string& publicKey = "")
         : programFolder_(Folder("program")),
           environment_{"TMPDIR=" + Folder("tmp"), "ORVANE_HKLM=" + root_ / "no-registry.reg",
                        "ORVANE_DEMO_SERVER=" + serverHost, "ORVANE_UPDATE_SERVER=" + serverHost} {
         const fs::path built(ORVANE_EXE);
         fs::copy_file(built, programFolder_ + "orvane");
         fs::copy(built.parent_path() / "OvLng", programFolder_ + "OvLng", fs::copy_options::recursive);
+        if (!publicKey.empty()) testsupport::WriteFile(Folder("program/OvKeys") + "bench.pub", HexText(publicKey));
     }
 
     // The sub-folder (created when missing), with a trailing '/'.
@@ -188,14 +193,15 @@ void ExpectFetched(const std::string& folder, std::size_t count) {
 
 // --- Client ---
 
-// 10,000 files in the shared folder, the same in the program folder, and the "latest.xml" naming them.
+// 10,000 files in the shared folder, the same in the program folder (when one is given), and the "latest.xml"
+// naming them.
 std::vector<ReleaseFile> PlaceClientRelease(const std::string& share, const std::string& programFolder) {
     std::vector<ReleaseFile> files;
     for (int i = 0; i < kClientFiles; ++i) {
         const std::string name = Numbered("c%05d.dat", i);
         const std::string content = FileContent(static_cast<std::uint32_t>(i), kClientFileSize);
         testsupport::WriteFile(share + name, content);
-        testsupport::WriteFile(programFolder + name, content);
+        if (!programFolder.empty()) testsupport::WriteFile(programFolder + name, content);
         files.push_back(DescribeFile(name, content, share + name));
     }
     testsupport::WriteFile(share + "latest.xml", CatalogueText("xml", files));
@@ -284,8 +290,8 @@ MirrorRelease PublishMirrorRelease(const testsupport::NginxServer& nginx, const 
     return release;
 }
 
-std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServer& nginx) {
-    const MirrorRelease release = PublishMirrorRelease(nginx, work);
+std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServer& nginx,
+                            const MirrorRelease& release) {
     std::string share, fetched;
     const auto mirror = [&] {
         return work.Orvane({"/ENTS", "SFLD=" + share, "PRODUCT=bench", "VERSION=1", "CODE=1"});
@@ -331,6 +337,43 @@ std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServe
             Compare("mirror, up to date", "cksum of the share + curl", 1.3, false, current[0], current[1])};
 }
 
+// --- Signed releases ---
+
+// Cold client runs copying every file, and cold mirror runs, of a verifying installation and of one without keys.
+std::vector<Row> SignedRows(const testsupport::NginxServer& nginx, const MirrorRelease& release,
+                            const std::string& serverHost) {
+    const TKeyPair keys = GenerateKeyPair();
+    const Workspace plain(serverHost), verifying(serverHost, keys.Public);
+    const std::string share = plain.Folder("signed-client-share");
+    const std::vector<ReleaseFile> files = PlaceClientRelease(share, "");
+    testsupport::WriteFile(share + "catalogue.signed.xml", CatalogueText("catalogue", files, &keys));
+    const auto client = [&](const Workspace& work) {
+        const Usage usage = work.Orvane({"/ENTC", "SFLD=" + share});
+        ExpectStored(work.programFolder(), files);
+        return usage;
+    };
+    const auto clients = Interleave({[&] { return client(verifying); }, [&] { return client(plain); }}, [&](int) {
+        for (const Workspace* work : {&plain, &verifying})
+            for (const ReleaseFile& file : files) fs::remove(work->programFolder() + file.fileName);
+    });
+
+    nginx.AddFile(kSignedCataloguePath + "index.html", CatalogueText("catalogue", release.files, &keys));
+    std::string plainShare, verifyingShare;
+    const auto mirror = [&](const Workspace& work, const std::string& product, const std::string& into) {
+        const Usage usage = work.Orvane({"/ENTS", "SFLD=" + into, "PRODUCT=" + product, "VERSION=1", "CODE=1"});
+        ExpectStored(into, release.files);
+        return usage;
+    };
+    const auto mirrors = Interleave(
+        {[&] { return mirror(verifying, "signed", verifyingShare); }, [&] { return mirror(plain, "bench", plainShare); }},
+        [&](int round) {
+            plainShare = plain.Folder("plain-share-" + std::to_string(round));
+            verifyingShare = verifying.Folder("verifying-share-" + std::to_string(round));
+        });
+    return {Compare("client, cold, signed", "the same run without keys", 1.1, false, clients[0], clients[1]),
+            Compare("mirror, cold, signed", "the same run without keys", 1.1, false, mirrors[0], mirrors[1])};
+}
+
 void PrintTable(const std::vector<Row>& rows) {
     std::printf("%-19s %8s  %-26s %8s %6s %7s %5s %9s %10s\n", "run", "ours s", "reference", "ref s", "ratio",
                 "target", "met", "cpu ratio", "peak RSS");
@@ -353,8 +396,10 @@ int Run() {
     if (!nginx.running()) return 1;
     const Workspace work("127.0.0.1:" + std::to_string(nginx.port()));
     std::vector<Row> rows = ClientRows(work);
-    const std::vector<Row> mirror = MirrorRows(work, nginx);
-    rows.insert(rows.end(), mirror.begin(), mirror.end());
+    const MirrorRelease release = PublishMirrorRelease(nginx, work);
+    for (const std::vector<Row>& more : {MirrorRows(work, nginx, release),
+                                         SignedRows(nginx, release, "127.0.0.1:" + std::to_string(nginx.port()))})
+        rows.insert(rows.end(), more.begin(), more.end());
     PrintTable(rows);
     return 0;
 }

@@ -95,6 +95,7 @@ void AddFileEntry(TXmlDNode* group, const TPublishedFile& published, const TPubl
     AddField(entry, "size", std::to_string(package.Size));
     AddField(entry, "downloadsize", std::to_string(package.DownloadSize));
     AddField(entry, "download", options.BaseUrl + UrlPath(package.Path));
+    if (!package.Sha256.empty()) AddField(entry, "sha256", package.Sha256);
     AddWizardFields(entry, published.File, options);
 }
 
@@ -131,7 +132,8 @@ bool IsUrlUnreserved(char c) {
            std::string_view("-._~").find(c) != std::string_view::npos;
 }
 
-TRef<TXmlDDocument> BuildCatalogue(const std::vector<TPublishedFile>& files, const TPublishOptions& options) {
+TRef<TXmlDDocument> BuildCatalogue(const std::vector<TPublishedFile>& files, const TPublishOptions& options,
+                                   const TReleaseStamp* stamp) {
     TRef<TXmlDDocument> document(new TXmlDDocument());
     // The program looks for `run` among the top-level elements only; as the document element, holding `update`
     // beside the programs, it keeps the catalogue one well-formed document.
@@ -142,6 +144,10 @@ TRef<TXmlDDocument> BuildCatalogue(const std::vector<TPublishedFile>& files, con
     AddLineBreak(update, 1);
     AddRunProgram(root, "preinstall", options.PreInstall);
     AddRunProgram(root, "postinstall", options.PostInstall);
+    if (stamp) {
+        AddLineBreak(root, 1);
+        AddReleaseStamp(root, *stamp);
+    }
     AddLineBreak(root, 0);
     return document;
 }

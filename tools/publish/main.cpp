@@ -5,7 +5,12 @@
 
 int main(int argc, char** argv) {
     try {
-        const TPublishOptions options = ParsePublishArguments(std::vector<std::string>(argv + 1, argv + argc));
+        const std::vector<std::string> arguments(argv + 1, argv + argc);
+        if (!arguments.empty() && arguments[0] == "keygen") {
+            for (const std::string& line : RunKeygen({arguments.begin() + 1, arguments.end()})) std::cout << line << '\n';
+            return 0;
+        }
+        const TPublishOptions options = ParsePublishArguments(arguments);
         if (options.Help) {
             std::cout << PublishHelpText();
             return 0;

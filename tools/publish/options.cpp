@@ -1,5 +1,6 @@
 // The publisher's command line.
 #include <algorithm>
+#include <charconv>
 #include <functional>
 #include <map>
 #include <optional>
@@ -75,6 +76,22 @@ std::string CheckedBaseUrl(const std::string& url) {
     return url.ends_with('/') ? url : url + "/";
 }
 
+uint64_t ParseSerial(const std::string& value) {
+    uint64_t serial = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), serial);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || serial == 0)
+        Usage("--serial takes a positive whole number, not \"" + value + "\"");
+    return serial;
+}
+
+int64_t ParseExpiry(const std::string& value) {
+    try {
+        return ParseUtcTime(value);
+    } catch (const ESignatureError&) {
+        Usage("--expires takes a UTC time like 2030-01-31T12:00:00Z, not \"" + value + "\"");
+    }
+}
+
 void CheckComplete(const TPublishOptions& options) {
     for (const auto& [option, value] : {std::pair{"--source", options.Source}, std::pair{"--target", options.Target},
                                         std::pair{"--base-url", options.BaseUrl}})
@@ -85,6 +102,8 @@ void CheckComplete(const TPublishOptions& options) {
     for (const TPublishRunProgram* run : {&options.PreInstall, &options.PostInstall})
         if (run->Program.empty() && (run->NoWait || !run->Parameters.empty()))
             Usage("--preinstall-... and --postinstall-... options need the program itself");
+    if (options.SigningKey.empty() && (options.Serial || options.Expires))
+        Usage("--serial and --expires need --sign");
 }
 
 void AddRunOptions(const std::string& when, TPublishRunProgram& run, std::map<std::string, ValueHandler>& valued,
@@ -106,6 +125,9 @@ std::map<std::string, ValueHandler> ValuedOptions(TPublishOptions& o) {
         {"--custom-dir", [&o](const std::string& v) { CheckPlainName("--custom-dir", o.CustomFolder = v); }},
         {"--plain", [&o](const std::string& v) { o.PlainPatterns.push_back(v); }},
         {"--remove", [&o](const std::string& v) { o.Removals.push_back(ParseRemoval(v)); }},
+        {"--sign", [&o](const std::string& v) { o.SigningKey = v; }},
+        {"--serial", [&o](const std::string& v) { o.Serial = ParseSerial(v); }},
+        {"--expires", [&o](const std::string& v) { o.Expires = ParseExpiry(v); }},
         {"--required", [&o](const std::string& v) { o.Required.insert(Slashes(v)); }},
         {"--destination",
          [&o](const std::string& v) {
@@ -189,7 +211,15 @@ Options (FILE is a file's path below DIR, '/' between folders; --opt VALUE and -
                             the program's command line
   --preinstall-nowait, --postinstall-nowait
                             do not wait for the program to end
+  --sign KEY                sign the release with the secret key file KEY (made by keygen): every entry gets
+                            the SHA-256 of its file, the catalogue a release stamp and an Ed25519 signature
+  --serial N                the release's serial (default: one more than the target's last signed release)
+  --expires TIME            when the signed catalogue stops being accepted, a UTC time like
+                            2030-01-31T12:00:00Z (default: 7 days from now)
   --help                    this text
+
+       orvane-publish keygen --out NAME
+Writes a new Ed25519 key pair: NAME.key (the secret, mode 0600) and NAME.pub (for the programs' OvKeys/).
 
 Exit status: 0 when published, 1 when the release cannot be published, 2 for a command line error.
 )";

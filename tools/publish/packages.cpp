@@ -105,6 +105,7 @@ TPackage WritePackage(const TReleaseFile& file, const TPublishOptions& options, 
     package.Path = "packages/" + KindName(file.Kind) + "/" + file.FileName + (plain ? "" : ".zip");
     package.Size = static_cast<int32_t>(content.size());
     package.Crc = CrcUpdate(0, content.data(), content.size());
+    if (!options.SigningKey.empty()) package.Sha256 = Sha256Hex(content);
     // The program unpacks flat and tests the member named like the entry's file.
     const std::string bytes = plain ? content : ZipArchive(FileNamePart(file.FileName), content);
     WriteNewFile(webRoot, package.Path, bytes);

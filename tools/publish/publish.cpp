@@ -47,10 +47,14 @@ std::vector<std::string> PublishRelease(const TPublishOptions& options) {
     TStagedWebRoot webRoot(options.Target);
     std::vector<TPublishedFile> published;
     for (const TReleaseFile& file : files) published.push_back({file, WritePackage(file, options, webRoot.Folder())});
-    const TRef<TXmlDDocument> catalogue = BuildCatalogue(published, options);
+    const std::optional<TReleaseStamp> stamp =
+        options.SigningKey.empty() ? std::nullopt : std::optional(NextReleaseStamp(options));
+    const TRef<TXmlDDocument> catalogue = BuildCatalogue(published, options, stamp ? &*stamp : nullptr);
+    const std::string bytes = CatalogueBytes(catalogue.get(), options);
     for (const std::string& path : CataloguePaths(options)) {
         platform::ForceDirectories(FolderOf(webRoot.Folder() + path));
-        SaveToFile(catalogue.get(), webRoot.Folder() + path);
+        if (!platform::ReplaceFileWithBytes(webRoot.Folder() + path, bytes))
+            throw EPublishError("cannot write " + webRoot.Folder() + path);
     }
     webRoot.SwapIn();
     return Report(published, options);

@@ -1,7 +1,9 @@
 #pragma once
 // The release publisher: turns a folder laid out like the program folder into a web root that a static HTTP
 // server serves to the program. The catalogue answers both catalogue requests; every file has its own package.
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,7 +57,15 @@ struct TPublishOptions {
     std::vector<std::string> PlainPatterns;
     TPublishRunProgram PreInstall;
     TPublishRunProgram PostInstall;
+    // Signing: the secret key file, and the release stamp (by default one more than the target's last serial,
+    // expiring a week from now).
+    std::string SigningKey;
+    std::optional<uint64_t> Serial;
+    std::optional<int64_t> Expires;
 };
+
+// "keygen --out NAME": writes NAME.key (the secret, mode 0600) and NAME.pub; returns the report lines.
+std::vector<std::string> RunKeygen(const std::vector<std::string>& arguments);
 
 // Raises EPublishUsage. With --help, nothing else is checked.
 TPublishOptions ParsePublishArguments(const std::vector<std::string>& arguments);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "signing/signing.h"
 #include "tools/publish/publish.h"
 #include "xml/dom.h"
 
@@ -25,6 +26,7 @@ struct TPackage {
     int32_t Size = 0;
     uint32_t Crc = 0;
     int64_t DownloadSize = 0;
+    std::string Sha256;  // of the file as installed
 };
 // Writes the file's package below the web root: a zip archive, or the file itself when it is to go plain.
 TPackage WritePackage(const TReleaseFile& file, const TPublishOptions& options, const std::string& webRoot);
@@ -36,7 +38,14 @@ struct TPublishedFile {
     TReleaseFile File;
     TPackage Package;
 };
-TRef<TXmlDDocument> BuildCatalogue(const std::vector<TPublishedFile>& files, const TPublishOptions& options);
+// With a signing key, entries carry `sha256` and the document element the release stamp.
+TRef<TXmlDDocument> BuildCatalogue(const std::vector<TPublishedFile>& files, const TPublishOptions& options,
+                                   const TReleaseStamp* stamp = nullptr);
+// The catalogue's bytes as served: signed with the options' key when there is one.
+std::string CatalogueBytes(const TXmlDDocument* catalogue, const TPublishOptions& options);
+// The stamp of a signed publication: the options' serial, else one more than the target's last; the options'
+// expiry, else a week from now.
+TReleaseStamp NextReleaseStamp(const TPublishOptions& options);
 // A character that stands for itself anywhere in a URL.
 bool IsUrlUnreserved(char c);
 // Where below the web root the catalogue answers the query request, whatever its query text.
