@@ -102,7 +102,6 @@ private:
     // fields, whether it needs work, and its download ahead of the stores, if any.
     struct TMirrorItem {
         const TXmlDNode* entry = nullptr;
-        TUpdateKind kind = ukDatabase;
         TXmlDNode* groupCopy = nullptr;
         TUpdateElementRec record;
         bool isEntry = false;
@@ -115,6 +114,7 @@ private:
     bool BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                        bool (TdmEM::*store)(const TUpdateElementRec&));
     void Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail = "");
+    void TellProgress(const std::string& url, int64_t received, int64_t total);
     bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
     void WriteVersionMarker();
     // The server's catalogue, loaded; a request that fails or a text cut short stops the run.
@@ -133,6 +133,9 @@ private:
     // The package of the entry being stored, downloaded ahead or now; stops the run when it failed.
     std::string ReceivePackage(const TUpdateElementRec& entry);
     std::string AheadFile(std::size_t number);
+    static std::string FoldedPath(std::string path);
+    void NoteChanged(const std::string& path);
+    bool MayHaveChanged(const std::string& path);
     // Downloads into the run's work folder; the file's path.
     std::string DownloadToWorkFolder(const std::string& url);
     const std::string& WorkFolder();
@@ -150,10 +153,7 @@ private:
     platform::DurableFiles durableFiles_;
     std::unique_ptr<platform::TemporaryPath> workFolder_;  // made for the first package
     // Paths this mirror run wrote or removed, and folders a zip package's members landed in, letter case folded:
-    // a plan made before the run may be out of date for them.
-    static std::string FoldedPath(std::string path);
-    void NoteChanged(const std::string& path);
-    bool MayHaveChanged(const std::string& path);
+    // the plan, made before the first store, may be out of date for them.
     std::set<std::string> changedFiles_;
     std::set<std::string> changedFolders_;
     std::optional<int> connections_;
@@ -162,5 +162,4 @@ private:
     std::optional<std::size_t> aheadDownload_;  // the download ahead of the entry being stored
     // Observers are told from the run's own thread and from download workers: one at a time.
     std::mutex observerLock_;
-    void TellProgress(const std::string& url, int64_t received, int64_t total);
 };

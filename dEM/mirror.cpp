@@ -54,7 +54,6 @@ std::vector<TdmEM::TMirrorItem> TdmEM::PlanMirror(const TXmlDNode* update) {
         for (int i = 0; i < group->ChildNodes().Count(); ++i) {
             TMirrorItem& item = plan.emplace_back();
             item.entry = group->ChildNodes().Item(i);
-            item.kind = kind;
             item.groupCopy = groupCopy;
             item.isEntry = ReadEntryRecord(item.entry, kind, item.record);
             if (!item.isEntry) continue;
@@ -70,8 +69,10 @@ std::vector<TdmEM::TMirrorItem> TdmEM::PlanMirror(const TXmlDNode* update) {
 std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) {
     const int connections = MirrorConnections();
     if (connections == 1) return std::nullopt;
+    const std::size_t number = aheadCount_;
     try {
-        WorkFolder();  // made here, on the run's own thread
+        // Made here, on the run's own thread.
+        if (!platform::ForceDirectories(FolderOf(AheadFile(number)))) return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;  // the package's own turn reports it, after the entries before it are done
     }
@@ -79,7 +80,7 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
         downloadsAhead_ = std::make_unique<TDownloadsAhead>(
             connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
             [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
-    const std::size_t number = aheadCount_++;
+    ++aheadCount_;
     return downloadsAhead_->Add(entry.Download, AheadFile(number), entry.Size);
 }
 
@@ -106,7 +107,7 @@ void TdmEM::MirrorItem(TMirrorItem& item) {
     if (item.isEntry) {
         // An earlier store of this run may have written the file since the plan looked at it.
         if (MayHaveChanged(item.record.FileName)) item.needsWork = NeedsUpdate(item.record);
-        if (item.download && (!item.needsWork || item.record.Size == 0)) DiscardDownloadAhead(*item.download);
+        if (item.download && !item.needsWork) DiscardDownloadAhead(*item.download);
         aheadDownload_ = item.needsWork ? item.download : std::nullopt;
         const bool listed = BringUpToDate(item.record, item.needsWork, &TdmEM::MirrorPackage);
         if (item.needsWork) NoteChanged(item.record.FileName);
@@ -187,7 +188,12 @@ std::string TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
     return AheadFile(*aheadDownload_);
 }
 
-std::string TdmEM::AheadFile(std::size_t number) { return WorkFolder() + "download-" + std::to_string(number); }
+// Spread over as many folders as connections: files created at once in one folder wait for each other's turn at
+// the folder, where a file system slow to hand out new files makes that turn long.
+std::string TdmEM::AheadFile(std::size_t number) {
+    const std::size_t folder = number % static_cast<std::size_t>(MirrorConnections());
+    return WorkFolder() + "ahead-" + std::to_string(folder) + "/" + std::to_string(number);
+}
 
 std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
     std::string download;
