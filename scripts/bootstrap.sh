@@ -10,6 +10,8 @@ packages=(
   zlib1g-dev libisal-dev libxml2-dev
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl wget rsync zip unzip python3 acl
+  # The network benchmark compares the mirror with a downloader of several connections.
+  aria2
   # The Windows window's pictures are drawn from the same SVG artwork at build time.
   librsvg2-bin netpbm
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
