@@ -105,7 +105,7 @@ std::string AbsoluteFolder(const std::string& folder);
 // Size in bytes; 0 for an unreadable file.
 int64_t FileSizeOf(const std::string& fileName);
 // Replaces the destination with a copy of the source; the old destination survives any failure.
-// A run that copies many files may defer their durability and force it once, with platform::SyncFileSystem.
+// A run that copies many files may defer their durability and force it once, with platform::DurableFiles.
 bool CopyFileContents(const std::string& source, const std::string& destination,
                       platform::Durability durability = platform::Durability::Synced);
 // True when the file starts with "PK".

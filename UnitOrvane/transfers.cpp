@@ -141,7 +141,8 @@ void TDownloadThread::Execute() {
     try {
         TFileStream target(TargetFile, TFileStream::Mode::Create);
         try {
-            form_.IdHTTP1.Get(Url, target);
+            // A line that breaks mid-way costs the rest of the package, not all of it again.
+            form_.IdHTTP1.GetResuming(Url, target);
         } catch (const EIdException& failure) {
             AppendToRunLog("TDownloadThread.Execute ERROR: " + failure.Message());
             if (!Scheduled) form_.ShowDownloadError(failure.Message());

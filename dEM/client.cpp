@@ -52,7 +52,7 @@ void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
         TUpToDateChecks checks(entries);
         for (std::size_t i = 0; i < entries.size(); ++i) ClientEntry(entries[i], checks, i);
         // The copies were made complete one by one; they reach the device together.
-        MakeCopiesDurable(ProgramFolder);
+        MakeCopiesDurable();
     }
     if (Observer) Observer->RunEnded(0, "");
 }

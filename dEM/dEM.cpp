@@ -2,6 +2,7 @@
 #include "dEM/dEM.h"
 
 #include "OVCommon/OVCommon.h"
+#include "dEM/downloads_ahead.h"
 #include "platform/files.h"
 
 namespace {
@@ -30,11 +31,11 @@ private:
 TdmEM::TdmEM() : verifier_(ProgramFolder) {
     // A work event may come before the transfer states its length; the observer then shows bytes alone.
     httpMain.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int32_t countMax) {
-        if (mode == wmRead && Observer && !downloadUrl_.empty()) Observer->DownloadProgress(downloadUrl_, 0, countMax);
+        if (mode == wmRead && !downloadUrl_.empty()) TellProgress(downloadUrl_, 0, countMax);
     };
     httpMain.OnWork = [this](TIdComponent*, TWorkMode mode, int32_t count) {
-        if (mode == wmRead && Observer && !downloadUrl_.empty())
-            Observer->DownloadProgress(downloadUrl_, count, httpMain.Response().ContentLength);
+        if (mode == wmRead && !downloadUrl_.empty())
+            TellProgress(downloadUrl_, count, httpMain.Response().ContentLength);
     };
     DataModuleCreate();
 }
@@ -77,29 +78,35 @@ bool TdmEM::RemoveEntryFile(const TUpdateElementRec& entry) {
 }
 
 bool TdmEM::CopyDeferred(const std::string& source, const std::string& target) {
-    return NoteDeferred(CopyFileContents(source, target, platform::Durability::Deferred));
+    return NoteDeferred(CopyFileContents(source, target, platform::Durability::Deferred), target);
 }
 
 bool TdmEM::MoveDeferred(const std::string& source, const std::string& target) {
-    return NoteDeferred(platform::MoveFileOver(source, target, platform::Durability::Deferred));
+    return NoteDeferred(platform::MoveFileOver(source, target, platform::Durability::Deferred), target);
 }
 
-bool TdmEM::NoteDeferred(bool written) {
-    copiesPending_ = copiesPending_ || written;
+bool TdmEM::NoteDeferred(bool written, const std::string& target) {
+    if (written) durableFiles_.Note(target);
     return written;
 }
 
-// A run that copied nothing does not wait for other programs' writes to the same file system.
-void TdmEM::MakeCopiesDurable(const std::string& folder) {
-    if (copiesPending_) platform::SyncFileSystem(folder);
-    copiesPending_ = false;
-}
+// Only the run's own files are waited for, not other programs' writes to the same file system.
+void TdmEM::MakeCopiesDurable() { durableFiles_.Finish(); }
 
 void TdmEM::Stop(int exitCode, const std::string& reason) {
+    // Downloads that ran ahead are broken off and deleted before the process goes.
+    if (downloadsAhead_) downloadsAhead_->Cancel();
+    std::lock_guard guard(observerLock_);
     if (Observer) Observer->RunEnded(exitCode, reason);
     StopProcess(exitCode);
 }
 
 void TdmEM::Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail) {
+    std::lock_guard guard(observerLock_);
     if (Observer) Observer->EntryDone(outcome, path, detail);
+}
+
+void TdmEM::TellProgress(const std::string& url, int64_t received, int64_t total) {
+    std::lock_guard guard(observerLock_);
+    if (Observer) Observer->DownloadProgress(url, received, total);
 }

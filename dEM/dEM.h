@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "http/http.h"
+#include "platform/files.h"
 #include "platform/temporary_paths.h"
 #include "signing/signing.h"
 #include "xml/dom.h"
@@ -26,6 +30,7 @@ enum class TEntryOutcome {
 };
 
 class TUpToDateChecks;
+class TDownloadsAhead;
 
 class TRunObserver {
 public:
@@ -64,8 +69,6 @@ public:
     void RunMirror(const std::string& sharedFolder);
     // The catalogue text from the update server; stops the process with ExitTransferFailed when the request fails.
     std::string FetchCatalogue();
-    // False when the entry is left out of "latest.xml": its shared copy is not there as the entry states it.
-    bool MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind);
     // True when the package was stored where clients will look for it.
     bool MirrorPackage(const TUpdateElementRec& entry);
     // Writes the body of a GET into a new file; stops the process with ExitTransferFailed on any failure.
@@ -90,27 +93,62 @@ public:
     // Ends the process with the exit code, telling the observer why.
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
 
+    // Downloads fetched at once by a mirror run unless common.ini says otherwise ("Connections"), and the most.
+    static constexpr int DefaultConnections = 6;
+    static constexpr int MaxConnections = 16;
+    // The bytes a mirror run fetches ahead of its stores, the one it waits for not counted.
+    static constexpr int64_t BytesAhead = int64_t{32} << 20;
+
 private:
+    // One child of a catalogue group as the mirror run plans it: where its copy goes in "latest.xml", its
+    // fields, whether it needs work, and its download ahead of the stores, if any.
+    struct TMirrorItem {
+        const TXmlDNode* entry = nullptr;
+        TXmlDNode* groupCopy = nullptr;
+        TUpdateElementRec record;
+        bool isEntry = false;
+        bool needsWork = false;
+        std::optional<std::size_t> download;
+    };
+
     // The work an entry needs, if any: its store for a file to be present, its removal for one to be gone.
     // False when a file to be present is not.
     bool BringUpToDate(const TUpdateElementRec& entry, bool needsWork,
                        bool (TdmEM::*store)(const TUpdateElementRec&));
     void Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail = "");
+    void TellProgress(const std::string& url, int64_t received, int64_t total);
     bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
     void WriteVersionMarker();
     // The server's catalogue, loaded; a request that fails or a text cut short stops the run.
     void LoadFetchedCatalogue();
+    // The reduced catalogue's update element with its groups, and every child of the groups with the downloads
+    // it needs queued ahead.
+    std::vector<TMirrorItem> PlanMirror(const TXmlDNode* update);
+    // The item's copy in "latest.xml" and its work, when its turn comes.
+    void MirrorItem(TMirrorItem& item);
+    // Queues the package ahead of the stores; nothing when the run fetches one package at a time.
+    std::optional<std::size_t> DownloadAhead(const TUpdateElementRec& entry);
+    void SetUpWorker(TIdHTTP& http, TIdCookieManager& cookies);
+    int MirrorConnections();
+    // Waits for a download ahead that is no longer needed and deletes it.
+    void DiscardDownloadAhead(std::size_t number);
+    // The package of the entry being stored, downloaded ahead or now; stops the run when it failed.
+    std::string ReceivePackage(const TUpdateElementRec& entry);
+    std::string AheadFile(std::size_t number);
+    static std::string FoldedPath(std::string path);
+    void NoteChanged(const std::string& path);
+    bool MayHaveChanged(const std::string& path);
     // Downloads into the run's work folder; the file's path.
     std::string DownloadToWorkFolder(const std::string& url);
     const std::string& WorkFolder();
     void AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                             bool isEntry);
     // Copies, and moves of the run's own tested files, that wait for the device write of the whole run; then that
-    // write, forced once when there are any.
+    // write, of these files and their folders only.
     bool CopyDeferred(const std::string& source, const std::string& target);
     bool MoveDeferred(const std::string& source, const std::string& target);
-    bool NoteDeferred(bool written);
-    void MakeCopiesDurable(const std::string& folder);
+    bool NoteDeferred(bool written, const std::string& target);
+    void MakeCopiesDurable();
 
     // --- A verifying installation (keys in OvKeys/): every catalogue signed, every file its signed SHA-256 ---
     // Stops the run as a failed catalogue request unless the text passes, when this installation verifies.
@@ -133,6 +171,16 @@ private:
 
     std::string downloadUrl_;
     std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it
-    bool copiesPending_ = false;
+    platform::DurableFiles durableFiles_;
     std::unique_ptr<platform::TemporaryPath> workFolder_;  // made for the first package
+    // Paths this mirror run wrote or removed, and folders a zip package's members landed in, letter case folded:
+    // the plan, made before the first store, may be out of date for them.
+    std::set<std::string> changedFiles_;
+    std::set<std::string> changedFolders_;
+    std::optional<int> connections_;
+    std::unique_ptr<TDownloadsAhead> downloadsAhead_;
+    std::size_t aheadCount_ = 0;
+    std::optional<std::size_t> aheadDownload_;  // the download ahead of the entry being stored
+    // Observers are told from the run's own thread and from download workers: one at a time.
+    std::mutex observerLock_;
 };

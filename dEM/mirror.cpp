@@ -1,7 +1,10 @@
 // Mirror mode: the catalogue and every out-of-date package from the update server into the shared folder, and
 // the reduced catalogue "latest.xml" whose download locations point at the shared copies.
+#include <algorithm>
+
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
+#include "dEM/downloads_ahead.h"
 #include "platform/files.h"
 #include "platform/stream.h"
 
@@ -36,24 +39,95 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
     const TXmlDNode* update = FindUpdateElement(Catalogue.get());
     LoadXml(MirrorCatalogue.get(), "<xml> </xml>");
     if (update) {
-        TXmlDNode* updateCopy = EmptyCopy(update, "");
-        AppendChild(DocumentElement(MirrorCatalogue.get()), updateCopy);
-        ForEachGroup(update, [&](TXmlDNode* group, TUpdateKind kind) {
-            TXmlDNode* groupCopy = EmptyCopy(group, "");
-            AppendChild(updateCopy, groupCopy);
-            for (int i = 0; i < group->ChildNodes().Count(); ++i) {
-                const TXmlDNode* entry = group->ChildNodes().Item(i);
-                const TRef<TXmlDNode> entryCopy(CloneNode(entry, false));
-                if (MirrorEntry(entry, entryCopy.get(), kind)) AppendChild(groupCopy, entryCopy.get());
-            }
-        });
+        // Every package to fetch is known before the first store, so downloads run ahead of the stores, which
+        // still go one by one in catalogue order.
+        std::vector<TMirrorItem> plan = PlanMirror(update);
+        for (TMirrorItem& item : plan) MirrorItem(item);
     }
+    downloadsAhead_.reset();
     workFolder_.reset();
     // The stored files reach the device before the catalogue that points clients at them.
-    MakeCopiesDurable(Settings.SharedFolder);
+    MakeCopiesDurable();
     StoreSignedCatalogue();
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
     if (Observer) Observer->RunEnded(0, "");
+}
+
+std::vector<TdmEM::TMirrorItem> TdmEM::PlanMirror(const TXmlDNode* update) {
+    std::vector<TMirrorItem> plan;
+    TXmlDNode* updateCopy = EmptyCopy(update, "");
+    AppendChild(DocumentElement(MirrorCatalogue.get()), updateCopy);
+    ForEachGroup(update, [&](TXmlDNode* group, TUpdateKind kind) {
+        TXmlDNode* groupCopy = EmptyCopy(group, "");
+        AppendChild(updateCopy, groupCopy);
+        for (int i = 0; i < group->ChildNodes().Count(); ++i) {
+            TMirrorItem& item = plan.emplace_back();
+            item.entry = group->ChildNodes().Item(i);
+            item.groupCopy = groupCopy;
+            item.isEntry = ReadEntryRecord(item.entry, kind, item.record);
+            if (!item.isEntry) continue;
+            item.record.FileName = EntryPath(Settings.SharedFolder, kind, item.record.FileName);
+            item.needsWork = NeedsUpdate(item.record);
+            if (item.needsWork && item.record.Size != 0) item.download = DownloadAhead(item.record);
+        }
+    });
+    return plan;
+}
+
+// With one connection nothing runs ahead: each package is fetched when its turn comes, as the stores need it.
+std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) {
+    const int connections = MirrorConnections();
+    if (connections == 1) return std::nullopt;
+    const std::size_t number = aheadCount_;
+    try {
+        // Made here, on the run's own thread.
+        if (!platform::ForceDirectories(FolderOf(AheadFile(number)))) return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;  // the package's own turn reports it, after the entries before it are done
+    }
+    if (!downloadsAhead_)
+        downloadsAhead_ = std::make_unique<TDownloadsAhead>(
+            connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
+            [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
+    ++aheadCount_;
+    return downloadsAhead_->Add(entry.Download, AheadFile(number), entry.Size);
+}
+
+// A worker's requests go as the run's own do: through the same proxy, with the same headers and the cookies the
+// catalogue's answer set.
+void TdmEM::SetUpWorker(TIdHTTP& http, TIdCookieManager& cookies) {
+    ApplyProxySettings(http);
+    PrepareDownloadRequest(http);
+    http.ReadTimeout = httpMain.ReadTimeout;
+    if (httpMain.CookieManager) cookies = *httpMain.CookieManager;
+    http.CookieManager = &cookies;
+}
+
+int TdmEM::MirrorConnections() {
+    if (!connections_)
+        connections_ = std::clamp(TryTextToInt(ReadCommonIni("Connections")).value_or(DefaultConnections), 1,
+                                  MaxConnections);
+    return *connections_;
+}
+
+void TdmEM::MirrorItem(TMirrorItem& item) {
+    const TRef<TXmlDNode> entryCopy(CloneNode(item.entry, false));
+    AppendMirrorFields(item.entry, entryCopy.get(), item.record, item.isEntry);
+    if (item.isEntry) {
+        // An earlier store of this run may have written the file since the plan looked at it.
+        if (MayHaveChanged(item.record.FileName)) item.needsWork = NeedsUpdate(item.record);
+        if (item.download && !item.needsWork) DiscardDownloadAhead(*item.download);
+        aheadDownload_ = item.needsWork ? item.download : std::nullopt;
+        const bool listed = BringUpToDate(item.record, item.needsWork, &TdmEM::MirrorPackage);
+        if (item.needsWork) NoteChanged(item.record.FileName);
+        if (!listed) return;
+    }
+    AppendChild(item.groupCopy, entryCopy.get());
+}
+
+void TdmEM::DiscardDownloadAhead(std::size_t number) {
+    downloadsAhead_->Take(number);
+    platform::DeleteFile(AheadFile(number));
 }
 
 void TdmEM::LoadFetchedCatalogue() {
@@ -76,14 +150,6 @@ std::string TdmEM::FetchCatalogue() {
     }
 }
 
-bool TdmEM::MirrorEntry(const TXmlDNode* entry, TXmlDNode* entryCopy, TUpdateKind kind) {
-    TUpdateElementRec record;
-    const bool isEntry = ReadEntryRecord(entry, kind, record);
-    if (isEntry) record.FileName = EntryPath(Settings.SharedFolder, kind, record.FileName);
-    AppendMirrorFields(entry, entryCopy, record, isEntry);
-    return !isEntry || BringUpToDate(record, NeedsUpdate(record), &TdmEM::MirrorPackage);
-}
-
 void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                                bool isEntry) {
     AppendCopyOf(entryCopy, entry, "name");
@@ -98,11 +164,14 @@ void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, con
 }
 
 bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
-    const std::string download = DownloadToWorkFolder(entry.Download);
+    const std::string download = ReceivePackage(entry);
     bool listed = false;
     try {
         const std::optional<std::string> sha256 = ExpectedSha256(entry);
-        const TPreparedPackage package = PreparePackage(download, entry.FileName, WorkFolder() + "BR/", sha256.has_value());
+        const TPreparedPackage package =
+            PreparePackage(download, entry.FileName, WorkFolder() + "BR/", sha256.has_value());
+        // A zip package's other members land beside the file.
+        if (!package.UnpackFolder.empty()) changedFolders_.insert(FoldedPath(FolderOf(entry.FileName)));
         const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc, sha256);
         if (check != TCandidateCheck::Matches) {
             Tell(TEntryOutcome::Mismatch, entry.FileName, MismatchText(check) + LeftOut);
@@ -123,6 +192,20 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     }
     platform::DeleteFile(download);  // a download that failed its test is not kept
     return listed;
+}
+
+std::string TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
+    if (!aheadDownload_) return DownloadToWorkFolder(entry.Download);
+    const std::string failure = downloadsAhead_->Take(*aheadDownload_);
+    if (!failure.empty()) Stop(ExitTransferFailed, "the download of " + entry.Download + " failed: " + failure);
+    return AheadFile(*aheadDownload_);
+}
+
+// Spread over as many folders as connections: files created at once in one folder wait for each other's turn at
+// the folder, where a file system slow to hand out new files makes that turn long.
+std::string TdmEM::AheadFile(std::size_t number) {
+    const std::size_t folder = number % static_cast<std::size_t>(MirrorConnections());
+    return WorkFolder() + "ahead-" + std::to_string(folder) + "/" + std::to_string(number);
 }
 
 std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
@@ -155,7 +238,7 @@ void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) 
     downloadUrl_ = url;
     try {
         TFileStream target(fileName, TFileStream::Mode::Create);
-        httpMain.Get(url, target);
+        httpMain.GetResuming(url, target);
     } catch (const std::exception& failure) {
         Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure.what());
     }
@@ -177,7 +260,21 @@ bool TdmEM::PlaceFile(const TUpdateElementRec& entry, const std::string& testedF
 }
 
 bool TdmEM::PlaceMainExe(const TUpdateElementRec& /*entry*/, const std::string& testedFile) {
+    NoteChanged(Settings.SharedFolder + Settings.MainExe);
     return MoveDeferred(testedFile, Settings.SharedFolder + Settings.MainExe);
+}
+
+// Letter case is folded: on some file systems two spellings name one file, and a needless second look is cheap.
+std::string TdmEM::FoldedPath(std::string path) {
+    for (char& c : path)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return path;
+}
+
+void TdmEM::NoteChanged(const std::string& path) { changedFiles_.insert(FoldedPath(path)); }
+
+bool TdmEM::MayHaveChanged(const std::string& path) {
+    return changedFiles_.count(FoldedPath(path)) || changedFolders_.count(FoldedPath(FolderOf(path)));
 }
 
 void TdmEM::WriteVersionMarker() {

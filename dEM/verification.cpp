@@ -93,5 +93,5 @@ bool TdmEM::CopyVerified(const TUpdateElementRec& entry) {
     if (readable && !matches)
         throw EFOpenError("The shared copy \"" + entry.Download + "\" does not have the SHA-256 of its signed entry" +
                           (entry.Sha256.empty() ? " (it has none)" : "") + "; \"" + entry.FileName + "\" stays.");
-    return NoteDeferred(written);
+    return NoteDeferred(written, entry.FileName);
 }

@@ -53,6 +53,12 @@ private:
     T saved_;
 };
 
+// The answer to a Range request does not continue the part held; only a new start can help.
+class EIdResumeRefused : public EIdException {
+public:
+    EIdResumeRefused() : EIdException("The server did not send the rest of the broken-off body.") {}
+};
+
 const char* MethodWord(TIdHTTPMethod method) {
     switch (method) {
         case hmHead: return "HEAD ";
@@ -218,6 +224,47 @@ std::string TIdCustomHTTP::Get(const std::string& url) {
 }
 
 void TIdCustomHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, stream); }
+
+void TIdCustomHTTP::GetResuming(const std::string& url, TStream& stream) {
+    // One transfer span for all attempts, so a close asked for by another thread holds until the last one.
+    TransferScope scope(*this);
+    TemporaryValue<int64_t> rangeStart(request_.ContentRangeStart, 0);
+    TemporaryValue<int64_t> rangeEnd(request_.ContentRangeEnd, 0);
+    TemporaryValue<std::optional<ResumePoint>> resume(resume_, std::nullopt);
+    const int64_t base = stream.Position();
+    startedOver_ = false;
+    for (int resumes = 0;;) {
+        const int64_t held = stream.Position() - base;
+        request_.ContentRangeStart = held;  // 0 sends no Range header
+        resume_ = held > 0 ? std::optional<ResumePoint>(ResumePoint{base, held}) : std::nullopt;
+        try {
+            Get(url, stream);
+            return;
+        } catch (const EIdResumeRefused&) {
+            if (!StartOver(stream, base)) throw;
+        } catch (const EIdHTTPProtocolException&) {
+            if (held == 0 || !StartOver(stream, base)) throw;  // a refused Range request starts over
+        } catch (const EIdException&) {
+            if (CloseRequested() || stream.Position() == base || resumes++ == ResumeAttempts) throw;
+        }
+    }
+}
+
+bool TIdCustomHTTP::StartOver(TStream& stream, int64_t base) {
+    if (startedOver_) return false;
+    startedOver_ = true;
+    stream.SetSize(base);
+    stream.SetPosition(base);
+    return true;
+}
+
+void TIdCustomHTTP::TakeResumedAnswer(int code) {
+    const ResumePoint point = *resume_;
+    resume_.reset();
+    if (code == 206 && response_.ContentRangeStart == point.held && response_.ContentRangeEnd >= point.held) return;
+    // A whole body in place of the rest is the new start; its bytes replace the part held.
+    if (code != 200 || !StartOver(*response_.BodyStream, point.base)) throw EIdResumeRefused();
+}
 
 void TIdCustomHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream& stream) {
     TransferScope scope(*this);
@@ -442,6 +489,7 @@ TIdCustomHTTP::Step TIdCustomHTTP::DecideStep() {
     if ((code / 100 == 3 && code != 304) || !response_.Location.empty()) return HandleRedirect();
     if (code / 100 == 2) {
         if (!IsOpen()) return Step::Undecided;
+        if (resume_) TakeResumedAnswer(code);
         if (code != 204) ReadBody();
         return Step::Done;
     }

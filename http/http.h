@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,12 @@ public:
     void Get(const std::string& url, TStream& stream);
     // The body as bytes.
     std::string Get(const std::string& url);
+    // Get for a file download on a line that may break: when the connection breaks after part of the body
+    // arrived, the rest is asked for with a Range request on a new connection, at most ResumeAttempts times in
+    // all. The part is kept only when the answer is 206 with the Content-Range that continues it; any other
+    // answer starts the body over, once. A close asked for by another thread is never retried.
+    void GetResuming(const std::string& url, TStream& stream);
+    int ResumeAttempts = 3;
 
     int StatusCode() const { return response_.StatusCode(); }
     std::string ResponseText() const { return response_.StatusText(); }
@@ -162,6 +169,11 @@ protected:
 
 private:
     enum class Step { Done, Retry, AuthRetry, Undecided };
+    // A Range request's expectations: where the body started in its stream, and the bytes of it already held.
+    struct ResumePoint {
+        int64_t base = 0;
+        int64_t held = 0;
+    };
 
     void DoRequest(TIdHTTPMethod method, const std::string& url, TStream& stream);
     Step Exchange();
@@ -182,6 +194,10 @@ private:
     Step HandleChallenge(bool proxy);
     [[noreturn]] void RaiseProtocolError();
     void ReadBody();
+    // Checks the 2xx answer to a Range request before its body is read; raises when it cannot be used.
+    void TakeResumedAnswer(int code);
+    // Empties the stream back to the body's start, once per GetResuming; false when that was done already.
+    bool StartOver(TStream& stream, int64_t base);
     void ReadChunkedBody(TStream& stream);
     void DiscardBody(int timeout);
     TIdAuthorizationHandlers Handlers(bool proxy);
@@ -194,6 +210,8 @@ private:
     int redirectCount_ = 0;
     int authRetryCount_ = 0;
     int proxyAuthRetryCount_ = 0;
+    std::optional<ResumePoint> resume_;  // set while a Range request of GetResuming is under way
+    bool startedOver_ = false;
 };
 
 class TIdHTTP : public TIdCustomHTTP {};

@@ -87,7 +87,7 @@ struct FolderEntry {
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 
 // When a replacement's content must be on the device: before the rename, or later, for a whole batch at once
-// (SyncFileSystem). Either way the program never leaves a part of a file under the target's name.
+// (DurableFiles). Either way the program never leaves a part of a file under the target's name.
 enum class Durability { Synced, Deferred };
 
 // Writes the new content of `target` through `writer` into a temporary file beside it, then renames that over
@@ -109,8 +109,18 @@ bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
 // ReplaceFileWithCopy does and then removed. On failure the target stays as it was.
 bool MoveFileOver(const std::string& source, const std::string& target,
                   Durability durability = Durability::Synced);
-// Forces every deferred write of the file system that holds the path to the device.
-bool SyncFileSystem(const std::string& path);
+// Files a run replaced with deferred durability, forced to the device together: each file's writeback starts as
+// it is noted, and Finish waits for these files only, then for the folders that hold their names. Other
+// programs' writes to the same file system are not waited for.
+class DurableFiles {
+public:
+    void Note(const std::string& path);
+    // False when one of the noted files or folders could not be forced; nothing is noted afterwards.
+    bool Finish();
+
+private:
+    std::vector<std::string> files_;
+};
 // ReplaceFile with the given bytes.
 bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes);
 

@@ -12,6 +12,8 @@ packages=(
   libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev fonts-liberation xvfb xauth
   nginx-light tinyproxy curl wget rsync zip unzip python3 acl
+  # The network benchmark compares the mirror with a downloader of several connections.
+  aria2
   # The Windows window's pictures are drawn from the same SVG artwork at build time.
   librsvg2-bin netpbm
   # Screenshots of the Windows window: xwd, and the Marlett font Wine draws the close box with.

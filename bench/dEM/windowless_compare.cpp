@@ -5,26 +5,37 @@
 //    loopback, against one wget fetching the same packages over one kept connection, and against that wget plus
 //    the bare zlib inflate of the database, which the mirror must unpack and wget does not;
 //  - an up-to-date mirror run of the same release, against cksum of the shared files plus one curl of the
-//    catalogue;
+//    catalogue; and the same run with one package to store while another process writes 1 GiB to the same file
+//    system, against that run on a quiet file system;
+//  - a cold mirror run of 300 small packages and a 16 MiB database through a forwarder that delays every byte
+//    by 10 ms each way (a server 20 ms away), against wget -i over one connection and aria2c with as many
+//    connections as the mirror uses;
 //  - a verifying installation (a key in OvKeys/, signed catalogues) against one without keys: a cold client run
 //    copying the 10,000 files, and the cold mirror run.
 // Every program runs as a measured child (wait4); in each round ours and the references take turns going
 // first, and the figures are medians over the rounds.
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "OVCommon/OVCommon.h"
 #include "bench/common/measure.h"
 #include "bench/dEM/child_run.h"
+#include "bench/dEM/delay_forwarder.h"
 #include "bench/dEM/release.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
@@ -40,8 +51,28 @@ constexpr int kClientFiles = 10000;
 constexpr std::size_t kClientFileSize = 1024;
 constexpr int kSmallPackages = 2000;
 constexpr std::size_t kDatabaseSize = std::size_t{64} << 20;
-const std::string kCataloguePath = "orvane/update/product/BENCH/version/1/code/1/";
 const std::string kSignedCataloguePath = "orvane/update/product/SIGNED/version/1/code/1/";
+constexpr int kNetworkPackages = 300;
+constexpr std::size_t kNetworkDatabaseSize = std::size_t{16} << 20;
+constexpr auto kOneWayDelay = std::chrono::milliseconds(10);
+constexpr int kMirrorConnections = 6;  // the mirror's default
+constexpr int kBusyWriterMiB = 1024;
+
+// A release the mirror benchmarks publish: its product (which names its catalogue's and packages' paths), its
+// small packages and the size of its zipped database.
+struct ReleaseShape {
+    std::string product;
+    int smallPackages;
+    std::size_t databaseSize;
+};
+const ReleaseShape kLoopbackShape{"bench", kSmallPackages, kDatabaseSize};
+const ReleaseShape kNetworkShape{"net", kNetworkPackages, kNetworkDatabaseSize};
+
+std::string CataloguePath(const ReleaseShape& shape) {
+    std::string product = shape.product;
+    for (char& c : product) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return "orvane/update/product/" + product + "/version/1/code/1/";
+}
 
 // The program folder, the shared folders and the scratch of every run, below one folder removed at the end.
 class Workspace {
@@ -64,10 +95,11 @@ public:
     }
     const std::string& programFolder() const { return programFolder_; }
 
-    Usage Orvane(const std::vector<std::string>& arguments) const {
+    // justBefore runs after the sync that precedes the measured run.
+    Usage Orvane(const std::vector<std::string>& arguments, const std::function<void()>& justBefore = {}) const {
         std::vector<std::string> command{programFolder_ + "orvane"};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        return Measured({command, programFolder_, environment_});
+        return Measured({command, programFolder_, environment_}, justBefore);
     }
     Usage Tool(const std::vector<std::string>& command, const std::string& folder) const {
         return Measured({command, folder, {}});
@@ -76,8 +108,9 @@ public:
 private:
     // Every run starts with no writes of an earlier run pending: a run that makes its own files durable must not
     // pay for the files another program left unwritten.
-    Usage Measured(const Command& command) const {
+    Usage Measured(const Command& command, const std::function<void()>& justBefore = {}) const {
         ::sync();
+        if (justBefore) justBefore();
         return RunMeasured(command, root_.path());
     }
 
@@ -261,54 +294,113 @@ Usage BareInflate(const std::string& package) {
             total += buffer.size() - stream.avail_out;
         }
         inflateEnd(&stream);
-        if (status != Z_STREAM_END || total != kDatabaseSize) throw std::runtime_error("the database did not inflate");
+        if (status != Z_STREAM_END || total != kLoopbackShape.databaseSize)
+            throw std::runtime_error("the database did not inflate");
         return total;
     });
     return {seconds, seconds, 0};
 }
 
-// The database first, then the small packages: even ones zipped, odd ones as plain files.
-MirrorRelease PublishMirrorRelease(const testsupport::NginxServer& nginx, const Workspace& work) {
+// The database first, then the small packages: even ones zipped, odd ones as plain files. Their URLs lead to
+// the host given, nginx itself or a forwarder in front of it.
+MirrorRelease PublishMirrorRelease(const testsupport::NginxServer& nginx, const Workspace& work,
+                                   const ReleaseShape& shape, const std::string& host) {
     MirrorRelease release;
-    const std::string database = FileContent(kClientFiles, kDatabaseSize);
+    const std::string folder = "pkg-" + shape.product + "/";
+    const auto url = [&](const std::string& path) { return "http://" + host + "/" + path; };
+    const std::string database = FileContent(kClientFiles, shape.databaseSize);
     release.database = ZipArchive("base.db", database);
-    nginx.AddFile("pkg/base.zip", release.database);
-    release.files.push_back(DescribeFile("base.db", database, nginx.Url("pkg/base.zip")));
-    for (int i = 0; i < kSmallPackages; ++i) {
+    nginx.AddFile(folder + "base.zip", release.database);
+    release.files.push_back(DescribeFile("base.db", database, url(folder + "base.zip")));
+    for (int i = 0; i < shape.smallPackages; ++i) {
         const std::string name = Numbered("m%05d.dat", i);
         const std::string content = FileContent(static_cast<std::uint32_t>(kClientFiles + 1 + i),
                                                 1024 + static_cast<std::size_t>(i) * 379 % 7168);
-        const std::string package = i % 2 == 0 ? Numbered("pkg/p%05d.zip", i) : "pkg/" + name;
+        const std::string package = i % 2 == 0 ? folder + Numbered("p%05d.zip", i) : folder + name;
         nginx.AddFile(package, i % 2 == 0 ? ZipArchive(name, content) : content);
-        release.files.push_back(DescribeFile(name, content, nginx.Url(package)));
+        release.files.push_back(DescribeFile(name, content, url(package)));
     }
-    nginx.AddFile(kCataloguePath + "index.html", CatalogueText("catalogue", release.files));
+    nginx.AddFile(CataloguePath(shape) + "index.html", CatalogueText("catalogue", release.files));
     std::string urls;
     for (const ReleaseFile& file : release.files) urls += file.download + "\n";
-    release.urlList = work.Folder("lists") + "packages.txt";
+    release.urlList = work.Folder("lists") + shape.product + ".txt";
     testsupport::WriteFile(release.urlList, urls);
     return release;
+}
+
+std::vector<std::string> MirrorArguments(const std::string& share, const ReleaseShape& shape) {
+    return {"/ENTS", "SFLD=" + share, "PRODUCT=" + shape.product, "VERSION=1", "CODE=1"};
+}
+
+std::vector<std::string> WgetCommand(const MirrorRelease& release, const std::string& folder) {
+    return {"/usr/bin/wget", "--no-config", "-q", "--no-proxy", "-i", release.urlList, "-P", folder};
+}
+
+// A cold run: a new share each round, the packages all stored and tested.
+Usage ColdMirror(const Workspace& work, const MirrorRelease& release, const ReleaseShape& shape,
+                 const std::string& share) {
+    const Usage usage = work.Orvane(MirrorArguments(share, shape));
+    ExpectStored(share, release.files);
+    return usage;
+}
+
+Usage Fetch(const Workspace& work, const std::vector<std::string>& command, const MirrorRelease& release,
+            const std::string& folder) {
+    const Usage usage = work.Tool(command, folder);
+    ExpectFetched(folder, release.files.size());
+    return usage;
+}
+
+// Another program filling the page cache of the same file system while a run works: dd writing zeros, started
+// a moment before the run so that its dirty pages are there to be waited for.
+class BusyWriter {
+public:
+    explicit BusyWriter(const std::string& file) : file_(file) {
+        const std::string out = "of=" + file_, count = "count=" + std::to_string(kBusyWriterMiB);
+        const char* const argv[] = {"/bin/dd", "if=/dev/zero", out.c_str(), "bs=1M", count.c_str(), "status=none",
+                                    nullptr};
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+            throw std::runtime_error("dd does not start");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ~BusyWriter() {
+        waitpid(pid_, nullptr, 0);
+        fs::remove(file_);
+    }
+    BusyWriter(const BusyWriter&) = delete;
+    BusyWriter& operator=(const BusyWriter&) = delete;
+
+private:
+    std::string file_;
+    pid_t pid_ = 0;
+};
+
+// An up-to-date run with one package to store, so that it has files of its own to make durable, on a quiet file
+// system and while another process writes 1 GiB to it.
+std::vector<Row> BusyDiskRows(const Workspace& work, const MirrorRelease& release, const std::string& share) {
+    const std::string changed = share + release.files[2].fileName;
+    std::unique_ptr<BusyWriter> writer;
+    const auto run = [&](bool busy) {
+        fs::remove(changed);
+        const Usage usage = work.Orvane(MirrorArguments(share, kLoopbackShape), [&] {
+            if (busy) writer = std::make_unique<BusyWriter>(work.Folder("busy") + "writer.bin");
+        });
+        writer.reset();
+        ExpectStored(share, release.files);
+        return usage;
+    };
+    const auto samples = Interleave({[&] { return run(true); }, [&] { return run(false); }}, [](int) {});
+    return {Compare("mirror, one to store", "the same, quiet disk (1 GiB writer)", 1.5, false, samples[0],
+                    samples[1])};
 }
 
 std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServer& nginx,
                             const MirrorRelease& release) {
     std::string share, fetched;
-    const auto mirror = [&] {
-        return work.Orvane({"/ENTS", "SFLD=" + share, "PRODUCT=bench", "VERSION=1", "CODE=1"});
-    };
+    const auto mirror = [&] { return work.Orvane(MirrorArguments(share, kLoopbackShape)); };
     const auto cold = Interleave(
-        {[&] {
-             const Usage usage = mirror();
-             ExpectStored(share, release.files);
-             return usage;
-         },
-         [&] {
-             const Usage usage = work.Tool({"/usr/bin/wget", "--no-config", "-q", "--no-proxy", "-i",
-                                            release.urlList, "-P", fetched},
-                                           fetched);
-             ExpectFetched(fetched, release.files.size());
-             return usage;
-         },
+        {[&] { return ColdMirror(work, release, kLoopbackShape, share); },
+         [&] { return Fetch(work, WgetCommand(release, fetched), release, fetched); },
          [&] { return BareInflate(release.database); }},
         // Fresh folders each round: deleting the last round's files first would slow down creating new ones
         // on some file systems, which are then slow to hand out inodes freed a moment ago.
@@ -321,7 +413,7 @@ std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServe
     const std::vector<ino_t> before = Inodes(share, release.files);
     const std::vector<std::string> cksum = Concatenated({"/usr/bin/cksum"}, FileNames(release.files));
     const std::vector<std::string> curl{"/usr/bin/curl", "-q", "-s", "--noproxy", "*", "-o", "/dev/null",
-                                        nginx.Url(kCataloguePath)};
+                                        nginx.Url(CataloguePath(kLoopbackShape))};
     const auto current = Interleave(
         {[&] {
              const Usage usage = mirror();
@@ -332,9 +424,36 @@ std::vector<Row> MirrorRows(const Workspace& work, const testsupport::NginxServe
         [](int) {});
     Samples fetchAndUnpack;
     for (std::size_t i = 0; i < cold[1].size(); ++i) fetchAndUnpack.push_back(Sum(cold[1][i], cold[2][i]));
-    return {Compare("mirror, cold", "wget -i, one connection", 1.3, false, cold[0], cold[1]),
-            Compare("mirror, cold", "wget -i + bare inflate of db", 1.3, false, cold[0], fetchAndUnpack),
-            Compare("mirror, up to date", "cksum of the share + curl", 1.3, false, current[0], current[1])};
+    std::vector<Row> rows = {
+        Compare("mirror, cold", "wget -i, one connection", 1.0, false, cold[0], cold[1]),
+        Compare("mirror, cold", "wget -i + bare inflate of db", 1.0, false, cold[0], fetchAndUnpack),
+        Compare("mirror, up to date", "cksum of the share + curl", 1.3, false, current[0], current[1])};
+    const std::vector<Row> busy = BusyDiskRows(work, release, share);
+    rows.insert(rows.end(), busy.begin(), busy.end());
+    return rows;
+}
+
+// The mirror, wget and aria2c fetch the same release from nginx through a line of 20 ms round trip.
+std::vector<Row> NetworkRows(const testsupport::NginxServer& nginx) {
+    const DelayForwarder line(nginx.port(), kOneWayDelay);
+    const std::string host = "127.0.0.1:" + std::to_string(line.Port());
+    const Workspace work(host);
+    const MirrorRelease release = PublishMirrorRelease(nginx, work, kNetworkShape, host);
+    std::string share, fetched, fetchedInParallel;
+    const std::vector<std::string> aria2 = {"/usr/bin/aria2c", "--no-conf", "-q", "-j",
+                                            std::to_string(kMirrorConnections), "-x1", "--all-proxy=",
+                                            "--file-allocation=none", "-i", release.urlList, "-d"};
+    const auto cold = Interleave(
+        {[&] { return ColdMirror(work, release, kNetworkShape, share); },
+         [&] { return Fetch(work, WgetCommand(release, fetched), release, fetched); },
+         [&] { return Fetch(work, Concatenated(aria2, {fetchedInParallel}), release, fetchedInParallel); }},
+        [&](int round) {
+            share = work.Folder("net-share-" + std::to_string(round));
+            fetched = work.Folder("net-fetched-" + std::to_string(round));
+            fetchedInParallel = work.Folder("net-parallel-" + std::to_string(round));
+        });
+    return {Compare("mirror, cold, 20 ms", "wget -i, one connection", 0.30, false, cold[0], cold[1]),
+            Compare("mirror, cold, 20 ms", "aria2c -j6", 1.10, false, cold[0], cold[2])};
 }
 
 // --- Signed releases ---
@@ -396,9 +515,10 @@ int Run() {
     if (!nginx.running()) return 1;
     const Workspace work("127.0.0.1:" + std::to_string(nginx.port()));
     std::vector<Row> rows = ClientRows(work);
-    const MirrorRelease release = PublishMirrorRelease(nginx, work);
-    for (const std::vector<Row>& more : {MirrorRows(work, nginx, release),
-                                         SignedRows(nginx, release, "127.0.0.1:" + std::to_string(nginx.port()))})
+    const std::string host = "127.0.0.1:" + std::to_string(nginx.port());
+    const MirrorRelease release = PublishMirrorRelease(nginx, work, kLoopbackShape, host);
+    for (const std::vector<Row>& more : {MirrorRows(work, nginx, release), SignedRows(nginx, release, host),
+                                         NetworkRows(nginx)})
         rows.insert(rows.end(), more.begin(), more.end());
     PrintTable(rows);
     return 0;

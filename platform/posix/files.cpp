@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "platform/posix/folder_inheritance.h"
@@ -25,8 +26,6 @@ constexpr mode_t kNewFolderMode = 0777;
 constexpr mode_t kNewDataFileMode = 0644;
 constexpr mode_t kNewProgramFileMode = 0755;
 constexpr char kAccessAclName[] = "system.posix_acl_access";
-// Files from this size on start their writeback as soon as they are moved into place with deferred durability.
-constexpr std::int64_t kEarlyWritebackSize = std::int64_t{1} << 20;
 
 bool OpenDescriptor(int& fd, const std::string& path, int flags) {
     do {
@@ -282,18 +281,33 @@ bool MoveFileOver(const std::string& source, const std::string& target, Durabili
     }
     if (!GiveFolderAccess(moved.Descriptor(), target, folder, true)) return false;
     if (durability == Durability::Synced && !moved.Sync()) return false;
-    // A large file's writeback starts now, in the background: the closing sync of a batch then has less left to
-    // wait for. Small files are left to that sync, which writes them together.
-    if (durability == Durability::Deferred && status.st_size >= kEarlyWritebackSize)
-        ::sync_file_range(moved.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
     moved.Close();
     if (::rename(source.c_str(), target.c_str()) == 0) return true;
     return errno == EXDEV && CopyOver(source, target, durability);
 }
 
-bool SyncFileSystem(const std::string& path) {
-    File anchor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return anchor.IsOpen() && ::syncfs(anchor.Descriptor()) == 0;
+void DurableFiles::Note(const std::string& path) {
+    // Started now, in the background, the writeback of the batch is mostly done by the time Finish waits.
+    File file;
+    if (file.OpenRead(path)) ::sync_file_range(file.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    files_.push_back(path);
+}
+
+bool DurableFiles::Finish() {
+    bool durable = true;
+    std::set<std::string> folders;
+    for (const std::string& path : files_) {
+        File file;
+        durable = file.OpenRead(path) && ::fdatasync(file.Descriptor()) == 0 && durable;
+        folders.insert(ParentFolder(path));
+    }
+    // The new names last: a folder entry never leads to content that is not on the device yet.
+    for (const std::string& folder : folders) {
+        File anchor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        durable = anchor.IsOpen() && ::fsync(anchor.Descriptor()) == 0 && durable;
+    }
+    files_.clear();
+    return durable;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <random>
 
 #include "platform/win32/handle_file.h"
@@ -200,7 +201,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
 }
 
 // Windows gives an ordinary user no flush of a whole volume, so a deferred file is flushed here all the same, before
-// its rename: SyncFileSystem then has nothing left to force.
+// its rename: DurableFiles then has nothing left to force.
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability) {
     TemporaryFile temporary(target);
     File output;
@@ -219,6 +220,16 @@ bool MoveFileOver(const std::string& source, const std::string& target, Durabili
 }
 
 // Every file was flushed before its rename and renamed with write-through (see ReplaceFile).
-bool SyncFileSystem(const std::string& path) { return Exists(Attributes(path)); }
+// Every replacement was synced before its rename (see ReplaceFile): what is left to check is that the files are
+// there. Nothing else on the volume is opened or flushed.
+void DurableFiles::Note(const std::string& path) { files_.push_back(path); }
+
+bool DurableFiles::Finish() {
+    const bool present = std::all_of(files_.begin(), files_.end(), [](const std::string& path) {
+        return Exists(Attributes(path));
+    });
+    files_.clear();
+    return present;
+}
 
 }  // namespace platform

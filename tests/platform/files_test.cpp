@@ -191,8 +191,12 @@ TEST(Files, DeferredReplacementsAreCompleteAndSyncedTogether) {
     EXPECT_FALSE(platform::ReplaceFileWithCopy(dir / "missing", dir / "target", platform::Durability::Deferred));
     EXPECT_EQ(ReadFile(dir / "target"), "new content");
     EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"source", "target"}));
-    EXPECT_TRUE(platform::SyncFileSystem(dir.path()));
-    EXPECT_FALSE(platform::SyncFileSystem(dir / "missing"));
+    platform::DurableFiles durable;
+    durable.Note(dir / "target");
+    EXPECT_TRUE(durable.Finish());
+    durable.Note(dir / "missing");
+    EXPECT_FALSE(durable.Finish());
+    EXPECT_TRUE(durable.Finish());  // nothing is left noted after a Finish
 }
 
 TEST(Files, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {

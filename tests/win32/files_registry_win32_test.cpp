@@ -143,13 +143,16 @@ TEST(Win32MoveFileOver, TargetIsReplacedByAFileMadeInItsFolder) {
 }
 
 // The share holds other programs' files, some held open without sharing; making a run durable never opens them.
-TEST(Win32SyncFileSystem, FilesTheRunDidNotWriteAreLeftAlone) {
+TEST(Win32DurableFiles, FilesTheRunDidNotWriteAreLeftAlone) {
     const TempDir share;
     testsupport::WriteFile(share / "held.txt", "h");
     const Handle held(
         CreateFileW(Wide(share / "held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(platform::SyncFileSystem(share.path()));
+    testsupport::WriteFile(share / "stored.txt", "s");
+    platform::DurableFiles durable;
+    durable.Note(share / "stored.txt");
+    EXPECT_TRUE(durable.Finish());
 }
 
 TEST(Win32DeleteFolderTree, ReadOnlyFilesAndFoldersGo) {

@@ -1,0 +1,150 @@
+#include "bench/dEM/delay_forwarder.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <deque>
+#include <stdexcept>
+#include <string>
+
+namespace windowless_bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int LoopbackSocket() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("the forwarder has no socket");
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// The bytes read from one side, each chunk due on the other side a delay after it arrived; an empty chunk is
+// the end of that direction.
+class DelayedPipe {
+public:
+    void Push(std::string bytes, Clock::time_point due) {
+        std::lock_guard guard(lock_);
+        chunks_.push_back({std::move(bytes), due});
+        ready_.notify_one();
+    }
+    bool Pop(std::string& bytes) {
+        std::unique_lock lock(lock_);
+        ready_.wait(lock, [&] { return !chunks_.empty(); });
+        const Chunk chunk = std::move(chunks_.front());
+        chunks_.pop_front();
+        lock.unlock();
+        std::this_thread::sleep_until(chunk.due);
+        bytes = chunk.bytes;
+        return !bytes.empty();
+    }
+
+private:
+    struct Chunk {
+        std::string bytes;
+        Clock::time_point due;
+    };
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<Chunk> chunks_;
+};
+
+void ReadInto(int from, DelayedPipe& pipe, std::chrono::milliseconds delay) {
+    std::string buffer(1 << 16, '\0');
+    for (;;) {
+        const ssize_t got = ::recv(from, buffer.data(), buffer.size(), 0);
+        if (got <= 0) break;
+        pipe.Push(buffer.substr(0, static_cast<size_t>(got)), Clock::now() + delay);
+    }
+    pipe.Push("", Clock::now() + delay);
+}
+
+void WriteFrom(DelayedPipe& pipe, int to) {
+    std::string bytes;
+    while (pipe.Pop(bytes)) {
+        for (size_t sent = 0; sent < bytes.size();) {
+            const ssize_t put = ::send(to, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (put <= 0) return;
+            sent += static_cast<size_t>(put);
+        }
+    }
+    ::shutdown(to, SHUT_WR);
+}
+
+}  // namespace
+
+// Both sockets of one forwarded connection, closed when the forwarder goes.
+struct DelayForwarder::Link {
+    int client = -1;
+    int server = -1;
+    DelayedPipe up;
+    DelayedPipe down;
+    ~Link() {
+        ::close(client);
+        ::close(server);
+    }
+};
+
+DelayForwarder::DelayForwarder(int targetPort, std::chrono::milliseconds oneWayDelay)
+    : targetPort_(targetPort), delay_(oneWayDelay), listener_(LoopbackSocket()) {
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 64) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("the forwarder cannot listen");
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+DelayForwarder::~DelayForwarder() {
+    ::shutdown(listener_, SHUT_RDWR);
+    acceptor_.join();
+    ::close(listener_);
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& link : links_) {
+            ::shutdown(link->client, SHUT_RDWR);
+            ::shutdown(link->server, SHUT_RDWR);
+        }
+    }
+    for (std::thread& thread : threads_) thread.join();
+}
+
+void DelayForwarder::AcceptLoop() {
+    for (;;) {
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) return;
+        Forward(client);
+    }
+}
+
+void DelayForwarder::Forward(int client) {
+    auto link = std::make_shared<Link>();
+    link->client = client;
+    link->server = LoopbackSocket();
+    const sockaddr_in target = Loopback(targetPort_);
+    if (::connect(link->server, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return;
+    std::lock_guard guard(lock_);
+    links_.push_back(link);
+    Link& l = *link;
+    threads_.emplace_back([&l, this] { ReadInto(l.client, l.up, delay_); });
+    threads_.emplace_back([&l] { WriteFrom(l.up, l.server); });
+    threads_.emplace_back([&l, this] { ReadInto(l.server, l.down, delay_); });
+    threads_.emplace_back([&l] { WriteFrom(l.down, l.client); });
+}
+
+}  // namespace windowless_bench
