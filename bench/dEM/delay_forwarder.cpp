@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/loopback_address.h"
+
 namespace windowless_bench {
 
 namespace {
@@ -23,14 +25,6 @@ int LoopbackSocket() {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return fd;
-}
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 // The bytes read from one side, each chunk due on the other side a delay after it arrived; an empty chunk is
@@ -101,7 +95,7 @@ struct DelayForwarder::Link {
 
 DelayForwarder::DelayForwarder(int targetPort, std::chrono::milliseconds oneWayDelay)
     : targetPort_(targetPort), delay_(oneWayDelay), listener_(LoopbackSocket()) {
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = testsupport::LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 64) != 0 ||
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -136,7 +130,7 @@ void DelayForwarder::Forward(int client) {
     auto link = std::make_shared<Link>();
     link->client = client;
     link->server = LoopbackSocket();
-    const sockaddr_in target = Loopback(targetPort_);
+    const sockaddr_in target = testsupport::LoopbackAddress(targetPort_);
     if (::connect(link->server, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return;
     std::lock_guard guard(lock_);
     links_.push_back(link);

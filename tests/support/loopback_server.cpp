@@ -13,6 +13,8 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/loopback_address.h"
+
 extern char** environ;
 
 namespace testsupport {
@@ -22,14 +24,6 @@ namespace {
 constexpr int kStartAttempts = 5;
 constexpr auto kStartLimit = std::chrono::seconds(10);
 constexpr auto kStopLimit = std::chrono::seconds(5);
-
-sockaddr_in LoopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 bool Accepts(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
