@@ -24,6 +24,7 @@
 #include "OVCommon/OVCommon.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wizard_window_fixture.h"
 #include "tests/support/zip_writer.h"
 
 // Failures show texts as text.
@@ -33,6 +34,7 @@ void PrintTo(const QFont& font, std::ostream* out) { *out << font.toString().toS
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::Package;
 using testsupport::WriteFile;
 
 // One application for the whole test program, drawing into memory.
@@ -77,12 +79,6 @@ void AnswerNextBox(QMessageBox::StandardButton button, std::function<void(QMessa
     poll->start(20);
 }
 
-std::string Package(size_t size, char seed) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(seed + i % 31);
-    return content;
-}
-
 // Bytes that deflate cannot shrink, so that a zip package takes as long to arrive as its file.
 std::string Noise(size_t size) {
     std::mt19937 random(7);
@@ -91,49 +87,9 @@ std::string Noise(size_t size) {
     return content;
 }
 
-int32_t CrcOf(const std::string& content) {
-    return static_cast<int32_t>(CrcUpdate(0, content.data(), content.size()));
-}
-
-class WizardWindow : public ::testing::Test {
+class WizardWindow : public testsupport::WizardWindowTest {
 protected:
-    // A program folder with the shipped language files (and the language chosen in common.ini), the product
-    // known, and the update server of the test.
-    // Each call makes a fresh folder, and the program's folder is that one from then on.
-    void PrepareProgramFolder(const std::string& language) {
-        programFolder = folder / (language + std::to_string(++folders) + "/");
-        fs::create_directories(programFolder + "OvLng");
-        for (const auto& file : fs::directory_iterator(ORVANE_LANGUAGE_FOLDER)) {
-            fs::copy_file(file.path(), programFolder + "OvLng/" + file.path().filename().string());
-        }
-        WriteFile(programFolder + "common.ini", "[general]\r\nLanguage=" + language + "\r\n");
-        ProgramFolder = programFolder;
-        Localizer = std::make_unique<TFileLocalizer>(ProgramFolder + "OvLng");
-        Settings = LaunchSettings{};
-        Settings.Product = "br";
-        Settings.Version = "5.1";
-        Settings.Code = "1234";
-        // No process of this name runs anywhere, so the install run does not wait for one.
-        Settings.MainExe = "orvane-qt-test-main";
-        setenv("ORVANE_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
-    }
-
-    void ServeCatalogue(const std::string& groups) {
-        server.AddFile("orvane/update/product/BR/version/5.1/code/1234/index.html",
-                       "<?xml version=\"1.0\"?>\n<orvane><update>" + groups + "</update></orvane>\n");
-    }
-
-    // An entry whose package (the content itself unless given) is served, below "slow/" at a limited rate.
-    std::string Entry(const std::string& name, const std::string& fileName, const std::string& content,
-                      const std::string& extra = "", bool slow = false,
-                      const std::optional<std::string>& package = std::nullopt) {
-        const std::string path = (slow ? "slow/" : "packages/") + fileName;
-        server.AddFile(path, package.value_or(content));
-        return "<entry><name>" + name + "</name><filename>" + fileName + "</filename><size>" +
-               std::to_string(content.size()) + "</size><crc>" + std::to_string(CrcOf(content)) + "</crc><download>" +
-               server.Url(path) + "</download><downloadsize>" + std::to_string(content.size()) + "</downloadsize>" +
-               extra + "</entry>";
-    }
+    WizardWindow() : WizardWindowTest("orvane-qt-test-main") {}
 
     template <class TWidget>
     static TWidget* Child(TWizardWindow& wizard, const char* name) {
@@ -152,10 +108,6 @@ protected:
         QTest::mouseClick(Child<QPushButton>(wizard, button), Qt::LeftButton);
     }
 
-    testsupport::TempDir folder;
-    int folders = 0;
-    std::string programFolder;
-    testsupport::NginxServer server{"location /slow/ { limit_rate 64k; }"};
 };
 
 // The centre of a row's check box, where the style draws it.

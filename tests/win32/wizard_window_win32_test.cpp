@@ -15,21 +15,16 @@
 #include <thread>
 
 #include "platform/win32/text.h"
-#include "tests/support/environment.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wizard_window_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::Package;
 using testsupport::WriteFile;
 using win32ui::TWin32WizardWindow;
-
-std::string Package(size_t size, char seed) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(seed + i % 31);
-    return content;
-}
 
 // Handles the messages of this thread until the condition holds or the time is up.
 bool PumpUntil(TWin32WizardWindow& wizard, const std::function<bool()>& condition,
@@ -154,50 +149,9 @@ private:
     std::thread watcher_;
 };
 
-class Win32WizardWindow : public ::testing::Test {
+class Win32WizardWindow : public testsupport::WizardWindowTest {
 protected:
-    void PrepareProgramFolder(const std::string& language) {
-        programFolder = folder / (language + std::to_string(++folders) + "/");
-        fs::create_directories(programFolder + "OvLng");
-        for (const auto& file : fs::directory_iterator(ORVANE_LANGUAGE_FOLDER)) {
-            fs::copy_file(file.path(), programFolder + "OvLng/" + file.path().filename().string());
-        }
-        WriteFile(programFolder + "common.ini", "[general]\r\nLanguage=" + language + "\r\n");
-        ProgramFolder = programFolder;
-        Localizer = std::make_unique<TFileLocalizer>(ProgramFolder + "OvLng");
-        Settings = LaunchSettings{};
-        Settings.Product = "br";
-        Settings.Version = "5.1";
-        Settings.Code = "1234";
-        // No process of this name runs anywhere, so the install run does not wait for one.
-        Settings.MainExe = "orvane-win32-test-main.exe";
-        // The stage's server keeps each test's files below a folder of its own: that folder is part of the host
-        // setting, which the program puts in front of its request paths.
-        std::string host = server.Url("");
-        host = host.substr(std::string("http://").size(), host.size() - std::string("http://").size() - 1);
-        testsupport::SetEnvironment("ORVANE_UPDATE_SERVER", host);
-    }
-
-    void ServeCatalogue(const std::string& groups) {
-        server.AddFile("orvane/update/product/BR/version/5.1/code/1234/index.html",
-                       "<?xml version=\"1.0\"?>\n<orvane><update>" + groups + "</update></orvane>\n");
-    }
-
-    std::string Entry(const std::string& name, const std::string& fileName, const std::string& content,
-                      const std::string& extra = "", bool slow = false) {
-        const std::string path = (slow ? "slow/" : "packages/") + fileName;
-        server.AddFile(path, content);
-        const auto crc = static_cast<int32_t>(CrcUpdate(0, content.data(), content.size()));
-        return "<entry><name>" + name + "</name><filename>" + fileName + "</filename><size>" +
-               std::to_string(content.size()) + "</size><crc>" + std::to_string(crc) + "</crc><download>" +
-               server.Url(path) + "</download><downloadsize>" + std::to_string(content.size()) + "</downloadsize>" +
-               extra + "</entry>";
-    }
-
-    testsupport::TempDir folder;
-    int folders = 0;
-    std::string programFolder;
-    testsupport::NginxServer server{"location ~ /slow/ { limit_rate 64k; }"};
+    Win32WizardWindow() : WizardWindowTest("orvane-win32-test-main.exe") {}
 };
 
 }  // namespace
