@@ -1,7 +1,7 @@
 // The windowless modes of a verifying installation: catalogues accepted only when signed, current and not
 // older than the last one; files accepted only with the SHA-256 of their signed entry. The shared folder is not
 // trusted: the client checks the server's signed catalogue that the mirror stored there.
-#include <memory>
+#include <string_view>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
@@ -73,24 +73,20 @@ bool TdmEM::ApplySignedEntry(TUpdateElementRec& record) const {
 bool TdmEM::CopyVerified(const TUpdateElementRec& entry) {
     platform::File source;
     if (!source.OpenRead(entry.Download)) return false;
-    constexpr std::size_t BlockSize = 256 * 1024;
-    const std::unique_ptr<char[]> block(new char[BlockSize]);
-    bool readable = true, matches = false;
+    bool copied = false, matches = false;
     const bool written = platform::ReplaceFile(
         entry.FileName,
         [&](platform::File& output) {
             TSha256 hash;
-            std::ptrdiff_t count = 0;
-            while ((count = source.Read(block.get(), BlockSize)) > 0) {
-                hash.Update(block.get(), static_cast<std::size_t>(count));
-                if (!output.Write(block.get(), static_cast<std::size_t>(count))) return false;
-            }
-            readable = count == 0;
-            matches = readable && !entry.Sha256.empty() && hash.HexDigest() == entry.Sha256;
+            copied = platform::ForEachBlock(source, [&](std::string_view block) {
+                hash.Update(block.data(), block.size());
+                return output.Write(block);
+            });
+            matches = copied && !entry.Sha256.empty() && hash.HexDigest() == entry.Sha256;
             return matches;
         },
         platform::Durability::Deferred);
-    if (readable && !matches)
+    if (copied && !matches)
         throw EFOpenError("The shared copy \"" + entry.Download + "\" does not have the SHA-256 of its signed entry" +
                           (entry.Sha256.empty() ? " (it has none)" : "") + "; \"" + entry.FileName + "\" stays.");
     return NoteDeferred(written, entry.FileName);

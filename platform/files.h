@@ -99,6 +99,9 @@ enum class Durability { Synced, Deferred };
 // folder gets.
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer,
                  Durability durability = Durability::Synced);
+// Hands every block of the file, from where it stands, to `consume` until the end; false on a read error or when
+// `consume` says so.
+bool ForEachBlock(File& input, const std::function<bool(std::string_view block)>& consume);
 // ReplaceFile with the bytes of `source`; false (target untouched) when the source cannot be read.
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
                          Durability durability = Durability::Synced);

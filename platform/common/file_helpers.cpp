@@ -2,11 +2,7 @@
 
 namespace platform {
 
-namespace {
-
-// Hands every block of the file to `consume` until the end; false on a read error or when `consume` says so.
-template <typename Consumer>
-bool ForEachBlock(File& input, Consumer consume) {
+bool ForEachBlock(File& input, const std::function<bool(std::string_view block)>& consume) {
     char buffer[64 * 1024];
     for (;;) {
         const std::ptrdiff_t count = input.Read(buffer, sizeof buffer);
@@ -15,8 +11,6 @@ bool ForEachBlock(File& input, Consumer consume) {
         if (!consume(std::string_view(buffer, static_cast<std::size_t>(count)))) return false;
     }
 }
-
-}  // namespace
 
 File::~File() { Close(); }
 
