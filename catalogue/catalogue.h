@@ -140,7 +140,8 @@ std::string StripBlanks(const std::string& text);
 struct TPreparedPackage {
     std::string UnpackFolder;  // empty when the download was not a zip archive
     std::string Candidate;     // the file to test: empty when the archive held no member
-    // The candidate's CRC-32 when it is the only member, taken as it was written: it need not be read back.
+    // The candidate's CRC-32 when it was written whole as the package's only member or from a package held in
+    // memory, taken as it was written: it need not be read back.
     std::optional<uint32_t> CandidateCrc;
     // Its SHA-256 the same way, when asked for.
     std::optional<std::string> CandidateSha256;
@@ -149,6 +150,18 @@ struct TPreparedPackage {
 // With takeSha256, members are hashed as they are written.
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
                                 const std::string& unpackFolder = "", bool takeSha256 = false);
+// A downloaded package as it was received: its bytes in memory, or a large one in a file.
+struct TReceivedPackage {
+    std::string Bytes;  // the whole package, when File is empty
+    std::string File;
+};
+// Makes a received package ready for its test with as few new files as it can. A package that is not a zip
+// archive, or a zip whose only member is the entry's file, becomes the file candidateFile, its digests taken as
+// it is written (a received file that is not a zip is its own candidate, untouched). Any other zip is unpacked as
+// PreparePackage unpacks it, into the folder candidateFile + ".d/", made for it. A received file is deleted once
+// read. Raises what PreparePackage raises.
+TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::string& entryFileName,
+                                        const std::string& candidateFile, bool takeSha256);
 enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers, Sha256Differs };
 // The candidate's size, then its CRC-32, against the entry's; for a verifying installation (a SHA-256 given,
 // empty when the entry has none) then its SHA-256, which an entry without one never matches.
@@ -159,6 +172,8 @@ TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, in
 void FinishStoredPackage(const TPreparedPackage& package, const std::string& entryFileName);
 // Removes the unpack folder, when there is one.
 void RemoveUnpackFolder(const TPreparedPackage& package);
+// Deletes the candidate, when it is still there, and the unpack folder.
+void DiscardPreparedPackage(const TPreparedPackage& package);
 // Empties the unpack folder but keeps it for the next package: across the thousands of packages of a mirror run,
 // making and removing a folder for each costs the file system more than the packages' own files.
 void EmptyUnpackFolder(const TPreparedPackage& package);

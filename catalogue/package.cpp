@@ -40,10 +40,36 @@ private:
 };
 
 // The digests of what was written; the member is only ever written front to back.
-TFileDigest WriteMember(const std::string& folder, const TZipFile& archive, int index, bool takeSha256) {
-    CrcTakingFile out(folder + FileNamePart(archive.MemberName(index)), takeSha256);
+TFileDigest WriteMember(const std::string& fileName, const TZipFile& archive, int index, bool takeSha256) {
+    CrcTakingFile out(fileName, takeSha256);
     archive.ExtractTo(index, out);
     return out.Digest();
+}
+
+// Every member into the folder, flat by file name; the candidate is the one named as the entry's file.
+TPreparedPackage UnpackMembers(const TZipFile& archive, const std::string& folder, const std::string& entryFileName,
+                               bool takeSha256) {
+    TPreparedPackage package;
+    package.UnpackFolder = folder;
+    TFileDigest last;
+    for (int i = 0; i < archive.Count(); ++i)
+        last = WriteMember(folder + FileNamePart(archive.MemberName(i)), archive, i, takeSha256);
+    if (archive.Count() > 0) package.Candidate = folder + FileNamePart(entryFileName);
+    // With several members, names that differ only in letter case may have landed in one file on some file
+    // systems; only a lone member is surely the candidate as written.
+    if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName)) {
+        package.CandidateCrc = last.Crc;
+        package.CandidateSha256 = last.Sha256;
+    }
+    return package;
+}
+
+// A package that is not a zip archive, written from memory as its own candidate.
+TPreparedPackage WrittenCandidate(const std::string& bytes, const std::string& fileName, bool takeSha256) {
+    CrcTakingFile out(fileName, takeSha256);
+    out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    const TFileDigest digest = out.Digest();
+    return {"", fileName, digest.Crc, digest.Sha256};
 }
 
 // The CRC and SHA-256 of a file in one read.
@@ -78,18 +104,30 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
     {
         TZipFile archive;
         archive.LoadFromFile(downloadFile);
-        TFileDigest last;
-        for (int i = 0; i < archive.Count(); ++i) last = WriteMember(package.UnpackFolder, archive, i, takeSha256);
-        if (archive.Count() > 0) package.Candidate = package.UnpackFolder + FileNamePart(entryFileName);
-        // With several members, names that differ only in letter case may have landed in one file on some file
-        // systems; only a lone member is surely the candidate as written.
-        if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName)) {
-            package.CandidateCrc = last.Crc;
-            package.CandidateSha256 = last.Sha256;
-        }
+        package = UnpackMembers(archive, package.UnpackFolder, entryFileName, takeSha256);
     }
     platform::DeleteFile(downloadFile);
     return package;
+}
+
+TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::string& entryFileName,
+                                        const std::string& candidateFile, bool takeSha256) {
+    TZipFile archive;
+    if (received.File.empty()) {
+        if (received.Bytes.compare(0, 2, "PK") != 0) return WrittenCandidate(received.Bytes, candidateFile, takeSha256);
+        archive.LoadFromBytes(std::move(received.Bytes));
+    } else {
+        if (!IsZipFile(received.File)) return {"", received.File, std::nullopt, std::nullopt};
+        archive.LoadFromFile(received.File);
+        platform::DeleteFile(received.File);
+    }
+    if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName)) {
+        const TFileDigest digest = WriteMember(candidateFile, archive, 0, takeSha256);
+        return {"", candidateFile, digest.Crc, digest.Sha256};
+    }
+    const std::string folder = candidateFile + ".d/";
+    platform::ForceDirectories(folder);
+    return UnpackMembers(archive, folder, entryFileName, takeSha256);
 }
 
 TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc,
@@ -121,6 +159,11 @@ void FinishStoredPackage(const TPreparedPackage& package, const std::string& ent
 
 void RemoveUnpackFolder(const TPreparedPackage& package) {
     if (!package.UnpackFolder.empty()) DeleteFolderTree(package.UnpackFolder);
+}
+
+void DiscardPreparedPackage(const TPreparedPackage& package) {
+    if (!package.Candidate.empty()) platform::DeleteFile(package.Candidate);
+    RemoveUnpackFolder(package);
 }
 
 void EmptyUnpackFolder(const TPreparedPackage& package) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "dEM/downloads_ahead.h"
 #include "http/http.h"
 #include "platform/files.h"
 #include "platform/temporary_paths.h"
@@ -30,7 +31,6 @@ enum class TEntryOutcome {
 };
 
 class TUpToDateChecks;
-class TDownloadsAhead;
 
 class TRunObserver {
 public:
@@ -128,13 +128,18 @@ private:
     void MirrorItem(TMirrorItem& item);
     // Queues the package ahead of the stores; nothing when the run fetches one package at a time.
     std::optional<std::size_t> DownloadAhead(const TUpdateElementRec& entry);
+    // What a worker needs to fetch, unpack and test the entry's package, its files made under place.
+    TPackageOrder PackageOrder(const TUpdateElementRec& entry, const std::string& place) const;
     void SetUpWorker(TIdHTTP& http, TIdCookieManager& cookies);
     int MirrorConnections();
-    // Waits for a download ahead that is no longer needed and deletes it.
+    // Waits for a package ahead that is no longer needed and deletes its files.
     void DiscardDownloadAhead(std::size_t number);
-    // The package of the entry being stored, downloaded ahead or now; stops the run when it failed.
-    std::string ReceivePackage(const TUpdateElementRec& entry);
-    std::string AheadFile(std::size_t number);
+    // The package of the entry being stored, fetched, unpacked and tested ahead or now; stops the run when its
+    // download failed or it could not be unpacked.
+    TFetchedPackage ReceivePackage(const TUpdateElementRec& entry);
+    TFetchedPackage FetchPackageNow(const TUpdateElementRec& entry);
+    // Where the package ahead with the number makes its files.
+    std::string AheadPlace(std::size_t number);
     static std::string FoldedPath(std::string path);
     void NoteChanged(const std::string& path);
     bool MayHaveChanged(const std::string& path);
@@ -180,7 +185,7 @@ private:
     std::optional<int> connections_;
     std::unique_ptr<TDownloadsAhead> downloadsAhead_;
     std::size_t aheadCount_ = 0;
-    std::optional<std::size_t> aheadDownload_;  // the download ahead of the entry being stored
+    std::optional<std::size_t> aheadDownload_;  // the package ahead of the entry being stored
     // Observers are told from the run's own thread and from download workers: one at a time.
     std::mutex observerLock_;
 };

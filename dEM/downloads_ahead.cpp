@@ -3,8 +3,75 @@
 #include <algorithm>
 #include <thread>
 
-#include "platform/files.h"
 #include "platform/stream.h"
+
+namespace {
+
+// Holds what is written in memory up to a limit, then moves it into a file and goes on there: a small package
+// costs no file of its own, a large one no more memory than the limit.
+class TSpillingStream : public TStream {
+public:
+    TSpillingStream(std::string spillFile, int64_t memoryLimit)
+        : spillFile_(std::move(spillFile)), memoryLimit_(memoryLimit) {}
+
+    int64_t Read(void* buffer, int64_t count) override { return Current().Read(buffer, count); }
+    int64_t Write(const void* buffer, int64_t count) override {
+        if (!file_ && memory_.Position() + count > memoryLimit_) Spill();
+        return Current().Write(buffer, count);
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return Current().Seek(offset, origin); }
+    void SetSize(int64_t size) override { Current().SetSize(size); }
+    int64_t Size() override { return Current().Size(); }
+
+    TReceivedPackage Received() {
+        if (!file_) return {memory_.TakeData(), ""};
+        file_.reset();
+        return {"", spillFile_};
+    }
+
+private:
+    TStream& Current() { return file_ ? static_cast<TStream&>(*file_) : memory_; }
+    void Spill() {
+        file_ = std::make_unique<TFileStream>(spillFile_, TFileStream::Mode::Create);
+        const int64_t position = memory_.Position();
+        const std::string held = memory_.TakeData();
+        file_->WriteBuffer(held.data(), static_cast<int64_t>(held.size()));
+        file_->SetPosition(position);
+    }
+
+    const std::string spillFile_;
+    const int64_t memoryLimit_;
+    TMemoryStream memory_;
+    std::unique_ptr<TFileStream> file_;
+};
+
+constexpr int64_t HeldInMemory = int64_t{1} << 20;
+
+}  // namespace
+
+TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
+    TSpillingStream body(order.Place + ".download", HeldInMemory);
+    try {
+        http.GetResuming(order.Url, body);
+    } catch (const std::exception& error) {
+        TFetchedPackage failed;
+        failed.TransferFailure = *error.what() ? error.what() : "the transfer failed";
+        return failed;
+    }
+    return PrepareFetchedPackage(body.Received(), order);
+}
+
+TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order) {
+    TFetchedPackage fetched;
+    try {
+        fetched.Package =
+            PrepareReceivedPackage(std::move(received), order.EntryFileName, order.Place, order.Sha256.has_value());
+        fetched.Check = CheckCandidate(fetched.Package, order.Size, order.Crc, order.Sha256);
+    } catch (const std::exception& error) {
+        fetched.PackageFailure = error.what();
+    }
+    return fetched;
+}
 
 struct TDownloadsAhead::Worker {
     TIdHTTP http;
@@ -21,20 +88,17 @@ TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure
 
 TDownloadsAhead::~TDownloadsAhead() { Cancel(); }
 
-std::size_t TDownloadsAhead::Add(std::string url, std::string file, int64_t size) {
+std::size_t TDownloadsAhead::Add(TPackageOrder order) {
     std::size_t number = 0;
     {
         std::lock_guard guard(lock_);
         number = jobs_.size();
-        Job& job = jobs_.emplace_back();
-        job.url = std::move(url);
-        job.file = std::move(file);
-        job.size = size;
+        jobs_.emplace_back().order = std::move(order);
     }
-    // A worker is started per download until there are as many as connections: a run with little to fetch
+    // A worker is started per package until there are as many as connections: a run with little to fetch
     // opens few.
     if (workers_.size() < connections_) StartWorker();
-    changed_.notify_all();
+    toStart_.notify_one();
     return number;
 }
 
@@ -63,53 +127,46 @@ void TDownloadsAhead::StartWorker() {
 void TDownloadsAhead::Work(Worker& worker) {
     std::unique_lock lock(lock_);
     for (std::size_t number = 0; NextJob(lock, number);) {
-        const Job& job = jobs_[number];
-        worker.url = job.url;
-        const std::string file = job.file;
+        const TPackageOrder order = jobs_[number].order;
+        worker.url = order.Url;
         lock.unlock();
-        std::string failure;
-        try {
-            TFileStream target(file, TFileStream::Mode::Create);
-            worker.http.GetResuming(worker.url, target);
-        } catch (const std::exception& error) {
-            failure = error.what();
-            if (failure.empty()) failure = "the transfer failed";
-        }
+        TFetchedPackage fetched = FetchPackage(worker.http, order);
         lock.lock();
-        Finish(number, std::move(failure));
+        Job& job = jobs_[number];
+        job.fetched = std::move(fetched);
+        job.done = true;
+        if (number == taken_) done_.notify_one();
     }
 }
 
 bool TDownloadsAhead::NextJob(std::unique_lock<std::mutex>& lock, std::size_t& number) {
-    changed_.wait(lock, [this] { return cancelled_ || (next_ < jobs_.size() && MayStart(next_)); });
+    toStart_.wait(lock, [this] { return cancelled_ || (next_ < jobs_.size() && MayStart(next_)); });
     if (cancelled_) return false;
     number = next_++;
-    startedBytes_ += jobs_[number].size;
+    startedBytes_ += jobs_[number].order.Size;
     return true;
 }
 
-// The download the caller waits for always starts, however large; the others only while the bytes started
+// The package the caller waits for always starts, however large; the others only while the bytes started
 // ahead of it stay within the limit.
 bool TDownloadsAhead::MayStart(std::size_t number) const {
-    return number <= taken_ || startedBytes_ + jobs_[number].size <= bytesAhead_;
+    return number <= taken_ || startedBytes_ + jobs_[number].order.Size <= bytesAhead_;
 }
 
-void TDownloadsAhead::Finish(std::size_t number, std::string failure) {
-    Job& job = jobs_[number];
-    job.failure = std::move(failure);
-    job.done = true;
-    changed_.notify_all();
-}
-
-std::string TDownloadsAhead::Take(std::size_t number) {
+TFetchedPackage TDownloadsAhead::Take(std::size_t number) {
     std::unique_lock lock(lock_);
-    changed_.wait(lock, [&] { return jobs_[number].done || cancelled_; });
+    done_.wait(lock, [&] { return jobs_[number].done || cancelled_; });
     Job& job = jobs_[number];
-    if (!job.done) return "the download was cancelled";
+    if (!job.done) {
+        TFetchedPackage cancelled;
+        cancelled.TransferFailure = "the download was cancelled";
+        return cancelled;
+    }
     taken_ = number + 1;
-    startedBytes_ -= job.size;
-    changed_.notify_all();
-    return job.failure;
+    startedBytes_ -= job.order.Size;
+    // Room ahead was freed, and the next package may be the one waited for.
+    if (next_ < jobs_.size()) toStart_.notify_all();
+    return std::move(job.fetched);
 }
 
 void TDownloadsAhead::Cancel() {
@@ -119,9 +176,9 @@ void TDownloadsAhead::Cancel() {
         cancelled_ = true;
         for (const auto& worker : workers_) worker->http.CloseConnection();
     }
-    changed_.notify_all();
+    toStart_.notify_all();
+    done_.notify_all();
     for (const auto& worker : workers_)
         if (worker->thread.joinable()) worker->thread.join();
     workers_.clear();
-    for (std::size_t number = taken_; number < next_; ++number) platform::DeleteFile(jobs_[number].file);
 }

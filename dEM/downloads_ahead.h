@@ -1,8 +1,8 @@
 #pragma once
-// Package downloads that run ahead of the mirror's stores: a few worker threads, each keeping its own connection
-// alive from one package to the next, fetch the queued downloads in queue order into files, while the caller
-// takes the finished files one by one in the same order. The bytes fetched ahead of the caller stay under a
-// limit; a cancel breaks off the transfers under way and deletes every file the caller has not taken.
+// Packages fetched and made ready ahead of the mirror's stores: a few worker threads, each keeping its own
+// connection alive from one package to the next, fetch the queued packages in queue order, unpack and test them,
+// while the caller takes the finished ones one by one in the same order and only stores them. The bytes fetched
+// ahead of the caller stay under a limit; a cancel breaks off the transfers under way.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -11,10 +11,37 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "http/http.h"
+
+// A package to fetch and the entry it is tested against.
+struct TPackageOrder {
+    std::string Url;
+    std::string EntryFileName;
+    int32_t Size = 0;
+    int32_t Crc = 0;
+    std::optional<std::string> Sha256;  // for a verifying installation
+    // The work-folder path the package's files are made under: the candidate itself, and beside it a large
+    // download or the folder of a zip's several members.
+    std::string Place;
+};
+
+// A fetched package ready for its store, or why there is none.
+struct TFetchedPackage {
+    std::string TransferFailure;  // the download failed
+    std::string PackageFailure;   // the package could not be unpacked
+    TPreparedPackage Package;
+    TCandidateCheck Check = TCandidateCheck::SizeDiffers;
+};
+
+// Fetches the package (into memory, a large one into a file), unpacks it and tests its candidate.
+TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order);
+// Unpacks a package already received and tests its candidate.
+TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order);
 
 class TDownloadsAhead {
 public:
@@ -29,22 +56,20 @@ public:
     TDownloadsAhead(const TDownloadsAhead&) = delete;
     TDownloadsAhead& operator=(const TDownloadsAhead&) = delete;
 
-    // Queues a download of the URL into the file; `size` is what it is expected to take. Returns its number.
-    std::size_t Add(std::string url, std::string file, int64_t size);
-    // Waits for the download with the number, which must be the next one not taken. Empty when its file holds
-    // the whole body, which is then the caller's to delete; else why it failed.
-    std::string Take(std::size_t number);
-    // Breaks off the transfers under way, waits for the workers and deletes the files of every download not
-    // taken. Nothing runs ahead afterwards.
+    // Queues the package; its entry's size is what it is expected to take. Returns its number.
+    std::size_t Add(TPackageOrder order);
+    // Waits for the package with the number, which must be the next one not taken; its files are then the
+    // caller's.
+    TFetchedPackage Take(std::size_t number);
+    // Breaks off the transfers under way and waits for the workers. Nothing runs ahead afterwards; the files
+    // of packages not taken are left to the caller's work folder.
     void Cancel();
 
 private:
     struct Job {
-        std::string url;
-        std::string file;
-        int64_t size = 0;
+        TPackageOrder order;
         bool done = false;
-        std::string failure;
+        TFetchedPackage fetched;
     };
     struct Worker;
 
@@ -53,7 +78,6 @@ private:
     // The number of the next job this worker may start, or none once the downloads are cancelled.
     bool NextJob(std::unique_lock<std::mutex>& lock, std::size_t& number);
     bool MayStart(std::size_t number) const;
-    void Finish(std::size_t number, std::string failure);
 
     const std::size_t connections_;
     const int64_t bytesAhead_;
@@ -61,7 +85,8 @@ private:
     const TProgress progress_;
 
     std::mutex lock_;
-    std::condition_variable changed_;
+    std::condition_variable toStart_;  // workers wait here for a package they may start
+    std::condition_variable done_;     // the caller waits here for the package it takes
     std::deque<Job> jobs_;
     std::size_t next_ = 0;      // the first job no worker has started
     std::size_t taken_ = 0;     // the first job the caller has not taken

@@ -79,9 +79,11 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
     const int connections = MirrorConnections();
     if (connections == 1) return std::nullopt;
     const std::size_t number = aheadCount_;
+    std::string place;
     try {
         // Made here, on the run's own thread.
-        if (!platform::ForceDirectories(FolderOf(AheadFile(number)))) return std::nullopt;
+        place = AheadPlace(number);
+        if (!platform::ForceDirectories(FolderOf(place))) return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;  // the package's own turn reports it, after the entries before it are done
     }
@@ -90,7 +92,11 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
             connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
             [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
     ++aheadCount_;
-    return downloadsAhead_->Add(entry.Download, AheadFile(number), entry.Size);
+    return downloadsAhead_->Add(PackageOrder(entry, place));
+}
+
+TPackageOrder TdmEM::PackageOrder(const TUpdateElementRec& entry, const std::string& place) const {
+    return {entry.Download, entry.FileName, entry.Size, entry.Crc, ExpectedSha256(entry), place};
 }
 
 // A worker's requests go as the run's own do: through the same proxy, with the same headers and the cookies the
@@ -125,10 +131,7 @@ void TdmEM::MirrorItem(TMirrorItem& item) {
     AppendChild(item.groupCopy, entryCopy.get());
 }
 
-void TdmEM::DiscardDownloadAhead(std::size_t number) {
-    downloadsAhead_->Take(number);
-    platform::DeleteFile(AheadFile(number));
-}
+void TdmEM::DiscardDownloadAhead(std::size_t number) { DiscardPreparedPackage(downloadsAhead_->Take(number).Package); }
 
 void TdmEM::LoadFetchedCatalogue() {
     std::string text = FetchCatalogue();
@@ -164,17 +167,14 @@ void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, con
 }
 
 bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
-    const std::string download = ReceivePackage(entry);
+    const TFetchedPackage fetched = ReceivePackage(entry);
+    const TPreparedPackage& package = fetched.Package;
     bool listed = false;
     try {
-        const std::optional<std::string> sha256 = ExpectedSha256(entry);
-        const TPreparedPackage package =
-            PreparePackage(download, entry.FileName, WorkFolder() + "BR/", sha256.has_value());
         // A zip package's other members land beside the file.
         if (!package.UnpackFolder.empty()) changedFolders_.insert(FoldedPath(FolderOf(entry.FileName)));
-        const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc, sha256);
-        if (check != TCandidateCheck::Matches) {
-            Tell(TEntryOutcome::Mismatch, entry.FileName, MismatchText(check) + LeftOut);
+        if (fetched.Check != TCandidateCheck::Matches) {
+            Tell(TEntryOutcome::Mismatch, entry.FileName, MismatchText(fetched.Check) + LeftOut);
         } else {
             platform::ForceDirectories(FolderOf(entry.FileName));
             const bool stored = StoreTested(entry, package.Candidate);
@@ -186,26 +186,27 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
                  : listed ? ""
                           : "stored as " + Settings.MainExe + " only" + LeftOut);
         }
-        EmptyUnpackFolder(package);
     } catch (const std::exception& failure) {
         Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + failure.what());
     }
-    platform::DeleteFile(download);  // a download that failed its test is not kept
+    DiscardPreparedPackage(package);  // a package that failed its test is not kept
     return listed;
 }
 
-std::string TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
-    if (!aheadDownload_) return DownloadToWorkFolder(entry.Download);
-    const std::string failure = downloadsAhead_->Take(*aheadDownload_);
-    if (!failure.empty()) Stop(ExitTransferFailed, "the download of " + entry.Download + " failed: " + failure);
-    return AheadFile(*aheadDownload_);
+// The entry's package, fetched, unpacked and tested ahead or now; a failed download or package stops the run.
+TFetchedPackage TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
+    const TFetchedPackage fetched = aheadDownload_ ? downloadsAhead_->Take(*aheadDownload_) : FetchPackageNow(entry);
+    if (!fetched.TransferFailure.empty())
+        Stop(ExitTransferFailed, "the download of " + entry.Download + " failed: " + fetched.TransferFailure);
+    if (!fetched.PackageFailure.empty())
+        Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + fetched.PackageFailure);
+    return fetched;
 }
 
-// Spread over as many folders as connections: files created at once in one folder wait for each other's turn at
-// the folder, where a file system slow to hand out new files makes that turn long.
-std::string TdmEM::AheadFile(std::size_t number) {
-    const std::size_t folder = number % static_cast<std::size_t>(MirrorConnections());
-    return WorkFolder() + "ahead-" + std::to_string(folder) + "/" + std::to_string(number);
+// Downloaded into a file of the work folder, as a run of one connection always has.
+TFetchedPackage TdmEM::FetchPackageNow(const TUpdateElementRec& entry) {
+    const std::string download = DownloadToWorkFolder(entry.Download);
+    return PrepareFetchedPackage({"", download}, PackageOrder(entry, WorkFolder() + "package"));
 }
 
 std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
@@ -217,6 +218,25 @@ std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
     }
     DownloadToFile(url, download);
     return download;
+}
+
+void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) {
+    PrepareDownloadRequest(httpMain);
+    downloadUrl_ = url;
+    try {
+        TFileStream target(fileName, TFileStream::Mode::Create);
+        httpMain.GetResuming(url, target);
+    } catch (const std::exception& failure) {
+        Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure.what());
+    }
+    downloadUrl_.clear();
+}
+
+// Spread over as many folders as connections: files created at once in one folder wait for each other's turn at
+// the folder, where a file system slow to hand out new files makes that turn long.
+std::string TdmEM::AheadPlace(std::size_t number) {
+    const std::size_t folder = number % static_cast<std::size_t>(MirrorConnections());
+    return WorkFolder() + "ahead-" + std::to_string(folder) + "/" + std::to_string(number);
 }
 
 // Each run has a folder of its own for its downloads and unpacked packages, so that runs into different shared
@@ -231,18 +251,6 @@ const std::string& TdmEM::WorkFolder() {
         workFolder_ = std::make_unique<platform::TemporaryPath>(folder, platform::TemporaryPath::Kind::Folder);
     }
     return workFolder_->Path();
-}
-
-void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) {
-    PrepareDownloadRequest(httpMain);
-    downloadUrl_ = url;
-    try {
-        TFileStream target(fileName, TFileStream::Mode::Create);
-        httpMain.GetResuming(url, target);
-    } catch (const std::exception& failure) {
-        Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure.what());
-    }
-    downloadUrl_.clear();
 }
 
 bool TdmEM::StoreTested(const TUpdateElementRec& entry, const std::string& testedFile) {

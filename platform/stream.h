@@ -3,6 +3,7 @@
 // a download appends to a stream, a document loads from one, a failed transfer cuts one back.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/exception.h"
 
@@ -56,6 +57,11 @@ public:
 
     // The whole content, independent of the position.
     const std::string& Data() const { return data_; }
+    // The content, moved out: the stream is left empty.
+    std::string TakeData() {
+        position_ = 0;
+        return std::move(data_);
+    }
 
 private:
     std::string data_;

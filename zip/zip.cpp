@@ -198,8 +198,9 @@ private:
 
 }  // namespace
 
-void TZipFile::LoadFromFile(const std::string& fileName) {
-    std::string archive = ReadWholeFile(fileName);
+void TZipFile::LoadFromFile(const std::string& fileName) { LoadFromBytes(ReadWholeFile(fileName)); }
+
+void TZipFile::LoadFromBytes(std::string archive) {
     std::vector<TLocalFile> entries;
     // Bytes before the first header (a self-extractor's program, for instance) are skipped.
     size_t position = std::string_view(archive).find(kLocalHeaderSignature);

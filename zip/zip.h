@@ -45,6 +45,8 @@ class TZipFile {
 public:
     // Reads the whole archive; raises EFOpenError when the file cannot be opened. Replaces the member list.
     void LoadFromFile(const std::string& fileName);
+    // The same from the archive's bytes, already in memory.
+    void LoadFromBytes(std::string archive);
 
     int Count() const { return static_cast<int>(entries_.size()); }
     const std::vector<TLocalFile>& Entries() const { return entries_; }

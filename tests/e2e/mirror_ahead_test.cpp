@@ -22,11 +22,15 @@ void SetConnections(const WindowlessSandbox& sandbox, int connections) {
               "[general]\r\nConnections=" + std::to_string(connections) + "\r\n");
 }
 
-// Entry i of a release of 40: plain and zipped packages, every seventh one large enough to take a while.
+// Entry i of a release of 40: plain and zipped packages, every seventh one large enough to take a while and,
+// as it hardly compresses, for its package to be received into a file rather than memory.
 std::string EntryName(int i) { return "f" + std::to_string(i) + ".dat"; }
 std::string EntryContent(int i) {
     std::string content = "content of entry " + std::to_string(i) + "\n";
-    if (i % 7 == 3) content.append(size_t{700} << 10, static_cast<char>('a' + i % 26));
+    uint32_t state = static_cast<uint32_t>(i) + 1;
+    if (i % 7 == 3)
+        for (size_t n = 0; n < (size_t{1200} << 10); ++n)
+            content += static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
     return content;
 }
 
