@@ -147,10 +147,12 @@ bool TDownloadsAhead::NextJob(std::unique_lock<std::mutex>& lock, std::size_t& n
     return true;
 }
 
-// The package the caller waits for always starts, however large; the others only while the bytes started
-// ahead of it stay within the limit.
+// The package the caller waits for always starts, however large, and is not counted: a large one is unpacked
+// while the others go on. The others start only while the bytes started ahead of it stay within the limit.
 bool TDownloadsAhead::MayStart(std::size_t number) const {
-    return number <= taken_ || startedBytes_ + jobs_[number].order.Size <= bytesAhead_;
+    if (number <= taken_) return true;
+    const int64_t waitedFor = jobs_[taken_].order.Size;  // started, as a later one is about to
+    return startedBytes_ - waitedFor + jobs_[number].order.Size <= bytesAhead_;
 }
 
 TFetchedPackage TDownloadsAhead::Take(std::size_t number) {
