@@ -282,6 +282,55 @@ TEST_F(PackageTest, PlainFilesEmptyArchivesAndNamelessMembers) {
     EXPECT_ANY_THROW(PreparePackage(download, dir / "a.dll"));  // the member's CRC is wrong
 }
 
+// A package received in memory or in a file is judged as the same package downloaded and prepared the old way,
+// but a plain package or a lone member of the entry's name is written once, as the given candidate file.
+TEST_F(PackageTest, AReceivedPackageIsJudgedAsAPreparedOneAndWrittenOnceWhereItCan) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool oneFile;  // from memory: the candidate is the given file, its CRC taken as written
+    };
+    const Case cases[] = {
+        {"plain", "plain bytes", true},
+        {"lone member", testsupport::DeflatedMember("sub/a.dll", "library"), true},
+        {"lone member of another name", testsupport::DeflatedMember("b.dll", "library"), false},
+        {"two members", testsupport::DeflatedMember("a.dll", "library") + testsupport::DeflatedMember("c", "x"), false},
+        {"no member", "PK but no member at all", false}};
+    const std::string candidateFile = dir / "ahead/7";
+    std::filesystem::create_directory(dir / "ahead");
+    const auto contentOf = [](const TPreparedPackage& package) {
+        return testsupport::FileExists(package.Candidate) ? ReadFile(package.Candidate) : "(none)";
+    };
+    for (const Case& c : cases)
+        for (const bool inMemory : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (inMemory ? " in memory" : " in a file"));
+            WriteFile(download, c.bytes);
+            const TPreparedPackage old = PreparePackage(download, dir / "a.dll");
+            const std::string oldContent = contentOf(old);
+            const TCandidateCheck oldCheck = CheckCandidate(old, 7, static_cast<int32_t>(FileCrc(old.Candidate)));
+            RemoveUnpackFolder(old);
+
+            const std::string received = dir / "ahead/7.download";
+            if (!inMemory) WriteFile(received, c.bytes);
+            const TPreparedPackage package = PrepareReceivedPackage(
+                inMemory ? TReceivedPackage{c.bytes, ""} : TReceivedPackage{"", received}, dir / "a.dll",
+                candidateFile, false);
+            EXPECT_EQ(contentOf(package), oldContent);
+            EXPECT_EQ(CheckCandidate(package, 7, static_cast<int32_t>(FileCrc(package.Candidate))), oldCheck);
+            if (c.oneFile && inMemory) {
+                EXPECT_EQ(package.Candidate, candidateFile);
+                ASSERT_TRUE(package.CandidateCrc);
+                EXPECT_EQ(*package.CandidateCrc, FileCrc(candidateFile));
+            }
+            // A zip received into a file is gone once read; a plain one is its own candidate.
+            if (!inMemory) {
+                EXPECT_EQ(testsupport::FileExists(received), c.bytes.rfind("PK", 0) != 0);
+            }
+            DiscardPreparedPackage(package);
+            EXPECT_TRUE(std::filesystem::is_empty(dir / "ahead"));
+        }
+}
+
 class RequestTest : public ::testing::Test {
 protected:
     void SetUp() override { saved = Settings; }
