@@ -197,6 +197,15 @@ TEST(Files, DeferredReplacementsAreCompleteAndSyncedTogether) {
     durable.Note(dir / "missing");
     EXPECT_FALSE(durable.Finish());
     EXPECT_TRUE(durable.Finish());  // nothing is left noted after a Finish
+    // Many files are forced several at once; one missing among them still fails the whole.
+    for (const bool withMissing : {false, true}) {
+        for (int i = 0; i < 20; ++i) {
+            WriteFile(dir / ("f" + std::to_string(i)), "content");
+            durable.Note(dir / ("f" + std::to_string(i)));
+            if (withMissing && i == 13) durable.Note(dir / "missing");
+        }
+        EXPECT_EQ(durable.Finish(), !withMissing);
+    }
 }
 
 TEST(Files, ReplaceKeepsTheOldFileUntilTheNewOneIsComplete) {
