@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/stream.h"
 
 namespace {
@@ -67,6 +68,8 @@ TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageO
         fetched.Package =
             PrepareReceivedPackage(std::move(received), order.EntryFileName, order.Place, order.Sha256.has_value());
         fetched.Check = CheckCandidate(fetched.Package, order.Size, order.Crc, order.Sha256);
+        // A candidate to store is moved into the share as it is: its way to the device can start here.
+        if (fetched.Check == TCandidateCheck::Matches) platform::StartWriteback(fetched.Package.Candidate);
     } catch (const std::exception& error) {
         fetched.PackageFailure = error.what();
     }

@@ -112,8 +112,11 @@ bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
 // ReplaceFileWithCopy does and then removed. On failure the target stays as it was.
 bool MoveFileOver(const std::string& source, const std::string& target,
                   Durability durability = Durability::Synced);
-// Files a run replaced with deferred durability, forced to the device together: each file's writeback starts as
-// it is noted, and Finish waits for these files only, then for the folders that hold their names. Other
+// Starts writing the file's content to the device in the background, so that a later wait for it is short.
+// ReplaceFile with deferred durability does it for the files it writes.
+void StartWriteback(const std::string& path);
+// Files a run replaced with deferred durability, forced to the device together: Finish waits for these files only
+// (their writeback best started as each was written), then for the folders that hold their names. Other
 // programs' writes to the same file system are not waited for.
 class DurableFiles {
 public:

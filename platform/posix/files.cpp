@@ -268,6 +268,8 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
         !GiveFolderAccess(output.Descriptor(), target, folder, false))
         return false;
     if (durability == Durability::Synced && !output.Sync()) return false;
+    // Deferred, its writeback still starts now, in the background: it is mostly done when DurableFiles waits.
+    if (durability == Durability::Deferred) ::sync_file_range(output.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
     output.Close();
     return temporary.RenameOver(target);
 }
@@ -289,12 +291,12 @@ bool MoveFileOver(const std::string& source, const std::string& target, Durabili
     return errno == EXDEV && CopyOver(source, target, durability);
 }
 
-void DurableFiles::Note(const std::string& path) {
-    // Started now, in the background, the writeback of the batch is mostly done by the time Finish waits.
+void StartWriteback(const std::string& path) {
     File file;
     if (file.OpenRead(path)) ::sync_file_range(file.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    files_.push_back(path);
 }
+
+void DurableFiles::Note(const std::string& path) { files_.push_back(path); }
 
 // Several at once: each forced file ends with a flush of the device's cache, and flushes asked for while one is
 // under way are served together by the next, so that thousands of small files do not wait for thousands of flushes

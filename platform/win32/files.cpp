@@ -219,6 +219,9 @@ bool MoveFileOver(const std::string& source, const std::string& target, Durabili
     return true;
 }
 
+// Every file is flushed before its rename (see ReplaceFile): nothing is left to start.
+void StartWriteback(const std::string&) {}
+
 // Every file was flushed before its rename and renamed with write-through (see ReplaceFile).
 // Every replacement was synced before its rename (see ReplaceFile): what is left to check is that the files are
 // there. Nothing else on the volume is opened or flushed.
