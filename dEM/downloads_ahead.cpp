@@ -9,15 +9,21 @@
 namespace {
 
 // Holds what is written in memory up to a limit, then moves it into a file and goes on there: a small package
-// costs no file of its own, a large one no more memory than the limit.
+// costs no file of its own, a large one no more memory than the limit. A zip archive is read whole to be unpacked
+// in any case, so it stays in memory rather than going through a file, with room for the size it is expected to
+// have made at once.
 class TSpillingStream : public TStream {
 public:
-    TSpillingStream(std::string spillFile, int64_t memoryLimit)
-        : spillFile_(std::move(spillFile)), memoryLimit_(memoryLimit) {}
+    TSpillingStream(std::string spillFile, int64_t memoryLimit, int64_t expectedSize)
+        : spillFile_(std::move(spillFile)), memoryLimit_(memoryLimit), expectedSize_(expectedSize) {}
 
     int64_t Read(void* buffer, int64_t count) override { return Current().Read(buffer, count); }
     int64_t Write(const void* buffer, int64_t count) override {
-        if (!file_ && memory_.Position() + count > memoryLimit_) Spill();
+        if (!file_ && !heldWhole_ && memory_.Position() + count > memoryLimit_) {
+            heldWhole_ = StartsAsZip(static_cast<const char*>(buffer), count);
+            if (heldWhole_) memory_.Reserve(expectedSize_);
+            else Spill();
+        }
         return Current().Write(buffer, count);
     }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override { return Current().Seek(offset, origin); }
@@ -32,6 +38,11 @@ public:
 
 private:
     TStream& Current() { return file_ ? static_cast<TStream&>(*file_) : memory_; }
+    bool StartsAsZip(const char* buffer, int64_t count) const {
+        std::string head = memory_.Data().substr(0, 2);
+        head.append(buffer, static_cast<size_t>(std::min<int64_t>(count, 2 - static_cast<int64_t>(head.size()))));
+        return head == "PK";
+    }
     void Spill() {
         file_ = std::make_unique<TFileStream>(spillFile_, TFileStream::Mode::Create);
         const int64_t position = memory_.Position();
@@ -42,8 +53,10 @@ private:
 
     const std::string spillFile_;
     const int64_t memoryLimit_;
+    const int64_t expectedSize_;
     TMemoryStream memory_;
     std::unique_ptr<TFileStream> file_;
+    bool heldWhole_ = false;
 };
 
 constexpr int64_t HeldInMemory = int64_t{1} << 20;
@@ -51,7 +64,8 @@ constexpr int64_t HeldInMemory = int64_t{1} << 20;
 }  // namespace
 
 TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
-    TSpillingStream body(order.Place + ".download", HeldInMemory);
+    // A zip is expected to be no larger than the file it holds.
+    TSpillingStream body(order.Place + ".download", HeldInMemory, order.Size + HeldInMemory);
     try {
         http.GetResuming(order.Url, body);
     } catch (const std::exception& error) {

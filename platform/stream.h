@@ -1,6 +1,7 @@
 #pragma once
 // Byte streams with a position and a size, the common currency of the XML, HTTP and file-handling layers:
 // a download appends to a stream, a document loads from one, a failed transfer cuts one back.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -57,6 +58,8 @@ public:
 
     // The whole content, independent of the position.
     const std::string& Data() const { return data_; }
+    // Room for the given size, so that growing up to it copies nothing.
+    void Reserve(int64_t size) { data_.reserve(static_cast<size_t>(std::max<int64_t>(size, 0))); }
     // The content, moved out: the stream is left empty.
     std::string TakeData() {
         position_ = 0;
