@@ -63,6 +63,36 @@ constexpr int64_t HeldInMemory = int64_t{1} << 20;
 
 }  // namespace
 
+namespace {
+
+TFetchedPackage TransferFailed(std::string why) {
+    TFetchedPackage failed;
+    failed.TransferFailure = std::move(why);
+    return failed;
+}
+
+// The prepared package's files, all named from its place, moved to another place of the same file system.
+TFetchedPackage MovedToPlace(TFetchedPackage fetched, const std::string& from, const std::string& to) {
+    TPreparedPackage& package = fetched.Package;
+    const auto rebased = [&](std::string& path) {
+        if (!path.empty()) path = to + path.substr(from.size());
+    };
+    const std::string moving = !package.UnpackFolder.empty() ? from + ".d" : package.Candidate;
+    if (moving.empty()) return fetched;
+    std::string target = moving;
+    rebased(target);
+    if (!platform::RenameFile(moving, target)) {
+        DiscardPreparedPackage(package);
+        fetched.PackageFailure = "cannot move \"" + moving + "\" to \"" + target + "\"";
+        return fetched;
+    }
+    rebased(package.Candidate);
+    rebased(package.UnpackFolder);
+    return fetched;
+}
+
+}  // namespace
+
 TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
     // A zip is expected to be no larger than the file it holds.
     TSpillingStream body(order.Place + ".download", HeldInMemory, order.Size + HeldInMemory);
@@ -91,15 +121,18 @@ TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageO
 }
 
 struct TDownloadsAhead::Worker {
+    std::string folder;  // where this worker makes files
     TIdHTTP http;
     TIdCookieManager cookies;
     std::string url;  // of the download under way, for its progress
     std::thread thread;
 };
 
-TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress)
+TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, std::string makeFolder, TConfigure configure,
+                                 TProgress progress)
     : connections_(static_cast<std::size_t>(std::max(connections, 1))),
       bytesAhead_(bytesAhead),
+      makeFolder_(std::move(makeFolder)),
       configure_(std::move(configure)),
       progress_(std::move(progress)) {}
 
@@ -121,6 +154,7 @@ std::size_t TDownloadsAhead::Add(TPackageOrder order) {
 
 void TDownloadsAhead::StartWorker() {
     auto worker = std::make_unique<Worker>();
+    worker->folder = makeFolder_ + std::to_string(workers_.size()) + "/";
     configure_(worker->http, worker->cookies);
     Worker& started = *worker;
     // A cancel breaks the transfer off from its own thread, at its next bytes.
@@ -147,7 +181,11 @@ void TDownloadsAhead::Work(Worker& worker) {
         const TPackageOrder order = jobs_[number].order;
         worker.url = order.Url;
         lock.unlock();
-        TFetchedPackage fetched = FetchPackage(worker.http, order);
+        TPackageOrder making = order;
+        making.Place = worker.folder + std::to_string(number);
+        TFetchedPackage fetched = platform::ForceDirectories(worker.folder)
+                                      ? MovedToPlace(FetchPackage(worker.http, making), making.Place, order.Place)
+                                      : TransferFailed("cannot create \"" + worker.folder + "\"");
         lock.lock();
         Job& job = jobs_[number];
         job.fetched = std::move(fetched);

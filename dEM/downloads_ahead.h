@@ -51,7 +51,10 @@ public:
     // A worker's progress on a download, called on the worker's thread.
     using TProgress = std::function<void(const std::string& url, int64_t received, int64_t total)>;
 
-    TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress);
+    // Each worker makes a package's files in a folder of its own below makeFolder, then moves them to the
+    // package's place: the caller, moving them on from there, never waits on a folder where a file is being made.
+    TDownloadsAhead(int connections, int64_t bytesAhead, std::string makeFolder, TConfigure configure,
+                    TProgress progress);
     ~TDownloadsAhead();
     TDownloadsAhead(const TDownloadsAhead&) = delete;
     TDownloadsAhead& operator=(const TDownloadsAhead&) = delete;
@@ -81,6 +84,7 @@ private:
 
     const std::size_t connections_;
     const int64_t bytesAhead_;
+    const std::string makeFolder_;
     const TConfigure configure_;
     const TProgress progress_;
 

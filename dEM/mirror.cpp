@@ -89,7 +89,8 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
     }
     if (!downloadsAhead_)
         downloadsAhead_ = std::make_unique<TDownloadsAhead>(
-            connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
+            connections, BytesAhead, WorkFolder() + "make-",
+            [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
             [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
     ++aheadCount_;
     return downloadsAhead_->Add(PackageOrder(entry, place));
