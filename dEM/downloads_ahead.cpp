@@ -61,10 +61,6 @@ private:
 
 constexpr int64_t HeldInMemory = int64_t{1} << 20;
 
-}  // namespace
-
-namespace {
-
 TFetchedPackage TransferFailed(std::string why) {
     TFetchedPackage failed;
     failed.TransferFailure = std::move(why);
@@ -91,20 +87,19 @@ TFetchedPackage MovedToPlace(TFetchedPackage fetched, const std::string& from, c
     return fetched;
 }
 
-}  // namespace
-
+// Fetches the package (into memory, a large one that is not a zip into a file), unpacks it and tests it.
 TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
     // A zip is expected to be no larger than the file it holds.
     TSpillingStream body(order.Place + ".download", HeldInMemory, order.Size + HeldInMemory);
     try {
         http.GetResuming(order.Url, body);
     } catch (const std::exception& error) {
-        TFetchedPackage failed;
-        failed.TransferFailure = *error.what() ? error.what() : "the transfer failed";
-        return failed;
+        return TransferFailed(*error.what() ? error.what() : "the transfer failed");
     }
     return PrepareFetchedPackage(body.Received(), order);
 }
+
+}  // namespace
 
 TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order) {
     TFetchedPackage fetched;
@@ -176,6 +171,7 @@ void TDownloadsAhead::StartWorker() {
 }
 
 void TDownloadsAhead::Work(Worker& worker) {
+    const bool folderMade = platform::ForceDirectories(worker.folder);
     std::unique_lock lock(lock_);
     for (std::size_t number = 0; NextJob(lock, number);) {
         const TPackageOrder order = jobs_[number].order;
@@ -183,7 +179,7 @@ void TDownloadsAhead::Work(Worker& worker) {
         lock.unlock();
         TPackageOrder making = order;
         making.Place = worker.folder + std::to_string(number);
-        TFetchedPackage fetched = platform::ForceDirectories(worker.folder)
+        TFetchedPackage fetched = folderMade
                                       ? MovedToPlace(FetchPackage(worker.http, making), making.Place, order.Place)
                                       : TransferFailed("cannot create \"" + worker.folder + "\"");
         lock.lock();
@@ -214,11 +210,7 @@ TFetchedPackage TDownloadsAhead::Take(std::size_t number) {
     std::unique_lock lock(lock_);
     done_.wait(lock, [&] { return jobs_[number].done || cancelled_; });
     Job& job = jobs_[number];
-    if (!job.done) {
-        TFetchedPackage cancelled;
-        cancelled.TransferFailure = "the download was cancelled";
-        return cancelled;
-    }
+    if (!job.done) return TransferFailed("the download was cancelled");
     taken_ = number + 1;
     startedBytes_ -= job.order.Size;
     // Room ahead was freed, and the next package may be the one waited for.

@@ -38,8 +38,6 @@ struct TFetchedPackage {
     TCandidateCheck Check = TCandidateCheck::SizeDiffers;
 };
 
-// Fetches the package (into memory, a large one into a file), unpacks it and tests its candidate.
-TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order);
 // Unpacks a package already received and tests its candidate.
 TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order);
 
