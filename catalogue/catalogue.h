@@ -158,10 +158,11 @@ struct TReceivedPackage {
 // Makes a received package ready for its test with as few new files as it can. A package that is not a zip
 // archive, or a zip whose only member is the entry's file, becomes the file candidateFile, its digests taken as
 // it is written (a received file that is not a zip is its own candidate, untouched). Any other zip is unpacked as
-// PreparePackage unpacks it, into the folder candidateFile + ".d/", made for it. A received file is deleted once
-// read. Raises what PreparePackage raises.
+// PreparePackage unpacks it, into unpackFolder, made for it. A received file is deleted once read. Raises what
+// PreparePackage raises.
 TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::string& entryFileName,
-                                        const std::string& candidateFile, bool takeSha256);
+                                        const std::string& candidateFile, const std::string& unpackFolder,
+                                        bool takeSha256);
 enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers, Sha256Differs };
 // The candidate's size, then its CRC-32, against the entry's; for a verifying installation (a SHA-256 given,
 // empty when the entry has none) then its SHA-256, which an entry without one never matches.

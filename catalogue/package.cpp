@@ -111,7 +111,8 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
 }
 
 TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::string& entryFileName,
-                                        const std::string& candidateFile, bool takeSha256) {
+                                        const std::string& candidateFile, const std::string& unpackFolder,
+                                        bool takeSha256) {
     TZipFile archive;
     if (received.File.empty()) {
         if (received.Bytes.compare(0, 2, "PK") != 0) return WrittenCandidate(received.Bytes, candidateFile, takeSha256);
@@ -125,9 +126,8 @@ TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::st
         const TFileDigest digest = WriteMember(candidateFile, archive, 0, takeSha256);
         return {"", candidateFile, digest.Crc, digest.Sha256};
     }
-    const std::string folder = candidateFile + ".d/";
-    platform::ForceDirectories(folder);
-    return UnpackMembers(archive, folder, entryFileName, takeSha256);
+    platform::ForceDirectories(unpackFolder);
+    return UnpackMembers(archive, unpackFolder, entryFileName, takeSha256);
 }
 
 TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc,

@@ -128,8 +128,9 @@ private:
     void MirrorItem(TMirrorItem& item);
     // Queues the package ahead of the stores; nothing when the run fetches one package at a time.
     std::optional<std::size_t> DownloadAhead(const TUpdateElementRec& entry);
-    // What a worker needs to fetch, unpack and test the entry's package, its files made under place.
-    TPackageOrder PackageOrder(const TUpdateElementRec& entry, const std::string& place) const;
+    // What a worker needs to fetch, unpack and test the entry's package.
+    TPackageOrder PackageOrder(const TUpdateElementRec& entry, const std::string& place,
+                               const std::string& unpackFolder) const;
     void SetUpWorker(TIdHTTP& http, TIdCookieManager& cookies);
     int MirrorConnections();
     // Waits for a package ahead that is no longer needed and deletes its files.
@@ -138,8 +139,8 @@ private:
     // download failed or it could not be unpacked.
     TFetchedPackage ReceivePackage(const TUpdateElementRec& entry);
     TFetchedPackage FetchPackageNow(const TUpdateElementRec& entry);
-    // Where the package ahead with the number makes its files.
-    std::string AheadPlace(std::size_t number);
+    // Where the package ahead with the number makes its candidate.
+    std::string AheadPlace(const TUpdateElementRec& entry, std::size_t number);
     static std::string FoldedPath(std::string path);
     void NoteChanged(const std::string& path);
     bool MayHaveChanged(const std::string& path);
@@ -178,6 +179,9 @@ private:
     std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it
     platform::DurableFiles durableFiles_;
     std::unique_ptr<platform::TemporaryPath> workFolder_;  // made for the first package
+    // The start of the names of the files a run makes in the shared folder ahead of their stores.
+    static constexpr const char* AheadFilePrefix = ".orvane-ahead-";
+    std::unique_ptr<platform::TemporaryPath> aheadFiles_;  // every file so named, removed when the run ends
     // Paths this mirror run wrote or removed, and folders a zip package's members landed in, letter case folded:
     // the plan, made before the first store, may be out of date for them.
     std::set<std::string> changedFiles_;

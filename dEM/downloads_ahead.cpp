@@ -67,26 +67,6 @@ TFetchedPackage TransferFailed(std::string why) {
     return failed;
 }
 
-// The prepared package's files, all named from its place, moved to another place of the same file system.
-TFetchedPackage MovedToPlace(TFetchedPackage fetched, const std::string& from, const std::string& to) {
-    TPreparedPackage& package = fetched.Package;
-    const auto rebased = [&](std::string& path) {
-        if (!path.empty()) path = to + path.substr(from.size());
-    };
-    const std::string moving = !package.UnpackFolder.empty() ? from + ".d" : package.Candidate;
-    if (moving.empty()) return fetched;
-    std::string target = moving;
-    rebased(target);
-    if (!platform::RenameFile(moving, target)) {
-        DiscardPreparedPackage(package);
-        fetched.PackageFailure = "cannot move \"" + moving + "\" to \"" + target + "\"";
-        return fetched;
-    }
-    rebased(package.Candidate);
-    rebased(package.UnpackFolder);
-    return fetched;
-}
-
 // Fetches the package (into memory, a large one that is not a zip into a file), unpacks it and tests it.
 TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
     // A zip is expected to be no larger than the file it holds.
@@ -104,8 +84,8 @@ TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
 TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order) {
     TFetchedPackage fetched;
     try {
-        fetched.Package =
-            PrepareReceivedPackage(std::move(received), order.EntryFileName, order.Place, order.Sha256.has_value());
+        fetched.Package = PrepareReceivedPackage(std::move(received), order.EntryFileName, order.Place,
+                                                 order.UnpackFolder, order.Sha256.has_value());
         fetched.Check = CheckCandidate(fetched.Package, order.Size, order.Crc, order.Sha256);
         // A candidate to store is moved into the share as it is: its way to the device can start here.
         if (fetched.Check == TCandidateCheck::Matches) platform::StartWriteback(fetched.Package.Candidate);
@@ -116,18 +96,15 @@ TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageO
 }
 
 struct TDownloadsAhead::Worker {
-    std::string folder;  // where this worker makes files
     TIdHTTP http;
     TIdCookieManager cookies;
     std::string url;  // of the download under way, for its progress
     std::thread thread;
 };
 
-TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, std::string makeFolder, TConfigure configure,
-                                 TProgress progress)
+TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress)
     : connections_(static_cast<std::size_t>(std::max(connections, 1))),
       bytesAhead_(bytesAhead),
-      makeFolder_(std::move(makeFolder)),
       configure_(std::move(configure)),
       progress_(std::move(progress)) {}
 
@@ -149,7 +126,6 @@ std::size_t TDownloadsAhead::Add(TPackageOrder order) {
 
 void TDownloadsAhead::StartWorker() {
     auto worker = std::make_unique<Worker>();
-    worker->folder = makeFolder_ + std::to_string(workers_.size()) + "/";
     configure_(worker->http, worker->cookies);
     Worker& started = *worker;
     // A cancel breaks the transfer off from its own thread, at its next bytes.
@@ -171,17 +147,12 @@ void TDownloadsAhead::StartWorker() {
 }
 
 void TDownloadsAhead::Work(Worker& worker) {
-    const bool folderMade = platform::ForceDirectories(worker.folder);
     std::unique_lock lock(lock_);
     for (std::size_t number = 0; NextJob(lock, number);) {
         const TPackageOrder order = jobs_[number].order;
         worker.url = order.Url;
         lock.unlock();
-        TPackageOrder making = order;
-        making.Place = worker.folder + std::to_string(number);
-        TFetchedPackage fetched = folderMade
-                                      ? MovedToPlace(FetchPackage(worker.http, making), making.Place, order.Place)
-                                      : TransferFailed("cannot create \"" + worker.folder + "\"");
+        TFetchedPackage fetched = FetchPackage(worker.http, order);
         lock.lock();
         Job& job = jobs_[number];
         job.fetched = std::move(fetched);

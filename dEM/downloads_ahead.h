@@ -25,9 +25,10 @@ struct TPackageOrder {
     int32_t Size = 0;
     int32_t Crc = 0;
     std::optional<std::string> Sha256;  // for a verifying installation
-    // The work-folder path the package's files are made under: the candidate itself, and beside it a large
-    // download or the folder of a zip's several members.
+    // Where the candidate is made, and beside it a large download that is not a zip.
     std::string Place;
+    // Where a zip of several members is unpacked.
+    std::string UnpackFolder;
 };
 
 // A fetched package ready for its store, or why there is none.
@@ -49,10 +50,7 @@ public:
     // A worker's progress on a download, called on the worker's thread.
     using TProgress = std::function<void(const std::string& url, int64_t received, int64_t total)>;
 
-    // Each worker makes a package's files in a folder of its own below makeFolder, then moves them to the
-    // package's place: the caller, moving them on from there, never waits on a folder where a file is being made.
-    TDownloadsAhead(int connections, int64_t bytesAhead, std::string makeFolder, TConfigure configure,
-                    TProgress progress);
+    TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress);
     ~TDownloadsAhead();
     TDownloadsAhead(const TDownloadsAhead&) = delete;
     TDownloadsAhead& operator=(const TDownloadsAhead&) = delete;
@@ -63,7 +61,7 @@ public:
     // caller's.
     TFetchedPackage Take(std::size_t number);
     // Breaks off the transfers under way and waits for the workers. Nothing runs ahead afterwards; the files
-    // of packages not taken are left to the caller's work folder.
+    // of packages not taken are left to the caller, who named their places.
     void Cancel();
 
 private:
@@ -82,7 +80,6 @@ private:
 
     const std::size_t connections_;
     const int64_t bytesAhead_;
-    const std::string makeFolder_;
     const TConfigure configure_;
     const TProgress progress_;
 

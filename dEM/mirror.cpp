@@ -79,25 +79,25 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
     const int connections = MirrorConnections();
     if (connections == 1) return std::nullopt;
     const std::size_t number = aheadCount_;
-    std::string place;
+    TPackageOrder order;
     try {
-        // Made here, on the run's own thread.
-        place = AheadPlace(number);
-        if (!platform::ForceDirectories(FolderOf(place))) return std::nullopt;
+        // Folders are made here, on the run's own thread.
+        order = PackageOrder(entry, AheadPlace(entry, number), WorkFolder() + "unpack-" + std::to_string(number) + "/");
+        if (!platform::ForceDirectories(FolderOf(order.Place))) return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;  // the package's own turn reports it, after the entries before it are done
     }
     if (!downloadsAhead_)
         downloadsAhead_ = std::make_unique<TDownloadsAhead>(
-            connections, BytesAhead, WorkFolder() + "make-",
-            [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
+            connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
             [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
     ++aheadCount_;
-    return downloadsAhead_->Add(PackageOrder(entry, place));
+    return downloadsAhead_->Add(std::move(order));
 }
 
-TPackageOrder TdmEM::PackageOrder(const TUpdateElementRec& entry, const std::string& place) const {
-    return {entry.Download, entry.FileName, entry.Size, entry.Crc, ExpectedSha256(entry), place};
+TPackageOrder TdmEM::PackageOrder(const TUpdateElementRec& entry, const std::string& place,
+                                  const std::string& unpackFolder) const {
+    return {entry.Download, entry.FileName, entry.Size, entry.Crc, ExpectedSha256(entry), place, unpackFolder};
 }
 
 // A worker's requests go as the run's own do: through the same proxy, with the same headers and the cookies the
@@ -207,7 +207,8 @@ TFetchedPackage TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
 // Downloaded into a file of the work folder, as a run of one connection always has.
 TFetchedPackage TdmEM::FetchPackageNow(const TUpdateElementRec& entry) {
     const std::string download = DownloadToWorkFolder(entry.Download);
-    return PrepareFetchedPackage({"", download}, PackageOrder(entry, WorkFolder() + "package"));
+    return PrepareFetchedPackage({"", download},
+                                 PackageOrder(entry, WorkFolder() + "package", WorkFolder() + "package.d/"));
 }
 
 std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
@@ -233,11 +234,16 @@ void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) 
     downloadUrl_.clear();
 }
 
-// Spread over as many folders as connections: files created at once in one folder wait for each other's turn at
-// the folder, where a file system slow to hand out new files makes that turn long.
-std::string TdmEM::AheadPlace(std::size_t number) {
-    const std::size_t folder = number % static_cast<std::size_t>(MirrorConnections());
-    return WorkFolder() + "ahead-" + std::to_string(folder) + "/" + std::to_string(number);
+// A package whose file goes into the shared folder itself is made there, under a name of the run's own, and its
+// store is a rename in that folder: on a network share nothing is copied across the network a second time, and on
+// a local disk the file system gives it a place near the share's other files rather than near the temporary
+// folder's. Packages for sub-folders, which may not exist yet, are made in the work folder.
+std::string TdmEM::AheadPlace(const TUpdateElementRec& entry, std::size_t number) {
+    if (FolderOf(entry.FileName) != Settings.SharedFolder) return WorkFolder() + "ahead/" + std::to_string(number);
+    if (!aheadFiles_)
+        aheadFiles_ = std::make_unique<platform::TemporaryPath>(Settings.SharedFolder + AheadFilePrefix,
+                                                                platform::TemporaryPath::Kind::FilesNamedFrom);
+    return Settings.SharedFolder + AheadFilePrefix + std::to_string(number);
 }
 
 // Each run has a folder of its own for its downloads and unpacked packages, so that runs into different shared

@@ -108,8 +108,9 @@ bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
 // Puts `source`, a complete file the caller no longer needs, in the place of `target` with the group, permission
 // bits and ACL ReplaceFile would give it. On POSIX, within one file system it is renamed over the target, so its
 // content is never written twice; across file systems, or when the process may not give the file the folder's
-// group, and always on Windows (where a moved file keeps its old folder's access rights), it is copied as
-// ReplaceFileWithCopy does and then removed. On failure the target stays as it was.
+// group, and on Windows (where a moved file keeps its old folder's access rights) unless it was made in the
+// target's own folder, it is copied as ReplaceFileWithCopy does and then removed. On failure the target stays as
+// it was.
 bool MoveFileOver(const std::string& source, const std::string& target,
                   Durability durability = Durability::Synced);
 // Starts writing the file's content to the device in the background, so that a later wait for it is short.

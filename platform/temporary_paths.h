@@ -9,7 +9,9 @@ namespace platform {
 class TemporaryPath {
 public:
     // A folder goes with everything in it, down to a few levels (a run's work folder holds its unpack folder).
-    enum class Kind { File, Folder };
+    // FilesNamedFrom: the path is a folder's path followed by the start of a name, and every file of that folder
+    // whose name starts so goes: files a run makes beside others of its own, however many.
+    enum class Kind { File, Folder, FilesNamedFrom };
     TemporaryPath() = default;
     // Registers the path; nothing need exist there yet.
     TemporaryPath(std::string path, Kind kind);

@@ -16,14 +16,14 @@ enum SlotState : int { kFree, kWriting, kRegistered };
 
 struct Slot {
     std::atomic<int> state{kFree};
-    bool folder = false;
+    TemporaryPath::Kind kind = TemporaryPath::Kind::File;
     char path[kMaxTemporaryPath] = {};
 };
 
 // A run keeps a few temporaries at a time; one beyond these is still removed by its owner, only not on a signal.
 Slot slots[16];
 
-int Register(const std::string& path, bool folder) {
+int Register(const std::string& path, TemporaryPath::Kind kind) {
     if (path.empty() || path.size() >= kMaxTemporaryPath) return -1;
     static std::once_flag handlerInstalled;
     std::call_once(handlerInstalled, InstallTerminationHandler);
@@ -31,7 +31,7 @@ int Register(const std::string& path, bool folder) {
         int expected = kFree;
         if (!slots[i].state.compare_exchange_strong(expected, kWriting)) continue;
         std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
-        slots[i].folder = folder;
+        slots[i].kind = kind;
         slots[i].state.store(kRegistered);
         return i;
     }
@@ -42,14 +42,14 @@ int Register(const std::string& path, bool folder) {
 
 void RemoveRegisteredPaths() {
     for (Slot& slot : slots)
-        if (slot.state.load() == kRegistered) RemoveTemporary(slot.path, slot.folder);
+        if (slot.state.load() == kRegistered) RemoveTemporary(slot.path, slot.kind);
 }
 
 TemporaryPath::TemporaryPath(std::string path, Kind kind)
-    : path_(std::move(path)), kind_(kind), slot_(Register(path_, kind == Kind::Folder)) {}
+    : path_(std::move(path)), kind_(kind), slot_(Register(path_, kind)) {}
 
 TemporaryPath::~TemporaryPath() {
-    if (!path_.empty()) RemoveTemporary(path_.c_str(), kind_ == Kind::Folder);
+    if (!path_.empty()) RemoveTemporary(path_.c_str(), kind_);
     if (slot_ >= 0) slots[slot_].state.store(kFree);
 }
 

@@ -32,9 +32,11 @@ bool RemoveEntry(int folder, const char* name, unsigned char type, int depth) {
     return unlinkat(folder, name, 0) == 0 || unlinkat(folder, name, AT_REMOVEDIR) == 0;
 }
 
-// Reads entries with getdents64, which, unlike readdir, takes no lock and no heap. Entries removed while
-// reading may shift the rest, so passes repeat until one removes nothing.
-void EmptyFolder(int folder, int depth) {
+// Offers every entry of the folder to `remove`, which says whether it removed it. Reads entries with getdents64,
+// which, unlike readdir, takes no lock and no heap. Entries removed while reading may shift the rest, so passes
+// repeat until one removes nothing.
+template <typename Remove>
+void RemoveEntries(int folder, Remove remove) {
     alignas(dirent64) char buffer[2048];
     for (bool removed = true; removed;) {
         removed = false;
@@ -43,11 +45,41 @@ void EmptyFolder(int folder, int depth) {
             for (ssize_t at = 0; at < count;) {
                 const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
                 at += entry->d_reclen;
-                if (!IsDotName(entry->d_name) && RemoveEntry(folder, entry->d_name, entry->d_type, depth))
-                    removed = true;
+                if (remove(*entry)) removed = true;
             }
         }
     }
+}
+
+void EmptyFolder(int folder, int depth) {
+    RemoveEntries(folder, [&](const dirent64& entry) {
+        return !IsDotName(entry.d_name) && RemoveEntry(folder, entry.d_name, entry.d_type, depth);
+    });
+}
+
+bool StartsWith(const char* name, const char* start) {
+    while (*start)
+        if (*name++ != *start++) return false;
+    return true;
+}
+
+// The files of the folder whose names start as the path's last part does. The folder's path is copied out of
+// `path` onto the stack: no heap in a signal handler.
+void RemoveFilesNamedFrom(const char* path) {
+    const char* slash = nullptr;
+    for (const char* at = path; *at; ++at)
+        if (*at == '/') slash = at;
+    if (!slash || slash[1] == 0) return;
+    char folderPath[kMaxTemporaryPath];
+    const auto length = static_cast<std::size_t>(slash - path) + 1;
+    for (std::size_t i = 0; i < length; ++i) folderPath[i] = path[i];
+    folderPath[length] = 0;
+    const int folder = open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    RemoveEntries(folder, [&](const dirent64& entry) {
+        return StartsWith(entry.d_name, slash + 1) && unlinkat(folder, entry.d_name, 0) == 0;
+    });
+    close(folder);
 }
 
 void OnTermination(int signalNumber) {
@@ -58,9 +90,13 @@ void OnTermination(int signalNumber) {
 
 }  // namespace
 
-void RemoveTemporary(const char* path, bool folder) {
-    if (!folder) {
+void RemoveTemporary(const char* path, TemporaryPath::Kind kind) {
+    if (kind == TemporaryPath::Kind::File) {
         unlink(path);
+        return;
+    }
+    if (kind == TemporaryPath::Kind::FilesNamedFrom) {
+        RemoveFilesNamedFrom(path);
         return;
     }
     const int opened = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

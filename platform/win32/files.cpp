@@ -213,7 +213,15 @@ bool ReplaceFile(const std::string& target, const std::function<bool(File& outpu
 // Moved in from another folder, a file keeps the access rights it was given there (%TEMP%'s, private to its user);
 // across volumes MoveFileEx even copies over the target in place, where clients read half a file and a failed copy
 // loses the good one. So the file is copied into a temporary file beside the target, which is renamed over it.
+// A file made in the target's own folder already has what that folder gives its files: it is flushed, as
+// ReplaceFile flushes its temporary file, and renamed over the target.
 bool MoveFileOver(const std::string& source, const std::string& target, Durability durability) {
+    if (ParentFolder(source) == ParentFolder(target)) {
+        File moved(win32::OpenFileDescriptor(source, FileAccess::Write, FileOpening::Existing));
+        if (!moved.Sync()) return false;
+        moved.Close();
+        return MoveFileExW(win32::Wide(source).c_str(), win32::Wide(target).c_str(), kReplaceFlags) != 0;
+    }
     if (!ReplaceFileWithCopy(source, target, durability)) return false;
     DeleteFile(source);
     return true;

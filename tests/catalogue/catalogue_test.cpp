@@ -314,7 +314,7 @@ TEST_F(PackageTest, AReceivedPackageIsJudgedAsAPreparedOneAndWrittenOnceWhereItC
             if (!inMemory) WriteFile(received, c.bytes);
             const TPreparedPackage package = PrepareReceivedPackage(
                 inMemory ? TReceivedPackage{c.bytes, ""} : TReceivedPackage{"", received}, dir / "a.dll",
-                candidateFile, false);
+                candidateFile, dir / "unpack-7/", false);
             EXPECT_EQ(contentOf(package), oldContent);
             EXPECT_EQ(CheckCandidate(package, 7, static_cast<int32_t>(FileCrc(package.Candidate))), oldCheck);
             if (c.oneFile && inMemory) {
@@ -328,6 +328,7 @@ TEST_F(PackageTest, AReceivedPackageIsJudgedAsAPreparedOneAndWrittenOnceWhereItC
             }
             DiscardPreparedPackage(package);
             EXPECT_TRUE(std::filesystem::is_empty(dir / "ahead"));
+            EXPECT_FALSE(std::filesystem::exists(dir / "unpack-7"));
         }
 }
 

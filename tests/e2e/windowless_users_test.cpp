@@ -31,6 +31,14 @@ std::vector<std::string> LeftInTemp(const std::string& tmp) {
     return left;
 }
 
+// The files a mirror run makes in the shared folder ahead of their stores.
+std::vector<std::string> MadeAheadIn(const std::string& share) {
+    std::vector<std::string> made;
+    for (const auto& entry : fs::directory_iterator(share))
+        if (entry.path().filename().string().rfind(".orvane-ahead-", 0) == 0) made.push_back(entry.path());
+    return made;
+}
+
 TEST(WindowlessAsUsersRunThem, TyposAndFailedPackagesCostNoFileAndSharedPathsHoldFromAnywhere) {
     NginxServer server;
     WindowlessSandbox sandbox(server.port());
@@ -160,8 +168,9 @@ TEST(WindowlessAsUsersRunThem, OneRunAtATimePerFolderAndAnEndedRunLeavesNoTempor
     auto arguments = sandbox.MirrorArguments();
     arguments[1] = "SFLD=" + sandbox.root() + "new/share";
     const pid_t first = StartProgram(sandbox.Launch(arguments));
-    ASSERT_TRUE(Eventually([&] { return fs::exists(sandbox.root() + "new/share/" + kLockFileName); }));
-    ASSERT_TRUE(Eventually([&] { return LeftInTemp(sandbox.tmp()).size() >= 2; }));  // its work folder, download
+    const std::string newShare = sandbox.root() + "new/share/";
+    ASSERT_TRUE(Eventually([&] { return fs::exists(newShare + kLockFileName); }));
+    ASSERT_TRUE(Eventually([&] { return !MadeAheadIn(newShare).empty(); }));  // its download, in the share
 
     // A second run into the same share waits for the first, then gives up saying why; a client run into
     // another folder is not held up.
@@ -176,7 +185,8 @@ TEST(WindowlessAsUsersRunThem, OneRunAtATimePerFolderAndAnEndedRunLeavesNoTempor
     ASSERT_EQ(waitpid(first, &status, 0), first);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_EQ(LeftInTemp(sandbox.tmp()), std::vector<std::string>{});
-    const int lock = open((sandbox.root() + "new/share/" + kLockFileName).c_str(), O_RDONLY);
+    EXPECT_EQ(MadeAheadIn(newShare), std::vector<std::string>{});
+    const int lock = open((newShare + kLockFileName).c_str(), O_RDONLY);
     EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     close(lock);
 }
