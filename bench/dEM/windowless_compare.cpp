@@ -464,7 +464,8 @@ std::vector<Row> SignedRows(const testsupport::NginxServer& nginx, const MirrorR
     const TKeyPair keys = GenerateKeyPair();
     const Workspace plain(serverHost), verifying(serverHost, keys.Public);
     // The mirror runs go first: the client rounds then delete 10,000 files each, and for minutes afterwards this
-    // file system is slow to make new files near them, by how much depending on where each share lands.
+    // file system is slow to make new files near them. Both shares of a round are made in one folder, so that the
+    // file system places their files alike.
     nginx.AddFile(kSignedCataloguePath + "index.html", CatalogueText("catalogue", release.files, &keys));
     std::string plainShare, verifyingShare;
     const auto mirror = [&](const Workspace& work, const std::string& product, const std::string& into) {
@@ -476,7 +477,7 @@ std::vector<Row> SignedRows(const testsupport::NginxServer& nginx, const MirrorR
         {[&] { return mirror(verifying, "signed", verifyingShare); }, [&] { return mirror(plain, "bench", plainShare); }},
         [&](int round) {
             plainShare = plain.Folder("plain-share-" + std::to_string(round));
-            verifyingShare = verifying.Folder("verifying-share-" + std::to_string(round));
+            verifyingShare = plain.Folder("verifying-share-" + std::to_string(round));
         });
 
     const std::string share = plain.Folder("signed-client-share");
