@@ -1,10 +1,6 @@
 // Unpacking and testing a downloaded package before it is stored.
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
@@ -20,97 +16,32 @@ struct TFileDigest {
     std::optional<std::string> Sha256;
 };
 
-// The SHA-256 of the bytes handed to it, taken on a thread of its own while more are being made: the hash of a
-// database of many megabytes then costs its package little more time than its inflation. The bytes wait in a
-// short queue; the writer waits while it is full.
-class TSha256Alongside {
-public:
-    TSha256Alongside() : thread_([this] { Hash(); }) {}
-    ~TSha256Alongside() { Finish(); }
-    TSha256Alongside(const TSha256Alongside&) = delete;
-    TSha256Alongside& operator=(const TSha256Alongside&) = delete;
-
-    void Update(const void* data, size_t length) {
-        std::unique_lock lock(lock_);
-        room_.wait(lock, [this] { return blocks_.size() < MostBlocks; });
-        blocks_.emplace_back(static_cast<const char*>(data), length);
-        ready_.notify_one();
-    }
-    std::string HexDigest() {
-        Finish();
-        return sha256_.HexDigest();
-    }
-
-private:
-    static constexpr size_t MostBlocks = 16;
-
-    void Hash() {
-        std::unique_lock lock(lock_);
-        for (;;) {
-            ready_.wait(lock, [this] { return !blocks_.empty() || finished_; });
-            if (blocks_.empty()) return;
-            const std::string block = std::move(blocks_.front());
-            blocks_.pop_front();
-            room_.notify_one();
-            lock.unlock();
-            sha256_.Update(block.data(), block.size());
-            lock.lock();
-        }
-    }
-    void Finish() {
-        {
-            std::lock_guard guard(lock_);
-            finished_ = true;
-        }
-        ready_.notify_one();
-        if (thread_.joinable()) thread_.join();
-    }
-
-    TSha256 sha256_;
-    std::mutex lock_;
-    std::condition_variable ready_;  // the hashing thread waits here for bytes
-    std::condition_variable room_;   // the writer waits here for room in the queue
-    std::deque<std::string> blocks_;
-    bool finished_ = false;
-    std::thread thread_;  // last: it starts once everything above is there
-};
-
 // Members land flat, under the last component of their stored name; a name without one cannot be written. They
 // go to the file as they are inflated: a database of many megabytes is never held in memory whole.
 // A new file that takes the CRC, and when asked the SHA-256, of every byte written to it, so that it need not be
-// read back for its test. The SHA-256 of a file expected to be large is taken alongside.
+// read back for its test.
 class CrcTakingFile : public TFileStream {
 public:
-    CrcTakingFile(const std::string& fileName, bool takeSha256, uint64_t expectedSize)
-        : TFileStream(fileName, Mode::Create) {
-        if (takeSha256 && expectedSize >= HashedAlongsideFrom) sha256Alongside_ = std::make_unique<TSha256Alongside>();
-        else if (takeSha256) sha256_.emplace();
+    CrcTakingFile(const std::string& fileName, bool takeSha256) : TFileStream(fileName, Mode::Create) {
+        if (takeSha256) sha256_.emplace();
     }
     int64_t Write(const void* buffer, int64_t count) override {
         const int64_t written = TFileStream::Write(buffer, count);
         const auto length = static_cast<size_t>(std::max<int64_t>(written, 0));
         crc_ = CrcUpdate(crc_, buffer, length);
         if (sha256_) sha256_->Update(buffer, length);
-        if (sha256Alongside_) sha256Alongside_->Update(buffer, length);
         return written;
     }
-    TFileDigest Digest() {
-        if (sha256Alongside_) return {crc_, sha256Alongside_->HexDigest()};
-        return {crc_, sha256_ ? std::optional(sha256_->HexDigest()) : std::nullopt};
-    }
+    TFileDigest Digest() const { return {crc_, sha256_ ? std::optional(sha256_->HexDigest()) : std::nullopt}; }
 
 private:
-    // Smaller files are hashed as they are written: a thread of their own would cost them more than it saves.
-    static constexpr uint64_t HashedAlongsideFrom = uint64_t{4} << 20;
-
     uint32_t crc_ = 0;
     std::optional<TSha256> sha256_;
-    std::unique_ptr<TSha256Alongside> sha256Alongside_;
 };
 
 // The digests of what was written; the member is only ever written front to back.
 TFileDigest WriteMember(const std::string& fileName, const TZipFile& archive, int index, bool takeSha256) {
-    CrcTakingFile out(fileName, takeSha256, archive.Entries()[static_cast<size_t>(index)].UncompressedSize);
+    CrcTakingFile out(fileName, takeSha256);
     archive.ExtractTo(index, out);
     return out.Digest();
 }
@@ -135,7 +66,7 @@ TPreparedPackage UnpackMembers(const TZipFile& archive, const std::string& folde
 
 // A package that is not a zip archive, written from memory as its own candidate.
 TPreparedPackage WrittenCandidate(const std::string& bytes, const std::string& fileName, bool takeSha256) {
-    CrcTakingFile out(fileName, takeSha256, bytes.size());
+    CrcTakingFile out(fileName, takeSha256);
     out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
     const TFileDigest digest = out.Digest();
     return {"", fileName, digest.Crc, digest.Sha256};

@@ -9,7 +9,6 @@
 #include "OVCommon/OVCommon.h"
 #include "http/http.h"
 #include "platform/files.h"
-#include "signing/signing.h"
 #include "tests/support/environment.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
@@ -330,26 +329,6 @@ TEST_F(PackageTest, AReceivedPackageIsJudgedAsAPreparedOneAndWrittenOnceWhereItC
             DiscardPreparedPackage(package);
             EXPECT_TRUE(std::filesystem::is_empty(dir / "ahead"));
             EXPECT_FALSE(std::filesystem::exists(dir / "unpack-7"));
-        }
-}
-
-// Small files are hashed as they are written, large ones on a thread of their own: the same SHA-256 either way.
-TEST_F(PackageTest, TheSha256TakenWhileACandidateIsWrittenIsThatOfItsContent) {
-    for (const size_t size : {size_t{100}, size_t{9} << 20})
-        for (const bool zipped : {true, false}) {
-            SCOPED_TRACE(std::to_string(size) + (zipped ? " zipped" : " plain"));
-            std::string content(size, '\0');
-            uint32_t state = 7;
-            for (char& c : content) c = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
-            const TPreparedPackage package = PrepareReceivedPackage(
-                {zipped ? testsupport::DeflatedMember("a.dll", content) : content, ""}, dir / "a.dll",
-                dir / "candidate", dir / "unpack/", true);
-            ASSERT_TRUE(package.CandidateSha256);
-            EXPECT_EQ(*package.CandidateSha256, Sha256Hex(content));
-            EXPECT_EQ(CheckCandidate(package, static_cast<int32_t>(size),
-                                     static_cast<int32_t>(FileCrc(package.Candidate)), Sha256Hex(content)),
-                      TCandidateCheck::Matches);
-            DiscardPreparedPackage(package);
         }
 }
 
