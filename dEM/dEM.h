@@ -179,9 +179,10 @@ private:
     std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it
     platform::DurableFiles durableFiles_;
     std::unique_ptr<platform::TemporaryPath> workFolder_;  // made for the first package
-    // The start of the names of the files a run makes in the shared folder ahead of their stores.
-    static constexpr const char* AheadFilePrefix = ".orvane-ahead-";
-    std::unique_ptr<platform::TemporaryPath> aheadFiles_;  // every file so named, removed when the run ends
+    // The shared folder and the start of the names of the files the run makes there ahead of their stores, and
+    // every file so named, removed when the run ends.
+    std::string aheadFilesStart_;
+    std::unique_ptr<platform::TemporaryPath> aheadFiles_;
     // Paths this mirror run wrote or removed, and folders a zip package's members landed in, letter case folded:
     // the plan, made before the first store, may be out of date for them.
     std::set<std::string> changedFiles_;

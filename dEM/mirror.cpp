@@ -1,6 +1,7 @@
 // Mirror mode: the catalogue and every out-of-date package from the update server into the shared folder, and
 // the reduced catalogue "latest.xml" whose download locations point at the shared copies.
 #include <algorithm>
+#include <random>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
@@ -240,10 +241,14 @@ void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) 
 // folder's. Packages for sub-folders, which may not exist yet, are made in the work folder.
 std::string TdmEM::AheadPlace(const TUpdateElementRec& entry, std::size_t number) {
     if (FolderOf(entry.FileName) != Settings.SharedFolder) return WorkFolder() + "ahead/" + std::to_string(number);
-    if (!aheadFiles_)
-        aheadFiles_ = std::make_unique<platform::TemporaryPath>(Settings.SharedFolder + AheadFilePrefix,
+    if (!aheadFiles_) {
+        // A start no catalogue can know beforehand: no entry's file is ever among those removed.
+        aheadFilesStart_ = Settings.SharedFolder + ".orvane-ahead-" +
+                           std::to_string(std::random_device{}() % 1000000000u) + "-";
+        aheadFiles_ = std::make_unique<platform::TemporaryPath>(aheadFilesStart_,
                                                                 platform::TemporaryPath::Kind::FilesNamedFrom);
-    return Settings.SharedFolder + AheadFilePrefix + std::to_string(number);
+    }
+    return aheadFilesStart_ + std::to_string(number);
 }
 
 // Each run has a folder of its own for its downloads and unpacked packages, so that runs into different shared
