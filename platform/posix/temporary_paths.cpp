@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <initializer_list>
 
 #include "platform/common/temporary_paths_internal.h"
@@ -57,27 +58,20 @@ void EmptyFolder(int folder, int depth) {
     });
 }
 
-bool StartsWith(const char* name, const char* start) {
-    while (*start)
-        if (*name++ != *start++) return false;
-    return true;
-}
-
 // The files of the folder whose names start as the path's last part does. The folder's path is copied out of
-// `path` onto the stack: no heap in a signal handler.
+// `path` onto the stack: no heap in a signal handler (the string functions used are safe there).
 void RemoveFilesNamedFrom(const char* path) {
-    const char* slash = nullptr;
-    for (const char* at = path; *at; ++at)
-        if (*at == '/') slash = at;
+    const char* slash = strrchr(path, '/');
     if (!slash || slash[1] == 0) return;
+    const char* start = slash + 1;
     char folderPath[kMaxTemporaryPath];
-    const auto length = static_cast<std::size_t>(slash - path) + 1;
-    for (std::size_t i = 0; i < length; ++i) folderPath[i] = path[i];
+    const auto length = static_cast<std::size_t>(start - path);
+    memcpy(folderPath, path, length);
     folderPath[length] = 0;
     const int folder = open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return;
     RemoveEntries(folder, [&](const dirent64& entry) {
-        return StartsWith(entry.d_name, slash + 1) && unlinkat(folder, entry.d_name, 0) == 0;
+        return strncmp(entry.d_name, start, strlen(start)) == 0 && unlinkat(folder, entry.d_name, 0) == 0;
     });
     close(folder);
 }

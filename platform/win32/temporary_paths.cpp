@@ -16,32 +16,37 @@ BOOL WINAPI OnConsoleControl(DWORD) {
     return FALSE;  // the default handler then ends the process
 }
 
-}  // namespace
-
-void RemoveTemporary(const char* path, TemporaryPath::Kind kind) {
-    if (kind == TemporaryPath::Kind::File) {
-        DeleteFile(path);
-        return;
-    }
-    std::string inside = path, start;
-    if (kind == TemporaryPath::Kind::FilesNamedFrom) {
-        const std::size_t slash = inside.find_last_of("\\/");
-        if (slash == std::string::npos) return;
-        start = inside.substr(slash + 1);
-        inside.erase(slash + 1);
-    } else if (inside.back() != '\\' && inside.back() != '/') {
-        inside += '\\';
-    }
+void RemoveFolder(const std::string& path) {
+    std::string inside = path;
+    if (inside.back() != '\\' && inside.back() != '/') inside += '\\';
     std::vector<FolderEntry> entries;
     if (ListFolder(inside, entries))
         for (const FolderEntry& entry : entries) {
-            if (kind == TemporaryPath::Kind::Folder)
-                RemoveTemporary((inside + entry.name).c_str(),
-                                entry.isFolder ? TemporaryPath::Kind::Folder : TemporaryPath::Kind::File);
-            else if (!entry.isFolder && entry.name.compare(0, start.size(), start) == 0)
-                DeleteFile(inside + entry.name);
+            if (entry.isFolder) RemoveFolder(inside + entry.name);
+            else DeleteFile(inside + entry.name);
         }
-    if (kind == TemporaryPath::Kind::Folder) RemoveDirectory(path);
+    RemoveDirectory(path);
+}
+
+// The files of the folder whose names start as the path's last part does.
+void RemoveFilesNamedFrom(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    if (slash == std::string::npos) return;
+    const std::string folder = path.substr(0, slash + 1), start = path.substr(slash + 1);
+    std::vector<FolderEntry> entries;
+    if (ListFolder(folder, entries))
+        for (const FolderEntry& entry : entries)
+            if (!entry.isFolder && entry.name.compare(0, start.size(), start) == 0) DeleteFile(folder + entry.name);
+}
+
+}  // namespace
+
+void RemoveTemporary(const char* path, TemporaryPath::Kind kind) {
+    switch (kind) {
+    case TemporaryPath::Kind::File: DeleteFile(path); break;
+    case TemporaryPath::Kind::Folder: RemoveFolder(path); break;
+    case TemporaryPath::Kind::FilesNamedFrom: RemoveFilesNamedFrom(path); break;
+    }
 }
 
 void InstallTerminationHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
