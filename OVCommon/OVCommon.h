@@ -23,6 +23,8 @@ constexpr int ExitNoQueryText = -10;
 constexpr int ExitServerError = -20;
 constexpr int ExitTransferFailed = -60;
 constexpr int ExitPackageFailed = -70;
+// A verifying run that went through but refused entries: not every file is what the signed catalogue names.
+constexpr int ExitRefusedEntries = 1;
 
 // Ends the process at once with the given exit code. Nothing on the stack is unwound and no static object is
 // destroyed, since other threads may still use them; standard output and error are flushed and the temporary

@@ -82,6 +82,8 @@ public:
     bool MainProgramClosed = false;
     // Set by the catalogue request: the program folder has keys in OvKeys/, so files need their signed SHA-256.
     bool Verifying = false;
+    // Set by the catalogue request when a verifying installation refused the catalogue: the kind and why.
+    std::optional<std::pair<TRefusal, std::string>> CatalogueRefusal;
 
     // Runs a handler as the window's framework does: an error that escapes it is shown in the framework's error
     // box and the window stays as it is. The toolkit calls every handler below through it.
@@ -125,8 +127,12 @@ public:
     bool DownloadPackage(const std::string& url, const std::string& targetFile);
     // Why a verifying installation refuses the catalogue text; empty when it accepts it or does not verify.
     std::string SignedCatalogueRefusal(const std::string& catalogueText);
+    // The message that tells the user why the catalogue was refused.
+    std::string CatalogueRefusalText() const;
     // The SHA-256 a downloaded file must have: nothing when this installation does not verify.
     std::optional<std::string> ExpectedSha256(const TUpdateElement& entry) const;
+    // A verifying installation writes every package it refused to the run log.
+    void LogRefusedPackage(const TUpdateElement& entry, const TPreparedPackage& package, TCandidateCheck check);
 
     // For the download thread: shows a failed download's message on the window's thread and waits until it is
     // answered, unless the window is closing.

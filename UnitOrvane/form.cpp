@@ -123,7 +123,8 @@ void TFormOrvane::CheckForUpdates() {
     if (getListOfUpdates(CatalogueText)) {
         BuildUpdateList();
     } else if (!Scheduled) {
-        Box(Message("MsgOV4"), MB_OK | MB_ICONERROR);
+        // A refused catalogue is no network fault: telling the user to check the connection would mislead.
+        Box(CatalogueRefusal ? CatalogueRefusalText() : Message("MsgOV4"), MB_OK | MB_ICONERROR);
         ShowWelcomePage();
     }
 }

@@ -80,10 +80,13 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
     TListViewControl& list = *Controls.ListViewItems;
     list.SetStatus(CurrentRow, Message("MsgOV9"));
     bool installed = false;
-    switch (CheckCandidate(package, entry.Size, entry.Crc, sha256)) {
+    const TCandidateCheck check = CheckCandidate(package, entry.Size, entry.Crc, sha256);
+    LogRefusedPackage(entry, package, check);
+    switch (check) {
         case TCandidateCheck::SizeDiffers: list.SetStatus(CurrentRow, Message("MsgOV10")); break;
         case TCandidateCheck::CrcDiffers:
-        case TCandidateCheck::Sha256Differs: list.SetStatus(CurrentRow, Message("MsgOV18")); break;
+        case TCandidateCheck::Sha256Differs:
+        case TCandidateCheck::UnsignedMembers: list.SetStatus(CurrentRow, Message("MsgOV18")); break;
         case TCandidateCheck::Matches:
             installed = PlaceByKind(entry, package.Candidate);
             FinishStoredPackage(package, entry.FileName);

@@ -23,6 +23,7 @@ constexpr auto DownloadPoll = std::chrono::milliseconds(100);
 bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
     std::vector<std::string> record;
     std::string refusal;
+    CatalogueRefusal.reset();
     bool received = false;
     const std::string url = CatalogueRequestUrl(UpdateServerHost(), QueryText);
     try {

@@ -11,9 +11,13 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "signing/signing.h"
 #include "xml/dom.h"
 
 class TIdHTTP;
+namespace platform {
+class File;
+}
 
 enum TUpdateKind : std::uint8_t { ukDatabase = 0, ukProgram = 1, ukTools = 2, ukCustom = 3 };
 
@@ -127,6 +131,15 @@ inline bool NeedsUpdate(const TUpdateElement& entry) { return NeedsUpdate(entry.
 inline bool NeedsUpdate(const TUpdateElementRec& entry) {
     return NeedsUpdate(entry.FileName, entry.Size, entry.Crc);
 }
+// The same for a verifying installation's copy of a file, which must also have the entry's SHA-256 (an entry
+// without one never matches); both digests come from one read. Without a SHA-256, as above.
+bool NeedsUpdate(const std::string& path, int32_t size, int32_t crc, const std::optional<std::string>& sha256);
+struct TFileDigest {
+    uint32_t Crc = 0;
+    std::optional<std::string> Sha256;
+};
+// The CRC-32 and SHA-256 of the rest of an open file, in one read.
+TFileDigest ReadFileDigest(platform::File& file);
 // The "FileVersion" text of a file's version resource without blanks or control characters; empty when none.
 std::string FileVersionString(const std::string& fileName);
 // The text without any character of code 32 or below.
@@ -145,11 +158,14 @@ struct TPreparedPackage {
     std::optional<uint32_t> CandidateCrc;
     // Its SHA-256 the same way, when asked for.
     std::optional<std::string> CandidateSha256;
+    // A verifying installation's zip that holds more than the entry's own file: those members, none of them written.
+    std::vector<std::string> UnsignedMembers;
 };
 // Raises the zip reader's errors, and EFOpenError when a member cannot be written (one without a file name).
-// With takeSha256, members are hashed as they are written.
+// For a verifying installation members are hashed as they are written, and a zip holding any member but the
+// entry's own file is refused (UnsignedMembers) with nothing written.
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
-                                const std::string& unpackFolder = "", bool takeSha256 = false);
+                                const std::string& unpackFolder = "", bool verifying = false);
 // A downloaded package as it was received: its bytes in memory, or a large one in a file.
 struct TReceivedPackage {
     std::string Bytes;  // the whole package, when File is empty
@@ -162,8 +178,8 @@ struct TReceivedPackage {
 // PreparePackage raises.
 TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::string& entryFileName,
                                         const std::string& candidateFile, const std::string& unpackFolder,
-                                        bool takeSha256);
-enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers, Sha256Differs };
+                                        bool verifying);
+enum class TCandidateCheck { Matches, SizeDiffers, CrcDiffers, Sha256Differs, UnsignedMembers };
 // The candidate's size, then its CRC-32, against the entry's; for a verifying installation (a SHA-256 given,
 // empty when the entry has none) then its SHA-256, which an entry without one never matches.
 TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc,
@@ -191,6 +207,9 @@ std::string QueryRequestUrl(const std::string& host, const std::string& queryTex
 // The catalogue request of the launch settings: the product request on productHost when Product, Code and
 // Version are all given, else the query request on the update server followed by the query text.
 std::string CatalogueRequestUrl(const std::string& productHost, const std::string& queryText);
+// The product line the catalogue request of the launch settings names, which a signed answer must name too: the
+// product request's product, version and code, or the product setting and the query text's version and code.
+TProductLine RequestedProductLine(const std::string& queryText);
 // The request settings made before a catalogue request and before a package download.
 void PrepareCatalogueRequest(TIdHTTP& http);
 void PrepareDownloadRequest(TIdHTTP& http);

@@ -13,6 +13,15 @@ bool NeedsUpdate(const std::string& path, int32_t size, int32_t crc) {
     return FileCrc(file) != static_cast<uint32_t>(crc);
 }
 
+bool NeedsUpdate(const std::string& path, int32_t size, int32_t crc, const std::optional<std::string>& sha256) {
+    if (!sha256 || size == 0) return NeedsUpdate(path, size, crc);
+    platform::File file;
+    std::int64_t fileSize = -1;
+    if (!file.OpenRead(path, fileSize) || fileSize != size) return true;
+    const TFileDigest digest = ReadFileDigest(file);
+    return digest.Crc != static_cast<uint32_t>(crc) || sha256->empty() || digest.Sha256 != *sha256;
+}
+
 std::string FileVersionString(const std::string& fileName) {
     if (!platform::FileExists(fileName)) return {};
     return StripBlanks(platform::FileVersionString(fileName));

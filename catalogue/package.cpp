@@ -11,11 +11,6 @@
 
 namespace {
 
-struct TFileDigest {
-    uint32_t Crc = 0;
-    std::optional<std::string> Sha256;
-};
-
 // Members land flat, under the last component of their stored name; a name without one cannot be written. They
 // go to the file as they are inflated: a database of many megabytes is never held in memory whole.
 // A new file that takes the CRC, and when asked the SHA-256, of every byte written to it, so that it need not be
@@ -69,11 +64,30 @@ TPreparedPackage WrittenCandidate(const std::string& bytes, const std::string& f
     CrcTakingFile out(fileName, takeSha256);
     out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
     const TFileDigest digest = out.Digest();
-    return {"", fileName, digest.Crc, digest.Sha256};
+    return {"", fileName, digest.Crc, digest.Sha256, {}};
 }
 
+// A verifying installation installs only what its signed catalogue names: every member of a zip but one named as
+// the entry's own file is unsigned content.
+std::vector<std::string> MembersNotSigned(const TZipFile& archive, const std::string& entryFileName) {
+    std::vector<std::string> names;
+    for (int i = 0; i < archive.Count(); ++i)
+        if (i > 0 || FileNamePart(archive.MemberName(i)) != FileNamePart(entryFileName))
+            names.push_back(archive.MemberName(i));
+    return names;
+}
+
+// A package refused for its members, before anything of it is written.
+TPreparedPackage RefusedForMembers(std::vector<std::string> members) {
+    TPreparedPackage package;
+    package.UnsignedMembers = std::move(members);
+    return package;
+}
+
+}  // namespace
+
 // The CRC and SHA-256 of a file in one read.
-TFileDigest ReadDigest(platform::File& file) {
+TFileDigest ReadFileDigest(platform::File& file) {
     constexpr size_t BlockSize = 64 * 1024;
     const std::unique_ptr<unsigned char[]> block(new unsigned char[BlockSize]);
     TFileDigest digest;
@@ -89,22 +103,23 @@ TFileDigest ReadDigest(platform::File& file) {
     return digest;
 }
 
-}  // namespace
-
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
-                                const std::string& unpackFolder, bool takeSha256) {
+                                const std::string& unpackFolder, bool verifying) {
     TPreparedPackage package;
     if (!IsZipFile(downloadFile)) {
         package.Candidate = downloadFile;
         return package;
     }
-    package.UnpackFolder = unpackFolder.empty() ? TempFolderPath() + "BR/" : unpackFolder;
-    // Kept from the last package, it only needs emptying; otherwise it is made.
-    if (!DeleteFolderContents(package.UnpackFolder)) platform::ForceDirectories(package.UnpackFolder);
     {
         TZipFile archive;
         archive.LoadFromFile(downloadFile);
-        package = UnpackMembers(archive, package.UnpackFolder, entryFileName, takeSha256);
+        if (verifying) package.UnsignedMembers = MembersNotSigned(archive, entryFileName);
+        if (package.UnsignedMembers.empty()) {
+            const std::string folder = unpackFolder.empty() ? TempFolderPath() + "BR/" : unpackFolder;
+            // Kept from the last package, it only needs emptying; otherwise it is made.
+            if (!DeleteFolderContents(folder)) platform::ForceDirectories(folder);
+            package = UnpackMembers(archive, folder, entryFileName, verifying);
+        }
     }
     platform::DeleteFile(downloadFile);
     return package;
@@ -112,26 +127,30 @@ TPreparedPackage PreparePackage(const std::string& downloadFile, const std::stri
 
 TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::string& entryFileName,
                                         const std::string& candidateFile, const std::string& unpackFolder,
-                                        bool takeSha256) {
+                                        bool verifying) {
     TZipFile archive;
     if (received.File.empty()) {
-        if (received.Bytes.compare(0, 2, "PK") != 0) return WrittenCandidate(received.Bytes, candidateFile, takeSha256);
+        if (received.Bytes.compare(0, 2, "PK") != 0) return WrittenCandidate(received.Bytes, candidateFile, verifying);
         archive.LoadFromBytes(std::move(received.Bytes));
     } else {
-        if (!IsZipFile(received.File)) return {"", received.File, std::nullopt, std::nullopt};
+        if (!IsZipFile(received.File)) return {"", received.File, std::nullopt, std::nullopt, {}};
         archive.LoadFromFile(received.File);
         platform::DeleteFile(received.File);
     }
+    if (verifying)
+        if (std::vector<std::string> members = MembersNotSigned(archive, entryFileName); !members.empty())
+            return RefusedForMembers(std::move(members));
     if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName)) {
-        const TFileDigest digest = WriteMember(candidateFile, archive, 0, takeSha256);
-        return {"", candidateFile, digest.Crc, digest.Sha256};
+        const TFileDigest digest = WriteMember(candidateFile, archive, 0, verifying);
+        return {"", candidateFile, digest.Crc, digest.Sha256, {}};
     }
     platform::ForceDirectories(unpackFolder);
-    return UnpackMembers(archive, unpackFolder, entryFileName, takeSha256);
+    return UnpackMembers(archive, unpackFolder, entryFileName, verifying);
 }
 
 TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, int32_t crc,
                                const std::optional<std::string>& sha256) {
+    if (!package.UnsignedMembers.empty()) return TCandidateCheck::UnsignedMembers;
     // One open serves both tests; a file that cannot be read has size 0 and CRC 0, as FileSizeOf and FileCrc say.
     platform::File file;
     int64_t fileSize = 0;
@@ -144,7 +163,7 @@ TCandidateCheck CheckCandidate(const TPreparedPackage& package, int32_t size, in
     else if (package.CandidateCrc && (!sha256 || package.CandidateSha256))
         actual.Crc = *package.CandidateCrc;
     else if (sha256)
-        actual = ReadDigest(file);
+        actual = ReadFileDigest(file);
     else
         actual.Crc = FileCrc(file);
     if (actual.Crc != static_cast<uint32_t>(crc)) return TCandidateCheck::CrcDiffers;

@@ -54,6 +54,25 @@ std::string CatalogueRequestUrl(const std::string& productHost, const std::strin
     return QueryRequestUrl(UpdateServerHost(), queryText);
 }
 
+namespace {
+
+// A parameter of the query text ("&code=X&version=1.0&timestamp=..."); empty when the text has none.
+std::string QueryParameter(const std::string& queryText, const std::string& name) {
+    const std::string start = "&" + name + "=";
+    const std::size_t at = queryText.find(start);
+    if (at == std::string::npos) return "";
+    const std::size_t from = at + start.size();
+    return queryText.substr(from, queryText.find('&', from) - from);
+}
+
+}  // namespace
+
+TProductLine RequestedProductLine(const std::string& queryText) {
+    if (!Settings.Product.empty() && !Settings.Code.empty() && !Settings.Version.empty())
+        return {Settings.Product, Settings.Version, Settings.Code};
+    return {Settings.Product, QueryParameter(queryText, "version"), QueryParameter(queryText, "code")};
+}
+
 void PrepareCatalogueRequest(TIdHTTP& http) {
     // The component's own host is the server's name alone; a port in the setting belongs to the URL.
     const std::string host = UpdateServerHost();

@@ -37,24 +37,30 @@ bool LiesInside(const std::string& path, const std::string& folder) {
 }  // namespace
 
 void TdmEM::RunClient(const std::string& /*sharedFolder*/) {
-    if (verifier_.Active()) LoadSignedShareCatalogue();
+    std::vector<TUpdateElementRec> entries;
+    if (verifier_.Active())
+        entries = SignedShareEntries();
+    else if (!SharedCatalogueEntries(entries))
+        return EndRun("");
+    TUpToDateChecks checks(entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) ClientEntry(entries[i], checks, i);
+    // The copies were made complete one by one; they reach the device together.
+    MakeCopiesDurable();
+    EndRun("entries not brought up to date");
+}
+
+bool TdmEM::SharedCatalogueEntries(std::vector<TUpdateElementRec>& entries) {
     std::string text;
-    if (LoadSharedCatalogue(text)) {
-        try {
-            LoadCatalogue(Catalogue.get(), text);
-        } catch (const ECatalogueCutShort& failure) {
-            Stop(ExitTransferFailed, "the shared catalogue cannot be used: " + std::string(failure.what()));
-        }
-        std::vector<TUpdateElementRec> entries;
-        ForEachEntryCandidate(FindUpdateElement(Catalogue.get()), [&](const TXmlDNode* entry, TUpdateKind kind) {
-            if (TUpdateElementRec record; ReadClientEntry(entry, kind, record)) entries.push_back(std::move(record));
-        });
-        TUpToDateChecks checks(entries);
-        for (std::size_t i = 0; i < entries.size(); ++i) ClientEntry(entries[i], checks, i);
-        // The copies were made complete one by one; they reach the device together.
-        MakeCopiesDurable();
+    if (!LoadSharedCatalogue(text)) return false;
+    try {
+        LoadCatalogue(Catalogue.get(), text);
+    } catch (const ECatalogueCutShort& failure) {
+        Stop(ExitTransferFailed, "the shared catalogue cannot be used: " + std::string(failure.what()));
     }
-    if (Observer) Observer->RunEnded(0, "");
+    ForEachEntryCandidate(FindUpdateElement(Catalogue.get()), [&](const TXmlDNode* entry, TUpdateKind kind) {
+        if (TUpdateElementRec record; ReadClientEntry(entry, kind, record)) entries.push_back(std::move(record));
+    });
+    return true;
 }
 
 bool TdmEM::LoadSharedCatalogue(std::string& text) {
@@ -86,7 +92,6 @@ bool TdmEM::LoadSharedCatalogue(std::string& text) {
 
 bool TdmEM::ReadClientEntry(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) const {
     if (!ReadEntryRecord(entry, kind, record)) return false;
-    if (verifier_.Active() && !ApplySignedEntry(record)) return false;
     // A download outside this machine's shared folder (written by a mirror that mounts the share elsewhere, or
     // run from another folder, or naming any file at all) is not read: the copy is where the mirror stores it.
     if (!LiesInside(record.Download, Settings.SharedFolder))
@@ -100,18 +105,27 @@ void TdmEM::ClientEntry(const TUpdateElementRec& entry, TUpToDateChecks& checks,
     if (RunProgram(ProgramFolder + Settings.MainExe, "/U", true)) checks.Abandon();
     const bool needsWork = checks.NeedsUpdate(index);
     if (needsWork) checks.Abandon();  // a later entry may name the same file
-    BringUpToDate(entry, needsWork, &TdmEM::CopyFromShare);
+    if (!verifier_.Active()) {
+        BringUpToDate(entry, needsWork, &TdmEM::CopyFromShare);
+        return;
+    }
+    // One refused file must not keep the entries after it from their updates.
+    try {
+        BringUpToDate(entry, needsWork, &TdmEM::CopyFromShare);
+    } catch (const std::exception& failure) {
+        Refuse(entry.FileName, failure.what());
+    }
 }
 
 bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
-    platform::ForceDirectories(FolderOf(entry.FileName));
-    // Opening the shared copy first names a missing one in the failure; the local file stays until the new
-    // content is complete. Only a plain file is copied: a device or pipe would never end.
-    TFileStream{entry.Download, TFileStream::Mode::OpenRead};
-    if (!platform::IsPlainFile(entry.Download))
+    // Only a plain file is copied, and nothing else is even opened: a device or pipe would never end. Opening the
+    // shared copy names a missing one in the failure; the local file stays until the new content is complete.
+    if (platform::FileExists(entry.Download) && !platform::IsPlainFile(entry.Download))
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It is not a plain file.");
+    TFileStream{entry.Download, TFileStream::Mode::OpenRead};
     if (!ResolvesInsideShare(entry.Download))
         throw EFOpenError("Cannot open file \"" + entry.Download + "\". It leads out of the shared folder.");
+    if (!verifier_.Active()) platform::ForceDirectories(FolderOf(entry.FileName));
     if (!(verifier_.Active() ? CopyVerified(entry) : CopyDeferred(entry.Download, entry.FileName)))
         throw EFOpenError("Cannot create file \"" + entry.FileName + "\".");
     Tell(TEntryOutcome::Copied, entry.FileName);

@@ -1,9 +1,10 @@
 // What a person at the console sees of a windowless run: a line per entry acted on, a download progress line
-// rewritten in place, and a summary. Off a terminal (cron, a service) only the line that says why a run stopped
-// early, which the scheduler mails or the journal keeps.
+// rewritten in place, and a summary. Off a terminal (cron, a service) only what someone must act on, which the
+// scheduler mails or the journal keeps: why a run stopped early or failed, and each entry a verifying run refused.
 #include <cstdio>
 #include <map>
 
+#include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"
 #include "platform/console.h"
 
@@ -37,6 +38,7 @@ const char* Verb(TEntryOutcome outcome) {
         case TEntryOutcome::Removed: return "removed";
         case TEntryOutcome::Mismatch: return "skipped";
         case TEntryOutcome::Failed: return "failed ";
+        case TEntryOutcome::Refused: return "refused";
         case TEntryOutcome::UpToDate: break;
     }
     return "current";
@@ -48,7 +50,8 @@ public:
 
     void EntryDone(TEntryOutcome outcome, const std::string& path, const std::string& detail) override {
         ++counts_[outcome];
-        if (outcome == TEntryOutcome::UpToDate || !terminal_) return;
+        // A refused entry is tampering or corruption: the scheduler must mail it too.
+        if (outcome == TEntryOutcome::UpToDate || (!terminal_ && outcome != TEntryOutcome::Refused)) return;
         WriteLine(std::string(Verb(outcome)) + "  " + path + (detail.empty() ? "" : ": " + detail));
     }
 
@@ -66,7 +69,8 @@ public:
 
     void RunEnded(int exitCode, const std::string& reason) override {
         if (exitCode != 0) {
-            WriteLine(modeName_ + " stopped with exit status " + std::to_string(exitCode) + ": " + OneLine(reason));
+            const char* ended = exitCode == ExitRefusedEntries ? " finished with exit status " : " stopped with exit status ";
+            WriteLine(modeName_ + ended + std::to_string(exitCode) + ": " + OneLine(reason));
             return;
         }
         if (terminal_) WriteLine(modeName_ + " finished: " + Summary());
@@ -83,7 +87,8 @@ private:
         const std::pair<TEntryOutcome, const char*> parts[] = {
             {TEntryOutcome::Stored, "stored"},    {TEntryOutcome::Copied, "copied"},
             {TEntryOutcome::Removed, "removed"},  {TEntryOutcome::Mismatch, "skipped"},
-            {TEntryOutcome::Failed, "failed"},    {TEntryOutcome::UpToDate, "up to date"}};
+            {TEntryOutcome::Failed, "failed"},    {TEntryOutcome::Refused, "refused"},
+            {TEntryOutcome::UpToDate, "up to date"}};
         std::string text;
         for (const auto& [outcome, name] : parts) {
             if (counts_[outcome] == 0 && outcome != TEntryOutcome::UpToDate) continue;

@@ -4,12 +4,14 @@
 // status; what a person at a console sees goes through an observer.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -28,6 +30,7 @@ enum class TEntryOutcome {
     Removed,        // the file of a removal entry was deleted
     Mismatch,       // the package failed its size, CRC or SHA-256 test; the old file stays
     Failed,         // the store or removal did not work; the old file stays
+    Refused,        // a verifying run refused the package or shared copy: tampering or corruption, always told
 };
 
 class TUpToDateChecks;
@@ -80,6 +83,8 @@ public:
     // --- Shared-folder client mode ---
     void RunClient(const std::string& sharedFolder);
     bool LoadSharedCatalogue(std::string& text);
+    // The entries of "latest.xml", for a client that does not verify; false when the share has none.
+    bool SharedCatalogueEntries(std::vector<TUpdateElementRec>& entries);
     // The entry's fields and its local path; false for a child that is no entry.
     bool ReadClientEntry(const TXmlDNode* entry, TUpdateKind kind, TUpdateElementRec& record) const;
     // One entry, in catalogue order: the main program asked to close, then the work the entry needs.
@@ -119,8 +124,9 @@ private:
     void TellProgress(const std::string& url, int64_t received, int64_t total);
     bool StoreTested(const TUpdateElementRec& entry, const std::string& testedFile);
     void WriteVersionMarker();
-    // The server's catalogue, loaded; a request that fails or a text cut short stops the run.
+    // The server's catalogue, loaded; a request that fails, a text cut short or a refused one stops the run.
     void LoadFetchedCatalogue();
+    bool SharedCopyNeedsUpdate(const TUpdateElementRec& entry) const;
     // The reduced catalogue's update element with its groups, and every child of the groups with the downloads
     // it needs queued ahead.
     std::vector<TMirrorItem> PlanMirror(const TXmlDNode* update);
@@ -157,23 +163,32 @@ private:
     void MakeCopiesDurable();
 
     // --- A verifying installation (keys in OvKeys/): every catalogue signed, every file its signed SHA-256 ---
-    // Stops the run as a failed catalogue request unless the text passes, when this installation verifies.
-    void AcceptCatalogue(const std::string& text, const TXmlDDocument* loaded, const std::string& stopReason);
+    // Loads the text into `into` once it passes; else stops the run as a failed catalogue request.
+    void AcceptCatalogue(const std::string& text, const TProductLine& request, TXmlDDocument* into,
+                         const std::string& stopReason);
     // The SHA-256 the entry's file must have when this installation verifies; nothing when it does not.
     std::optional<std::string> ExpectedSha256(const TUpdateElementRec& entry) const;
+    // An entry left as it was, told even off a terminal; the run goes on and ends with ExitRefusedEntries.
+    void Refuse(const std::string& path, const std::string& reason);
+    // The run's end: exit 0, or ExitRefusedEntries with one line: `notUpToDate`, the count and the entries.
+    void EndRun(const std::string& notUpToDate);
     // The server's signed catalogue, byte for byte, beside "latest.xml".
     void StoreSignedCatalogue();
-    // Client: the share's signed catalogue, checked, as the entries it signs; stops the run when it fails.
-    void LoadSignedShareCatalogue();
-    // Client: the entry's size, CRC and SHA-256 taken from the signed catalogue's matching entry (same group and
-    // file name); an entry it does not sign keeps no SHA-256, so its copy fails and its removal is skipped.
-    bool ApplySignedEntry(TUpdateElementRec& record) const;
+    // Client: the text of the share's signed catalogue, only from a regular file of a sane size.
+    std::string ReadSignedShareCatalogue(const std::string& refused);
+    // Client: the entries the share's signed catalogue signs, in its order, with their shared copies where the
+    // mirror stores them; stops the run when the catalogue is refused.
+    std::vector<TUpdateElementRec> SignedShareEntries();
+    // Client: why the shared copy is not the entry's signed file (empty when it is), reading it once, never past
+    // the signed size, and handing each block to `consume`.
+    std::string SignedCopyFault(const TUpdateElementRec& entry,
+                                const std::function<bool(std::string_view block)>& consume);
     // Client: copies the shared copy while hashing it; the local file is replaced only when the hash matches.
     bool CopyVerified(const TUpdateElementRec& entry);
 
     TCatalogueVerifier verifier_;
     std::string fetchedCatalogue_;  // the server's text, stored on the share when it is signed
-    std::map<std::pair<TUpdateKind, std::string>, TUpdateElementRec> signedEntries_;
+    std::vector<std::string> notUpToDate_;  // entries a verifying run refused
 
     std::string downloadUrl_;
     std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it

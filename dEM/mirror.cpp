@@ -20,10 +20,15 @@ TXmlDNode* EmptyCopy(const TXmlDNode* element, const std::string& text) {
 
 const std::string LeftOut = "; left out of latest.xml, so clients keep their copy";
 
-std::string MismatchText(TCandidateCheck check) {
-    switch (check) {
+std::string MismatchText(const TFetchedPackage& fetched) {
+    switch (fetched.Check) {
         case TCandidateCheck::SizeDiffers: return "wrong size";
         case TCandidateCheck::CrcDiffers: return "wrong CRC";
+        case TCandidateCheck::UnsignedMembers: {
+            std::string names;
+            for (const std::string& name : fetched.Package.UnsignedMembers) names += (names.empty() ? "" : ", ") + name;
+            return "it holds files its signed entry does not name (" + names + ")";
+        }
         default: return "wrong SHA-256";
     }
 }
@@ -51,7 +56,7 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
     MakeCopiesDurable();
     StoreSignedCatalogue();
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
-    if (Observer) Observer->RunEnded(0, "");
+    EndRun("packages refused and left out of latest.xml");
 }
 
 std::vector<TdmEM::TMirrorItem> TdmEM::PlanMirror(const TXmlDNode* update) {
@@ -68,7 +73,7 @@ std::vector<TdmEM::TMirrorItem> TdmEM::PlanMirror(const TXmlDNode* update) {
             item.isEntry = ReadEntryRecord(item.entry, kind, item.record);
             if (!item.isEntry) continue;
             item.record.FileName = EntryPath(Settings.SharedFolder, kind, item.record.FileName);
-            item.needsWork = NeedsUpdate(item.record);
+            item.needsWork = SharedCopyNeedsUpdate(item.record);
             if (item.needsWork && item.record.Size != 0) item.download = DownloadAhead(item.record);
         }
     });
@@ -123,7 +128,7 @@ void TdmEM::MirrorItem(TMirrorItem& item) {
     AppendMirrorFields(item.entry, entryCopy.get(), item.record, item.isEntry);
     if (item.isEntry) {
         // An earlier store of this run may have written the file since the plan looked at it.
-        if (MayHaveChanged(item.record.FileName)) item.needsWork = NeedsUpdate(item.record);
+        if (MayHaveChanged(item.record.FileName)) item.needsWork = SharedCopyNeedsUpdate(item.record);
         if (item.download && !item.needsWork) DiscardDownloadAhead(*item.download);
         aheadDownload_ = item.needsWork ? item.download : std::nullopt;
         const bool listed = BringUpToDate(item.record, item.needsWork, &TdmEM::MirrorPackage);
@@ -137,13 +142,23 @@ void TdmEM::DiscardDownloadAhead(std::size_t number) { DiscardPreparedPackage(do
 
 void TdmEM::LoadFetchedCatalogue() {
     std::string text = FetchCatalogue();
-    try {
-        LoadCatalogue(Catalogue.get(), text);
-    } catch (const ECatalogueCutShort& failure) {
-        Stop(ExitTransferFailed, std::string("the catalogue request failed: ") + failure.what());
+    const std::string failed = "the catalogue request failed: ";
+    // A verifying run checks the bytes as they came before anything reads them.
+    if (verifier_.Active()) {
+        AcceptCatalogue(text, RequestedProductLine(QueryText), Catalogue.get(), failed);
+    } else {
+        try {
+            LoadCatalogue(Catalogue.get(), text);
+        } catch (const ECatalogueCutShort& failure) {
+            Stop(ExitTransferFailed, failed + failure.what());
+        }
     }
-    AcceptCatalogue(text, Catalogue.get(), "the catalogue request failed: ");
     fetchedCatalogue_ = std::move(text);
+}
+
+// A verifying run keeps no shared copy forged to the entry's size and CRC: its SHA-256 is taken in the same read.
+bool TdmEM::SharedCopyNeedsUpdate(const TUpdateElementRec& entry) const {
+    return NeedsUpdate(entry.FileName, entry.Size, entry.Crc, ExpectedSha256(entry));
 }
 
 std::string TdmEM::FetchCatalogue() {
@@ -175,8 +190,11 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
     try {
         // A zip package's other members land beside the file.
         if (!package.UnpackFolder.empty()) changedFolders_.insert(FoldedPath(FolderOf(entry.FileName)));
-        if (fetched.Check != TCandidateCheck::Matches) {
-            Tell(TEntryOutcome::Mismatch, entry.FileName, MismatchText(fetched.Check) + LeftOut);
+        if (fetched.Check != TCandidateCheck::Matches && verifier_.Active()) {
+            // Not what the key holder published: tampering or corruption, which the operator must hear of.
+            Refuse(entry.FileName, MismatchText(fetched) + LeftOut);
+        } else if (fetched.Check != TCandidateCheck::Matches) {
+            Tell(TEntryOutcome::Mismatch, entry.FileName, MismatchText(fetched) + LeftOut);
         } else {
             platform::ForceDirectories(FolderOf(entry.FileName));
             const bool stored = StoreTested(entry, package.Candidate);

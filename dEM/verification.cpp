@@ -1,6 +1,7 @@
-// The windowless modes of a verifying installation: catalogues accepted only when signed, current and not
-// older than the last one; files accepted only with the SHA-256 of their signed entry. The shared folder is not
-// trusted: the client checks the server's signed catalogue that the mirror stored there.
+// The windowless modes of a verifying installation: catalogues accepted only when signed for this product line,
+// current and not older than the last one; files accepted only with the SHA-256 of their signed entry. The shared
+// folder is not trusted: the client walks the server's signed catalogue that the mirror stored there, and a
+// refused entry is named, not passed over in silence.
 #include <string_view>
 
 #include "OVCommon/OVCommon.h"
@@ -11,13 +12,21 @@
 namespace {
 
 const std::string kSignedCatalogueName = "catalogue.signed.xml";
+// Far above any real catalogue; a share writer cannot make a client read gigabytes.
+constexpr std::int64_t kSignedCatalogueLimit = std::int64_t{64} << 20;
+
+std::string Names(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
 
 }  // namespace
 
-void TdmEM::AcceptCatalogue(const std::string& text, const TXmlDDocument* loaded, const std::string& stopReason) {
-    if (!verifier_.Active()) return;
+void TdmEM::AcceptCatalogue(const std::string& text, const TProductLine& request, TXmlDDocument* into,
+                            const std::string& stopReason) {
     try {
-        verifier_.Accept(text, loaded);
+        verifier_.Accept(text, request, into);
     } catch (const ESignatureError& failure) {
         try {
             AppendToRunLog(stopReason + failure.Message());
@@ -32,6 +41,18 @@ std::optional<std::string> TdmEM::ExpectedSha256(const TUpdateElementRec& entry)
     return verifier_.Active() ? std::optional(entry.Sha256) : std::nullopt;
 }
 
+void TdmEM::Refuse(const std::string& path, const std::string& reason) {
+    notUpToDate_.push_back(path);
+    Tell(TEntryOutcome::Refused, path, reason);
+}
+
+void TdmEM::EndRun(const std::string& notUpToDate) {
+    if (!notUpToDate_.empty())
+        Stop(ExitRefusedEntries,
+             notUpToDate + " (" + std::to_string(notUpToDate_.size()) + "): " + Names(notUpToDate_));
+    if (Observer) Observer->RunEnded(0, "");
+}
+
 // Clients that verify trust this copy, not "latest.xml"; one that does not verify never reads it.
 void TdmEM::StoreSignedCatalogue() {
     if (fetchedCatalogue_.rfind("<signature") == std::string::npos) return;
@@ -40,54 +61,86 @@ void TdmEM::StoreSignedCatalogue() {
         throw EFOpenError("Cannot create file \"" + path + "\".");
 }
 
-void TdmEM::LoadSignedShareCatalogue() {
+std::string TdmEM::ReadSignedShareCatalogue(const std::string& refused) {
     const std::string path = Settings.SharedFolder + kSignedCatalogueName;
-    const std::string refused = "the shared folder's signed catalogue " + path + " is refused, nothing changed: ";
+    platform::File file;
+    std::int64_t size = -1;
     std::string text;
-    if (!platform::ReadWholeFile(path, text)) Stop(ExitTransferFailed, refused + "it cannot be read");
-    const TRef<TXmlDDocument> signedCatalogue(new TXmlDDocument());
-    try {
-        LoadCatalogue(signedCatalogue.get(), text);
-    } catch (const std::exception& failure) {
-        Stop(ExitTransferFailed, refused + failure.what());
+    switch (platform::OpenRegularFile(file, path, size)) {
+        case platform::RegularOpen::Opened: break;
+        case platform::RegularOpen::NotRegular: Stop(ExitTransferFailed, refused + "it is not a regular file");
+        default: Stop(ExitTransferFailed, refused + "it cannot be read");
     }
-    AcceptCatalogue(text, signedCatalogue.get(), refused);
-    ForEachEntryCandidate(FindUpdateElement(signedCatalogue.get()), [&](const TXmlDNode* entry, TUpdateKind kind) {
-        if (TUpdateElementRec record; ReadEntryRecord(entry, kind, record))
-            signedEntries_.emplace(std::pair(kind, record.FileName), std::move(record));
+    if (size > kSignedCatalogueLimit) Stop(ExitTransferFailed, refused + "it is larger than 64 MiB");
+    const bool read = platform::ForEachBlock(file, [&](std::string_view block) {
+        text.append(block);
+        return static_cast<std::int64_t>(text.size()) <= kSignedCatalogueLimit;
     });
+    if (!read) Stop(ExitTransferFailed, refused + "it cannot be read whole");
+    return text;
 }
 
-bool TdmEM::ApplySignedEntry(TUpdateElementRec& record) const {
-    const auto found = signedEntries_.find({record.Kind, record.FileName});
-    if (found == signedEntries_.end()) {
-        record.Sha256.clear();
-        return record.Size != 0;
-    }
-    record.Size = found->second.Size;
-    record.Crc = found->second.Crc;
-    record.Sha256 = found->second.Sha256;
-    return true;
+std::vector<TUpdateElementRec> TdmEM::SignedShareEntries() {
+    const std::string refused = "the shared folder's signed catalogue " + Settings.SharedFolder +
+                                kSignedCatalogueName + " is refused, nothing changed: ";
+    const std::string text = ReadSignedShareCatalogue(refused);
+    const TRef<TXmlDDocument> signedCatalogue(new TXmlDDocument());
+    AcceptCatalogue(text, {Settings.Product, Settings.Version, Settings.Code}, signedCatalogue.get(), refused);
+    // The copies lie where the mirror stores them; "latest.xml", which any share writer can change, is not read.
+    std::vector<TUpdateElementRec> entries;
+    ForEachEntryCandidate(FindUpdateElement(signedCatalogue.get()), [&](const TXmlDNode* entry, TUpdateKind kind) {
+        TUpdateElementRec record;
+        if (!ReadEntryRecord(entry, kind, record)) return;
+        record.Download = EntryPath(Settings.SharedFolder, kind, record.FileName);
+        record.FileName = EntryPath(ProgramFolder, kind, record.FileName);
+        entries.push_back(std::move(record));
+    });
+    return entries;
+}
+
+std::string TdmEM::SignedCopyFault(const TUpdateElementRec& entry,
+                                   const std::function<bool(std::string_view block)>& consume) {
+    platform::File source;
+    std::int64_t size = -1;
+    if (platform::OpenRegularFile(source, entry.Download, size) != platform::RegularOpen::Opened)
+        return "is not a regular file that can be read";
+    if (size != entry.Size)
+        return "has " + std::to_string(size) + " bytes, not the " + std::to_string(entry.Size) + " of its signed entry";
+    TSha256 hash;
+    std::int64_t total = 0;
+    bool consumed = true;
+    const bool read = platform::ForEachBlock(source, [&](std::string_view block) {
+        // A copy that grows while it is read is never taken past its signed size.
+        total += static_cast<std::int64_t>(block.size());
+        if (total > entry.Size) return false;
+        hash.Update(block.data(), block.size());
+        return consumed = consume(block);
+    });
+    if (!consumed) return "could not be written to \"" + entry.FileName + "\"";
+    if (!read || total != entry.Size) return "changed while it was read";
+    if (entry.Sha256.empty() || hash.HexDigest() != entry.Sha256)
+        return std::string("does not have the SHA-256 of its signed entry") + (entry.Sha256.empty() ? " (it has none)" : "");
+    return "";
 }
 
 bool TdmEM::CopyVerified(const TUpdateElementRec& entry) {
-    platform::File source;
-    if (!source.OpenRead(entry.Download)) return false;
-    bool copied = false, matches = false;
-    const bool written = platform::ReplaceFile(
-        entry.FileName,
-        [&](platform::File& output) {
-            TSha256 hash;
-            copied = platform::ForEachBlock(source, [&](std::string_view block) {
-                hash.Update(block.data(), block.size());
-                return output.Write(block);
-            });
-            matches = copied && !entry.Sha256.empty() && hash.HexDigest() == entry.Sha256;
-            return matches;
-        },
-        platform::Durability::Deferred);
-    if (copied && !matches)
-        throw EFOpenError("The shared copy \"" + entry.Download + "\" does not have the SHA-256 of its signed entry" +
-                          (entry.Sha256.empty() ? " (it has none)" : "") + "; \"" + entry.FileName + "\" stays.");
+    const std::string folder = FolderOf(entry.FileName);
+    std::string fault;
+    // A folder is made only for a file that passed its check.
+    if (!platform::DirectoryExists(folder)) {
+        fault = SignedCopyFault(entry, [](std::string_view) { return true; });
+        if (fault.empty()) platform::ForceDirectories(folder);
+    }
+    const bool written = fault.empty() && platform::ReplaceFile(
+                                              entry.FileName,
+                                              [&](platform::File& output) {
+                                                  fault = SignedCopyFault(entry, [&](std::string_view block) {
+                                                      return output.Write(block);
+                                                  });
+                                                  return fault.empty();
+                                              },
+                                              platform::Durability::Deferred);
+    if (!fault.empty())
+        throw EFOpenError("The shared copy \"" + entry.Download + "\" " + fault + "; \"" + entry.FileName + "\" stays.");
     return NoteDeferred(written, entry.FileName);
 }

@@ -131,6 +131,11 @@ private:
 // ReplaceFile with the given bytes.
 bool ReplaceFileWithBytes(const std::string& target, std::string_view bytes);
 
+enum class RegularOpen { Opened, Missing, NotRegular, Failed };
+// Opens a regular file for reading without following a symbolic link at its name and without waiting on a FIFO
+// or a device: the kind is judged on the opened file itself, so nothing can be swapped in between. Gives its size.
+RegularOpen OpenRegularFile(File& file, const std::string& path, std::int64_t& size);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& content);
 

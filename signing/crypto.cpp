@@ -101,8 +101,26 @@ std::string Sign(std::string_view message, const TKeyPair& keys) {
     return TokenBytes(signature, "r", kSignatureSize / 2) + TokenBytes(signature, "s", kSignatureSize / 2);
 }
 
+namespace {
+
+// S must lie below the group order: a signature with S + L would verify too, and one message would then have
+// many valid signatures.
+bool ScalarIsCanonical(std::string_view s) {
+    static constexpr unsigned char kOrder[kKeySize] = {
+        0xed, 0xd3, 0xf5, 0x5c, 0x1a, 0x63, 0x12, 0x58, 0xd6, 0x9c, 0xf7, 0xa2, 0xde, 0xf9, 0xde, 0x14,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10};
+    for (std::size_t i = kKeySize; i-- > 0;) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (byte != kOrder[i]) return byte < kOrder[i];
+    }
+    return false;
+}
+
+}  // namespace
+
 bool VerifySignature(std::string_view message, std::string_view signature, std::string_view publicKey) {
     if (signature.size() != kSignatureSize || publicKey.size() != kKeySize) return false;
+    if (!ScalarIsCanonical(signature.substr(kSignatureSize / 2))) return false;
     const Sexp key = Build("(public-key (ecc (curve Ed25519)(flags eddsa)(q %b)))", publicKey);
     const Sexp value =
         Build("(sig-val (eddsa (r %b)(s %b)))", signature.substr(0, kSignatureSize / 2), signature.substr(kSignatureSize / 2));

@@ -46,20 +46,23 @@ std::string BytesFromHex(std::string_view text, std::size_t size, const std::str
     return bytes;
 }
 
-// Sorted by file name, so that a run reads them in the same order wherever it runs.
+// Sorted by file name, so that a run reads them in the same order wherever it runs. A verifying installation never
+// quietly trusts fewer keys, or none, than it was given: whatever stands in the way of reading them all raises.
 std::vector<std::string> LoadTrustedKeys(const std::string& programFolder) {
     const std::string folder = programFolder + "OvKeys/";
+    const std::string place = programFolder + "OvKeys";
+    if (!platform::FileExists(place) && !platform::DirectoryExists(place)) return {};
     std::vector<platform::FolderEntry> entries;
-    if (!platform::ListFolder(folder, entries)) return {};
+    if (!platform::DirectoryExists(place)) throw ESignatureError("the key folder " + place + " is not a folder");
+    if (!platform::ListFolder(folder, entries)) throw ESignatureError("the key folder " + place + " cannot be listed");
     std::vector<std::string> names;
     for (const platform::FolderEntry& entry : entries)
         if (!entry.isFolder && entry.name.size() > 4 && entry.name.ends_with(".pub")) names.push_back(entry.name);
+    if (names.empty()) throw ESignatureError("the key folder " + place + " holds no *.pub key");
     std::sort(names.begin(), names.end());
     std::vector<std::string> keys;
     for (const std::string& name : names) {
         std::string text;
-        // A key file that cannot be read or is no key stops the run: a verifying installation never quietly
-        // trusts fewer keys, or none, than it was given.
         if (!platform::ReadWholeFile(folder + name, text)) throw ESignatureError("cannot read the key " + folder + name);
         keys.push_back(BytesFromHex(text, 32, "the key " + folder + name));
     }

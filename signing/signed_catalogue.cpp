@@ -27,7 +27,8 @@ std::string Base64(std::string_view bytes) {
     return text;
 }
 
-// Strict: whole groups of four, padding only at the end; blanks between characters are skipped.
+// Strict: whole groups of four, padding only at the end, the canonical text only; blanks between characters are
+// skipped.
 bool FromBase64(std::string_view text, std::string& bytes) {
     std::string digits;
     for (const char c : text)
@@ -46,7 +47,8 @@ bool FromBase64(std::string_view text, std::string& bytes) {
         for (std::size_t j = 0; j < 3; ++j) bytes += static_cast<char>((group >> (16 - 8 * j)) & 0xFF);
     }
     bytes.resize(bytes.size() - padding);
-    return true;
+    // Bits the padding leaves unused must be zero: only the one text that encodes the bytes is accepted.
+    return Base64(bytes) == digits;
 }
 
 // Blanks and closing tags alone: they can end elements the signed part opened, never add content.
@@ -72,9 +74,9 @@ std::string SignatureBytes(std::string_view text, std::size_t at) {
     std::string bytes;
     if (!element.starts_with('>') || close == std::string_view::npos ||
         !FromBase64(element.substr(1, close - 1), bytes) || bytes.size() != 64)
-        throw ESignatureError("the catalogue's signature element is malformed");
+        throw ESignatureError("the catalogue's signature element is malformed", TRefusal::Untrusted);
     if (!OnlyClosingTags(element.substr(close + kSignatureClose.size())))
-        throw ESignatureError("the catalogue has content after its signature");
+        throw ESignatureError("the catalogue has content after its signature", TRefusal::Untrusted);
     return bytes;
 }
 
@@ -82,6 +84,18 @@ const TXmlDNode* StampField(const TXmlDNode* release, std::string_view name) {
     const TXmlDNode* field = release ? FindChild(release, name) : nullptr;
     if (!field) throw ESignatureError("the catalogue's release stamp has no " + std::string(name));
     return field;
+}
+
+// A product, version or code is one plain segment of the request's path; it also names the line in the state file.
+std::string LineField(const TXmlDNode* release, std::string_view name) {
+    std::string text = StampField(release, name)->GetText();
+    const auto plain = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '_' || c == '~';
+    };
+    if (text.empty() || !std::all_of(text.begin(), text.end(), plain))
+        throw ESignatureError("the catalogue's release stamp has an unusable " + std::string(name) + " \"" + text + "\"");
+    return text;
 }
 
 }  // namespace
@@ -96,18 +110,20 @@ std::string SignCatalogueText(std::string_view text, const TKeyPair& keys) {
 
 void VerifyCatalogueSignature(std::string_view text, const std::vector<std::string>& publicKeys) {
     const std::size_t at = text.rfind(kSignatureOpen);
-    if (at == std::string_view::npos) throw ESignatureError("the catalogue is not signed");
+    if (at == std::string_view::npos) throw ESignatureError("the catalogue is not signed", TRefusal::Untrusted);
     const std::string signature = SignatureBytes(text, at);
     for (const std::string& key : publicKeys)
         if (VerifySignature(text.substr(0, at), signature, key)) return;
-    throw ESignatureError("the catalogue's signature is not valid for any key in OvKeys");
+    throw ESignatureError("the catalogue's signature is not valid for any key in OvKeys", TRefusal::Untrusted);
 }
 
 void AddReleaseStamp(TXmlDNode* documentElement, const TReleaseStamp& stamp) {
     auto* release = new TXmlDElement("release");
     AppendChild(documentElement, release);
-    for (const auto& [name, text] : {std::pair{"serial", std::to_string(stamp.Serial)},
-                                     std::pair{"expires", UtcTimeText(stamp.Expires)}}) {
+    for (const auto& [name, text] :
+         {std::pair{"product", stamp.Line.Product}, std::pair{"version", stamp.Line.Version},
+          std::pair{"code", stamp.Line.Code}, std::pair{"serial", std::to_string(stamp.Serial)},
+          std::pair{"expires", UtcTimeText(stamp.Expires)}}) {
         auto* field = new TXmlDElement(name);
         AppendChild(release, field);
         field->SetText(text);
@@ -123,7 +139,29 @@ TReleaseStamp ReadReleaseStamp(const TXmlDDocument* catalogue) {
     if (serial.empty() || error != std::errc() || end != serial.data() + serial.size())
         throw ESignatureError("the catalogue's serial \"" + serial + "\" is not a number");
     stamp.Expires = ParseUtcTime(StampField(release, "expires")->GetText());
+    stamp.Line = {LineField(release, "product"), LineField(release, "version"), LineField(release, "code")};
     return stamp;
+}
+
+std::string TProductLine::Text() const {
+    std::string product = Product;
+    for (char& c : product)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const auto known = [](const std::string& field) { return field.empty() ? std::string("?") : field; };
+    return known(product) + "/" + known(Version) + "/" + known(Code);
+}
+
+bool TProductLine::Admits(const TProductLine& stamped) const {
+    const auto same = [](const std::string& asked, const std::string& stamped, bool anyCase) {
+        if (asked.empty()) return true;
+        if (asked.size() != stamped.size()) return false;
+        for (std::size_t i = 0; i < asked.size(); ++i)
+            if (asked[i] != stamped[i] && !(anyCase && (asked[i] | 0x20) == (stamped[i] | 0x20))) return false;
+        return true;
+    };
+    // The product request sends the product in capitals, so a server never saw its letter case.
+    return same(Product, stamped.Product, true) && same(Version, stamped.Version, false) &&
+           same(Code, stamped.Code, false);
 }
 
 std::string UtcTimeText(int64_t seconds) {

@@ -4,6 +4,7 @@
 // text with a `release` stamp; libgcrypt does every cryptographic step.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,10 +12,18 @@
 #include "platform/exception.h"
 #include "xml/dom.h"
 
+// Why a catalogue is refused, for a person: the wizard names each kind in the user's language.
+enum class TRefusal { Untrusted, Older, Expired, OtherLine, Damaged };
+
 // A signature, key, stamp or state that fails its check; the message is one line saying why.
 class ESignatureError : public Exception {
 public:
-    using Exception::Exception;
+    explicit ESignatureError(std::string message, TRefusal refusal = TRefusal::Damaged)
+        : Exception(std::move(message)), refusal_(refusal) {}
+    TRefusal Refusal() const { return refusal_; }
+
+private:
+    TRefusal refusal_;
 };
 
 // SHA-256 of bytes fed in pieces, so a file is hashed while it is written.
@@ -48,11 +57,24 @@ std::string BytesFromHex(std::string_view text, std::size_t size, const std::str
 std::string Sign(std::string_view message, const TKeyPair& keys);
 bool VerifySignature(std::string_view message, std::string_view signature, std::string_view publicKey);
 
-// The public keys of an installation: every "*.pub" in the folder's "OvKeys/". None: it does not verify.
+// The public keys of an installation: every "*.pub" in the folder's "OvKeys/"; none when there is no "OvKeys".
+// Raises when "OvKeys" is there but is no folder, cannot be listed, holds no key or a key that cannot be read.
 std::vector<std::string> LoadTrustedKeys(const std::string& programFolder);
+
+// The product line a catalogue answers, as its request named it. An empty field is one the request did not name.
+struct TProductLine {
+    std::string Product;
+    std::string Version;
+    std::string Code;
+    // "PRODUCT/VERSION/CODE", the product in capitals as the product request sends it.
+    std::string Text() const;
+    // True when every field this line names (the request's) is the same in `stamped` (the catalogue's).
+    bool Admits(const TProductLine& stamped) const;
+};
 
 // The `release` child of a signed catalogue's document element.
 struct TReleaseStamp {
+    TProductLine Line;
     uint64_t Serial = 0;
     int64_t Expires = 0;  // seconds since 1970, UTC
 };
@@ -70,15 +92,19 @@ std::string SignCatalogueText(std::string_view text, const TKeyPair& keys);
 // blanks follows the signature element.
 void VerifyCatalogueSignature(std::string_view text, const std::vector<std::string>& publicKeys);
 
-// The highest serial an installation accepted, in its "OvState.ini".
+// The highest serial an installation accepted for each product line, in its "OvState.ini", so that two lines
+// never hold each other back.
 class TReleaseState {
 public:
     explicit TReleaseState(std::string path) : path_(std::move(path)) {}
-    uint64_t HighestSerial() const;
+    // Raises when the file exists but holds no readable release state: a damaged file must not reopen the door
+    // to old catalogues.
+    uint64_t HighestSerial(const TProductLine& line) const;
     // Raises for an older serial (a rollback) or a stamp that has expired (a freeze); else records the serial.
     void Accept(const TReleaseStamp& stamp, int64_t now);
 
 private:
+    std::map<std::string, uint64_t> Serials() const;
     std::string path_;
 };
 
@@ -86,12 +112,14 @@ private:
 class TCatalogueVerifier {
 public:
     explicit TCatalogueVerifier(const std::string& programFolder);
-    // True when the folder has keys, even ones that do not load: those make every catalogue fail.
-    bool Active() const { return !keys_.empty() || !keyError_.empty(); }
-    // Checks the signature of the text, then the stamp of the same text as loaded; raises ESignatureError.
-    void Accept(std::string_view text, const TXmlDDocument* loaded, int64_t now = UtcNow());
+    // True when the folder has "OvKeys", even one that does not load: that makes every catalogue fail.
+    bool Active() const { return active_; }
+    // Checks the text's signature before anything reads it, loads it into `into`, then checks that its stamp
+    // answers the request and is current; only then records its serial. Raises ESignatureError.
+    void Accept(std::string_view text, const TProductLine& request, TXmlDDocument* into, int64_t now = UtcNow());
 
 private:
+    bool active_ = false;
     std::vector<std::string> keys_;
     std::string keyError_;
     TReleaseState state_;

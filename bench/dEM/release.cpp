@@ -44,7 +44,8 @@ std::string CatalogueText(const std::string& documentElement, const std::vector<
     }
     text += "</database>\r\n</update>\r\n";
     if (keys)
-        text += "<release><serial>1</serial><expires>" + UtcTimeText(UtcNow() + 24 * 60 * 60) + "</expires></release>\r\n";
+        text += "<release><product>signed</product><version>1</version><code>1</code><serial>1</serial><expires>" +
+                UtcTimeText(UtcNow() + 24 * 60 * 60) + "</expires></release>\r\n";
     text += "</" + documentElement + ">\r\n";
     return keys ? SignCatalogueText(text, *keys) : text;
 }

@@ -458,7 +458,8 @@ std::vector<Row> NetworkRows(const testsupport::NginxServer& nginx) {
 
 // --- Signed releases ---
 
-// Cold client runs copying every file, and cold mirror runs, of a verifying installation and of one without keys.
+// Cold client runs copying every file, client runs with every file current, and cold mirror runs, of a verifying
+// installation and of one without keys.
 std::vector<Row> SignedRows(const testsupport::NginxServer& nginx, const MirrorRelease& release,
                             const std::string& serverHost) {
     const TKeyPair keys = GenerateKeyPair();
@@ -492,7 +493,11 @@ std::vector<Row> SignedRows(const testsupport::NginxServer& nginx, const MirrorR
         for (const Workspace* work : {&plain, &verifying})
             for (const ReleaseFile& file : files) fs::remove(work->programFolder() + file.fileName);
     });
+    // Every file current: the verifying run checks them against the signed catalogue alone, as the plain run does
+    // against "latest.xml".
+    const auto current = Interleave({[&] { return client(verifying); }, [&] { return client(plain); }}, [](int) {});
     return {Compare("client, cold, signed", "the same run without keys", 1.1, false, clients[0], clients[1]),
+            Compare("client, current, signed", "the same run without keys", 1.1, false, current[0], current[1]),
             Compare("mirror, cold, signed", "the same run without keys", 1.1, false, mirrors[0], mirrors[1])};
 }
 

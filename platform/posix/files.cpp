@@ -150,6 +150,20 @@ bool File::OpenRead(const std::string& path, std::int64_t& size) {
     return true;
 }
 
+RegularOpen OpenRegularFile(File& file, const std::string& path, std::int64_t& size) {
+    file.Close();
+    int fd = -1;
+    if (!OpenDescriptor(fd, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK))
+        return errno == ENOENT ? RegularOpen::Missing : errno == ELOOP ? RegularOpen::NotRegular : RegularOpen::Failed;
+    File opened(fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return RegularOpen::Failed;
+    if (!S_ISREG(status.st_mode)) return RegularOpen::NotRegular;
+    size = status.st_size;
+    file = std::move(opened);
+    return RegularOpen::Opened;
+}
+
 bool File::Create(const std::string& path) {
     Close();
     return OpenDescriptor(fd_, path, O_WRONLY | O_CREAT | O_TRUNC);

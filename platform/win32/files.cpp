@@ -2,6 +2,7 @@
 
 #include "platform/win32/system.h"
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
@@ -103,6 +104,29 @@ bool File::OpenRead(const std::string& path, std::int64_t& size) {
     if (!OpenRead(path)) return false;
     size = Size();
     return true;
+}
+
+RegularOpen OpenRegularFile(File& file, const std::string& path, std::int64_t& size) {
+    file.Close();
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RegularOpen::Missing
+                                                                              : RegularOpen::Failed;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &information) &&
+                         (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    const int descriptor = regular ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY) : -1;
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return regular ? RegularOpen::Failed : RegularOpen::NotRegular;
+    }
+    file = File(descriptor);
+    size = static_cast<std::int64_t>(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+    return RegularOpen::Opened;
 }
 
 bool File::Create(const std::string& path) {

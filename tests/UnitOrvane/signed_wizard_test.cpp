@@ -12,6 +12,7 @@
 #include "tests/UnitOrvane/wizard_fixture.h"
 #include "tests/support/crc_forgery.h"
 #include "tests/support/tampering_proxy.h"
+#include "tests/support/zip_writer.h"
 
 namespace testsupport {
 namespace {
@@ -25,12 +26,13 @@ protected:
         setenv("ORVANE_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(proxy->port())).c_str(), 1);
         std::filesystem::create_directories(programDir / "OvKeys");
         WriteFile(programDir / "OvKeys/release.pub", HexText(key.Public) + "\n");
-        WriteFile(programDir / "OvState.ini", "[release]\r\nserial=5\r\n");
+        WriteFile(programDir / "OvState.ini", "[release]\r\nWIZ/1.0/C1=5\r\n");
     }
     // The catalogue with a release stamp, signed.
     static std::string Signed(const std::string& catalogue, const TKeyPair& by, uint64_t serial,
-                              int64_t expires = UtcNow() + 3600) {
-        const std::string stamp = "<release><serial>" + std::to_string(serial) + "</serial><expires>" +
+                              int64_t expires = UtcNow() + 3600, const std::string& version = "1.0") {
+        const std::string stamp = "<release><product>wiz</product><version>" + version + "</version><code>C1</code>"
+                                  "<serial>" + std::to_string(serial) + "</serial><expires>" +
                                   UtcTimeText(expires) + "</expires></release>";
         const size_t close = catalogue.rfind("</");
         return SignCatalogueText(catalogue.substr(0, close) + stamp + catalogue.substr(close), by);
@@ -54,17 +56,23 @@ protected:
     std::unique_ptr<TamperingProxy> proxy;
 };
 
-TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsWithTheirReasonLogged) {
+TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsThatSayWhyWithTheReasonLogged) {
     const std::string catalogue = CatalogueXml(GroupXml("database", {{.name = "Db", .fileName = "db.dat", .content = "x"}}));
+    const std::string refused = Text("MsgOV30").substr(0, Text("MsgOV30").find("%s"));
     const struct {
         const char* what;
         std::string served;
         const char* reason;
+        std::string box;  // the part of the box's text that names the reason
     } cases[] = {
-        {"unsigned", catalogue, "not signed"},
-        {"signed by another key", Signed(catalogue, GenerateKeyPair(), 6), "not valid for any key"},
-        {"older than the last accepted (rollback)", Signed(catalogue, key, 4), "older than 5"},
-        {"expired (freeze)", Signed(catalogue, key, 6, UtcNow() - 1), "expired at"},
+        {"unsigned", catalogue, "not signed", Text("MsgOV31")},
+        {"signed by another key", Signed(catalogue, GenerateKeyPair(), 6), "not valid for any key", Text("MsgOV31")},
+        {"a byte-order mark in front", "\xEF\xBB\xBF" + Signed(catalogue, key, 6), "not valid for any key",
+         Text("MsgOV31")},
+        {"older than the last accepted (rollback)", Signed(catalogue, key, 4), "older than 5", Text("MsgOV32")},
+        {"expired (freeze)", Signed(catalogue, key, 6, UtcNow() - 1), "expired at", Text("MsgOV33")},
+        {"another version's, with a higher serial", Signed(catalogue, key, 9, UtcNow() + 3600, "2.0"),
+         "published for WIZ/2.0/C1", Text("MsgOV34")},
     };
     ServeCatalogue(Signed(catalogue, key, 6));
     Open();
@@ -73,25 +81,30 @@ TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsWithTheirReasonLogged
         Tamper("/orvane/", c.served);
         Next();
         ASSERT_EQ(window.Window.Boxes().size(), ++boxes) << c.what;
-        EXPECT_EQ(window.Window.Boxes().back().text, Text("MsgOV4")) << c.what;
+        EXPECT_EQ(window.Window.Boxes().back().text.find(refused), 0u) << c.what;
+        EXPECT_NE(window.Window.Boxes().back().text.find(c.box), std::string::npos) << c.what;
         EXPECT_EQ(form->Page, 1) << c.what;
         EXPECT_NE(RunLog().find(c.reason), std::string::npos) << c.what << ": " << RunLog();
-        EXPECT_EQ(ReadFile(programDir / "OvState.ini"), "[release]\r\nserial=5\r\n") << c.what;
+        EXPECT_EQ(ReadFile(programDir / "OvState.ini"), "[release]\r\nWIZ/1.0/C1=5\r\n") << c.what;
     }
     proxy->SetRewrite({});
     Next();
     EXPECT_EQ(form->Page, 3);
     EXPECT_EQ(window.Window.Boxes().size(), boxes);
-    EXPECT_EQ(TReleaseState(programDir / "OvState.ini").HighestSerial(), 6u);
+    EXPECT_EQ(TReleaseState(programDir / "OvState.ini").HighestSerial({"wiz", "1.0", "C1"}), 6u);
 }
 
-TEST_F(SignedWizardTest, OnlyPackagesWithTheirSignedSha256AreInstalled) {
-    for (const char* name : {"good", "forged", "unhashed"}) WriteFile(programDir / (std::string(name) + ".dat"), "old");
+TEST_F(SignedWizardTest, OnlyPackagesOfTheirSignedSha256AndNothingElseAreInstalled) {
+    for (const char* name : {"good", "forged", "unhashed", "planted"})
+        WriteFile(programDir / (std::string(name) + ".dat"), "old");
     const std::string content = "the database of this release\n";
     Tamper("/packages/forged", ForgedSameCrc(content));
+    const std::string planted =
+        ZipArchive({{"planted.dat", content}, {Settings.MainExe, "#!/bin/sh\necho planted\n"}, {"OvState.ini", ""}});
     OpenListPage(Signed(CatalogueXml(GroupXml("database", {Entry("good", content, content, Sha256Hex(content)),
                                                            Entry("forged", content, content, Sha256Hex(content)),
-                                                           Entry("unhashed", content, content, "")})),
+                                                           Entry("unhashed", content, content, ""),
+                                                           Entry("planted", content, planted, Sha256Hex(content))})),
                         key, 6));
     Next();
     ASSERT_TRUE(window.Window.Exceptions().empty()) << window.Window.Exceptions().front();
@@ -104,11 +117,18 @@ TEST_F(SignedWizardTest, OnlyPackagesWithTheirSignedSha256AreInstalled) {
         {"good.dat", Text("MsgOV9"), content},
         {"forged.dat", Text("MsgOV18"), "old"},
         {"unhashed.dat", Text("MsgOV18"), "old"},
+        {"planted.dat", Text("MsgOV18"), "old"},
     };
-    for (int row = 0; row < 3; ++row) {
+    for (int row = 0; row < 4; ++row) {
         EXPECT_EQ(list.Status(row), rows[row].status) << rows[row].file;
         EXPECT_EQ(ReadFile(programDir / rows[row].file), rows[row].after) << rows[row].file;
     }
+    EXPECT_FALSE(std::filesystem::exists(programDir / Settings.MainExe));
+    EXPECT_EQ(ReadFile(programDir / "OvState.ini"), "[release]\r\nWIZ/1.0/C1=6\r\n");
+    // Every refused package is in the run log, which an unattended run leaves for the administrator.
+    for (const char* reason : {"forged.dat is refused: wrong SHA-256", "unhashed.dat is refused: wrong SHA-256",
+                               "is refused: it holds files its signed entry does not name: " })
+        EXPECT_NE(RunLog().find(reason), std::string::npos) << reason << "\n" << RunLog();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
+#include "signing/signing.h"
 #include "tests/e2e/windowless_sandbox.h"
 #include "tests/tools/publish_support.h"
 #include "zip/zip.h"
@@ -254,6 +255,43 @@ TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
     fs::remove(source + "unreadable.db");
     fs::create_symlink(source + "Custom", source + "linked");
     expectRefused(run.Publish(target, kBaseUrl), 1, "linked: not a regular file");
+    fs::remove(source + "linked");
+
+    // Signing mistakes that would freeze every installation trusting the key publish nothing.
+    const TempDir keys;
+    ASSERT_EQ(run.Run({"keygen", "--out", keys / "k"}).status, 0);
+    const std::vector<std::string> line{"--product", "Brel", "--version", "5", "--code", "a"};
+    const auto signedRun = [&](const std::string& key, const std::vector<std::string>& extra) {
+        std::vector<std::string> arguments = line;
+        arguments.insert(arguments.end(), {"--sign", key});
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return run.Publish(target, kBaseUrl, arguments);
+    };
+    const auto servedSerial = [&] { return ReadReleaseStamp(Catalogue().get()).Serial; };
+    const uint64_t serialNow = std::stoull(UtcTimeText(UtcNow()).substr(0, 4)) * 10000000000ull;
+    ASSERT_EQ(signedRun(keys / "k.key", {}).status, 0);
+    const uint64_t first = servedSerial();
+    EXPECT_GE(first, serialNow);  // from the time: a rebuilt target never goes back
+    ASSERT_EQ(signedRun(keys / "k.key", {}).status, 0);
+    EXPECT_GT(servedSerial(), first);
+    const auto signedBefore = FilesBelow(Target());
+    const auto expectSigningRefused = [&](const ProgramRun& refused, int status, const std::string& reason) {
+        EXPECT_EQ(refused.status, status);
+        EXPECT_NE(refused.errorOutput.find(reason), std::string::npos) << refused.errorOutput;
+        EXPECT_EQ(FilesBelow(Target()), signedBefore);
+    };
+    expectSigningRefused(signedRun(keys / "k.key", {"--serial", std::to_string(first)}), 1, "is not above");
+    expectSigningRefused(signedRun(keys / "k.key", {"--expires", "2020-01-01T00:00:00Z"}), 2, "is in the past");
+    expectSigningRefused(run.Publish(target, kBaseUrl, {"--sign", keys / "k.key"}), 2,
+                         "--sign needs --product, --version and --code");
+    const std::string pair = ReadFile(keys / "k.key");
+    WriteFile(keys / "mixed.key", pair.substr(0, 64) + HexText(GenerateKeyPair().Public) + "\n");
+    expectSigningRefused(signedRun(keys / "mixed.key", {}), 1, "do not match");
+    // keygen never leaves half a pair, nor touches an existing file.
+    WriteFile(keys / "half.pub", "mine\n");
+    EXPECT_EQ(run.Run({"keygen", "--out", keys / "half"}).status, 1);
+    EXPECT_EQ(ReadFile(keys / "half.pub"), "mine\n");
+    EXPECT_FALSE(fs::exists(keys / "half.key"));
 }
 
 }  // namespace

@@ -104,6 +104,10 @@ void CheckComplete(const TPublishOptions& options) {
             Usage("--preinstall-... and --postinstall-... options need the program itself");
     if (options.SigningKey.empty() && (options.Serial || options.Expires))
         Usage("--serial and --expires need --sign");
+    // A signed catalogue names the product line it answers, so that no other line's can stand in for it.
+    if (!options.SigningKey.empty() && given == 0) Usage("--sign needs --product, --version and --code");
+    if (options.Expires && *options.Expires <= UtcNow())
+        Usage("--expires " + UtcTimeText(*options.Expires) + " is in the past: every installation would refuse it");
 }
 
 void AddRunOptions(const std::string& when, TPublishRunProgram& run, std::map<std::string, ValueHandler>& valued,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -48,22 +49,47 @@ uint64_t LastSerial(const std::string& target) {
     }
 }
 
+// The UTC time as the digits YYYYMMDDhhmmss: it only grows, needs no state, and reads as the time of publication.
+uint64_t SerialOfTime(int64_t seconds) {
+    const std::string text = UtcTimeText(seconds);  // "YYYY-MM-DDThh:mm:ssZ"
+    uint64_t serial = 0;
+    for (const char c : text)
+        if (c >= '0' && c <= '9') serial = serial * 10 + static_cast<uint64_t>(c - '0');
+    return serial;
+}
+
 }  // namespace
 
 std::vector<std::string> RunKeygen(const std::vector<std::string>& arguments) {
     if (arguments.size() != 2 || arguments[0] != "--out" || arguments[1].empty())
         throw EPublishUsage("keygen takes --out NAME");
     const std::string& name = arguments[1];
+    // Half a pair is worse than none: an existing file of either name leaves both as they are.
+    for (const std::string& path : {name + ".key", name + ".pub"})
+        if (platform::FileExists(path) || platform::DirectoryExists(path))
+            throw EPublishError(path + " exists already; nothing was written");
     const TKeyPair keys = GenerateKeyPair();
     WriteNewKeyFile(name + ".key", HexText(keys.Secret + keys.Public) + "\n", 0600);
-    WriteNewKeyFile(name + ".pub", HexText(keys.Public) + "\n", 0644);
+    try {
+        WriteNewKeyFile(name + ".pub", HexText(keys.Public) + "\n", 0644);
+    } catch (const EPublishError&) {
+        ::unlink((name + ".key").c_str());
+        throw;
+    }
     return {"Wrote the secret key " + name + ".key (keep it off the web server) and the public key " + name +
                 ".pub (put it in the program folder's OvKeys/)"};
 }
 
 TReleaseStamp NextReleaseStamp(const TPublishOptions& options) {
     TReleaseStamp stamp;
-    stamp.Serial = options.Serial ? *options.Serial : LastSerial(options.Target) + 1;
+    stamp.Line = {options.Product, options.Version, options.Code};
+    // Installations refuse a serial below one they accepted: a publication never goes below the target's, and by
+    // default never below the time, so that a fresh or rebuilt target cannot go back either.
+    const uint64_t last = LastSerial(options.Target);
+    if (options.Serial && *options.Serial <= last)
+        throw EPublishError("--serial " + std::to_string(*options.Serial) + " is not above " + std::to_string(last) +
+                            ", the serial the target already publishes: installations that took it would refuse it");
+    stamp.Serial = options.Serial ? *options.Serial : std::max(SerialOfTime(UtcNow()), last + 1);
     stamp.Expires = options.Expires ? *options.Expires : UtcNow() + kDefaultLifetime;
     return stamp;
 }
@@ -71,5 +97,16 @@ TReleaseStamp NextReleaseStamp(const TPublishOptions& options) {
 std::string CatalogueBytes(const TXmlDDocument* catalogue, const TPublishOptions& options) {
     const std::string text = catalogue->GetXml();
     if (options.SigningKey.empty()) return text;
-    return SignCatalogueText(text, ReadKeyFile(options.SigningKey));
+    const TKeyPair keys = ReadKeyFile(options.SigningKey);
+    const std::string signedText = SignCatalogueText(text, keys);
+    // Checked as installations will check it, before it goes live: a key file whose halves do not belong together
+    // would otherwise freeze every installation that trusts its public half.
+    try {
+        VerifyCatalogueSignature(signedText, {keys.Public});
+    } catch (const ESignatureError&) {
+        throw EPublishError("the key " + options.SigningKey +
+                            " does not verify its own signature (its secret and public halves do not match); "
+                            "nothing was published");
+    }
+    return signedText;
 }
