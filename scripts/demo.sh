@@ -125,7 +125,9 @@ run_mode() {  # run_mode LABEL PROGRAM-FOLDER WATCHED-FOLDER ARGS...: one run, a
   set -e
   snapshot "$watched" "$work/tmp/after"
   summary+=("$(printf '  %-44s exit status %s' "$label" "$status")" "$(changes "$work/tmp/before" "$work/tmp/after")")
-  if [ -n "${capture:-}" ] && [ "$status" -ne 0 ]; then summary+=("      why: $(tail -n1 "$work/tmp/stderr")"); fi
+  if [ -n "${capture:-}" ] && [ "$status" -ne 0 ]; then
+    summary+=("      why: $(grep -m1 '^refused' "$work/tmp/stderr" || tail -n1 "$work/tmp/stderr")")
+  fi
 }
 
 run_wizard() {
