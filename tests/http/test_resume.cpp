@@ -93,16 +93,14 @@ TEST(HttpResume, OnlyAMatchingPartialAnswerContinuesThePartHeld) {
     }
 }
 
-// A resume names the body it continues (If-Range), and an answer for another body, or none, starts over.
-TEST(HttpResume, IfRangeNamesTheFirstBodyAndAnotherBodyStartsOver) {
+// A resume names the body it continues (If-Range, as a mirror run shows in full), and a silence counts as a break.
+TEST(HttpResume, IfRangeNamesTheFirstBodyAndASilenceIsABreak) {
     const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
     const auto cutWith = [&](const std::string& validators) {
         return ConnectionScript{AwaitRequest(), Send(Head("200 OK", Body.size(), validators) + Body.substr(0, Cut)),
                                 Close()};
     };
     const ConnectionScript whole = {AwaitRequest(), Send(Head("200 OK", Body.size()) + Body)};
-    const std::string otherTotal = "Content-Range: bytes 1200-" + std::to_string(Body.size() - 1) + "/" +
-                                   std::to_string(Body.size() + 7) + "\r\n";
     struct Case {
         const char* what;
         std::vector<ConnectionScript> scripts;
@@ -115,15 +113,9 @@ TEST(HttpResume, IfRangeNamesTheFirstBodyAndAnotherBodyStartsOver) {
         {"weak ETag gives way to the date", {cutWith("ETag: W/\"e1\"\r\nLast-Modified: " + date + "\r\n"),
                                              {AwaitRequest(), Send(Partial(Cut))}},
          {"", date}, {"", "bytes=1200-"}},
-        {"rest of a body of another length",
-         {cutWith("ETag: \"e1\"\r\n"),
-          {AwaitRequest(), Send(Head("206 Partial Content", Body.size() - Cut, otherTotal) + Body.substr(Cut))}, whole},
-         {"", "\"e1\"", ""}, {"", "bytes=1200-", ""}},
-        {"416 naming only the whole length",
-         {cutWith(""), {AwaitRequest(), Send(Head("416 Range Not Satisfiable", 0,
-                                                  "Content-Range: bytes */" + std::to_string(Body.size()) + "\r\n")),
-                        AwaitRequest(), Send(Head("200 OK", Body.size()) + Body)}},
-         {"", "", ""}, {"", "bytes=1200-", ""}},
+        {"silence mid-body", {{AwaitRequest(), Send(Head("200 OK", Body.size()) + Body.substr(0, Cut)), Stall()},
+                              {AwaitRequest(), Send(Partial(Cut))}},
+         {"", ""}, {"", "bytes=1200-"}},
         {"silence before any answer", {{AwaitRequest(), Stall()}, whole}, {"", ""}, {"", ""}},
     };
     for (const Case& c : cases) {
