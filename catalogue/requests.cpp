@@ -86,9 +86,6 @@ int UnattendedReadTimeout() {
     return (seconds < 0 ? DefaultReadTimeoutSeconds : std::min(seconds, MaxReadTimeoutSeconds)) * 1000;
 }
 
-bool IsTimeout(const std::exception& failure) {
-    return dynamic_cast<const EIdReadTimeout*>(&failure) || dynamic_cast<const EIdConnectTimeout*>(&failure);
-}
 
 // Failures of the socket itself that a server turning connections away causes: refused, reset, aborted, closed.
 bool IsTurnedAway(const std::exception& failure) {
@@ -112,8 +109,11 @@ void ApplyUnattendedReadTimeout(TIdHTTP& http) { http.ReadTimeout = UnattendedRe
 
 std::string TransferFailureText(const std::exception& failure, TIdHTTP& http) {
     const std::string message = *failure.what() ? failure.what() : "the transfer failed";
-    if (!IsTimeout(failure) || http.ReadTimeout <= 0) return message;
-    return message + ": " + http.Host() + ":" + std::to_string(http.Port()) + " sent nothing for " +
+    const char* silence = dynamic_cast<const EIdReadTimeout*>(&failure)      ? " sent nothing for "
+                          : dynamic_cast<const EIdConnectTimeout*>(&failure) ? " did not answer the connect for "
+                                                                             : nullptr;
+    if (!silence || http.ReadTimeout <= 0) return message;
+    return message + ": " + http.Host() + ":" + std::to_string(http.Port()) + silence +
            std::to_string(http.ReadTimeout / 1000) + " s (\"ReadTimeout\" in common.ini)";
 }
 
