@@ -56,6 +56,8 @@ void TFormOrvane::FormCreate() {
     if (Scheduled) {
         Controls.ButtonNext->SetVisible(false);
         Controls.ButtonBack->SetVisible(false);
+        // Nobody is there to press Cancel on a silent server.
+        ApplyUnattendedReadTimeout(IdHTTP1);
     }
     ApplyProxySettings(IdHTTP1);
 }

@@ -2,6 +2,7 @@
 // The update catalogue and everything every mode does with it the same way: entry kinds and records, walking
 // a loaded catalogue, the paths its entries name, whether an installed file is current, unpacking a downloaded
 // package, the requests to the update server, and the run log. Knows no window and no data module.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "xml/dom.h"
 
 class TIdHTTP;
+class TStream;
 namespace platform {
 class File;
 }
@@ -215,6 +217,29 @@ void PrepareCatalogueRequest(TIdHTTP& http);
 void PrepareDownloadRequest(TIdHTTP& http);
 // Copies the launch settings' proxy into the component; nothing changes when no proxy server is set.
 void ApplyProxySettings(TIdHTTP& http);
+// Bounds every wait of an unattended run's transfers, the connect and each read: "ReadTimeout" in section
+// "general" of common.ini, in seconds, default 60; 0 waits without end.
+void ApplyUnattendedReadTimeout(TIdHTTP& http);
+// The failure's message, and for a silent server which host it was and how long it stayed silent.
+std::string TransferFailureText(const std::exception& failure, TIdHTTP& http);
+
+// --- Busy servers ---
+
+// How often one connection asks again for a package that a busy server turns away.
+constexpr int BusyRetries = 3;
+// The longest pause a server's Retry-After buys.
+constexpr std::chrono::seconds MaxBusyPause{30};
+// When the failure is a busy server turning the request away (503, 429, or a refused or reset connection before
+// any answer): the pause it asks for (Retry-After, in seconds, at most MaxBusyPause), else one that grows with
+// the attempt (1 s, 2 s, ...). Nothing for any other failure.
+std::optional<std::chrono::milliseconds> BusyServerPause(const std::exception& failure, TIdHTTP& http, int attempt);
+// Decides what to do when a busy server turned attempt `attempt` away: true after waiting `pause` to ask again.
+using TBusyServerAnswer = std::function<bool(std::chrono::milliseconds pause, int attempt)>;
+// GetResuming, asked again from the start while a busy server turns it away and `again` says so; the last
+// failure then passes on, naming how often the server was asked.
+void GetPatiently(TIdHTTP& http, const std::string& url, TStream& stream, const TBusyServerAnswer& again);
+// `again` for a single connection: waits the pause and asks again, BusyRetries times.
+bool WaitForBusyServer(std::chrono::milliseconds pause, int attempt);
 
 // --- Run log ---
 

@@ -1,9 +1,12 @@
 // What the program sends to the update server, and the proxy it goes through.
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
 #include "http/http.h"
+#include "platform/stream.h"
 
 namespace {
 
@@ -89,4 +92,82 @@ void ApplyProxySettings(TIdHTTP& http) {
     http.ProxyParams().SetProxyPort(Settings.ProxyPort);
     http.ProxyParams().SetProxyServer(Settings.ProxyServer);
     http.ProxyParams().SetProxyUsername(Settings.ProxyUser);
+}
+
+namespace {
+
+constexpr int DefaultReadTimeoutSeconds = 60;
+constexpr int MaxReadTimeoutSeconds = 24 * 60 * 60;
+
+// The bound, in milliseconds, of every wait of an unattended transfer; 0 for none.
+int UnattendedReadTimeout() {
+    const int seconds = TryTextToInt(ReadCommonIni("ReadTimeout")).value_or(DefaultReadTimeoutSeconds);
+    return (seconds < 0 ? DefaultReadTimeoutSeconds : std::min(seconds, MaxReadTimeoutSeconds)) * 1000;
+}
+
+
+// Failures of the socket itself that a server turning connections away causes: refused, reset, aborted, closed.
+bool IsTurnedAway(const std::exception& failure) {
+    int code = 0;
+    if (const auto* socket = dynamic_cast<const EIdSocketError*>(&failure)) code = socket->SocketCode();
+    else if (const auto* connect = dynamic_cast<const EIdConnectException*>(&failure)) code = connect->SocketCode();
+    else return dynamic_cast<const EIdConnClosedGracefully*>(&failure) != nullptr;
+    return code == 10061 || code == 10054 || code == 10053;
+}
+
+// Retry-After as a number of seconds; nothing for a date or anything else.
+std::optional<std::chrono::milliseconds> RetryAfter(TIdHTTP& http) {
+    const std::optional<int32_t> seconds = TryTextToInt(http.Response().RawHeaders.Value("Retry-After"));
+    if (!seconds || *seconds < 0) return std::nullopt;
+    return std::min<std::chrono::milliseconds>(std::chrono::seconds(*seconds), MaxBusyPause);
+}
+
+}  // namespace
+
+void ApplyUnattendedReadTimeout(TIdHTTP& http) { http.ReadTimeout = UnattendedReadTimeout(); }
+
+std::string TransferFailureText(const std::exception& failure, TIdHTTP& http) {
+    const std::string message = *failure.what() ? failure.what() : "the transfer failed";
+    const char* silence = dynamic_cast<const EIdReadTimeout*>(&failure)      ? " sent nothing for "
+                          : dynamic_cast<const EIdConnectTimeout*>(&failure) ? " did not answer the connect for "
+                                                                             : nullptr;
+    if (!silence || http.ReadTimeout <= 0) return message;
+    return message + ": " + http.Host() + ":" + std::to_string(http.Port()) + silence +
+           std::to_string(http.ReadTimeout / 1000) + " s (\"ReadTimeout\" in common.ini)";
+}
+
+std::optional<std::chrono::milliseconds> BusyServerPause(const std::exception& failure, TIdHTTP& http, int attempt) {
+    const std::chrono::milliseconds growing = std::chrono::seconds(std::min(attempt, 30));
+    if (const auto* refused = dynamic_cast<const EIdHTTPProtocolException*>(&failure)) {
+        if (refused->StatusCode() != 503 && refused->StatusCode() != 429) return std::nullopt;
+        return RetryAfter(http).value_or(growing);
+    }
+    // Only before any answer: a connection broken off mid-answer is a cut, which GetResuming has dealt with.
+    if (IsTurnedAway(failure) && http.Response().StatusLine.empty()) return growing;
+    return std::nullopt;
+}
+
+void GetPatiently(TIdHTTP& http, const std::string& url, TStream& stream, const TBusyServerAnswer& again) {
+    const int64_t base = stream.Position();
+    for (int attempt = 1;; ++attempt) {
+        try {
+            http.GetResuming(url, stream);
+            return;
+        } catch (const EIdException& failure) {
+            const std::optional<std::chrono::milliseconds> pause = BusyServerPause(failure, http, attempt);
+            if (!pause) throw;
+            if (!again(*pause, attempt))
+                throw EIdException(std::string(failure.what()) + " (the server turned the request away " +
+                                   std::to_string(attempt) + " times on one connection; \"Connections\" in "
+                                   "common.ini sets how many the run opens)");
+        }
+        stream.SetSize(base);
+        stream.SetPosition(base);
+    }
+}
+
+bool WaitForBusyServer(std::chrono::milliseconds pause, int attempt) {
+    if (attempt > BusyRetries) return false;
+    std::this_thread::sleep_for(pause);
+    return true;
 }

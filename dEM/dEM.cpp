@@ -50,6 +50,7 @@ void TdmEM::DataModuleCreate() {
     RefAssign(Catalogue, new TXmlDDocument());
     RefAssign(MirrorCatalogue, new TXmlDDocument());
     ApplyProxySettings(httpMain);
+    ApplyUnattendedReadTimeout(httpMain);
     LastVersionFile = AddBackslash(Settings.SharedFolder) + Settings.Product + "LastVersion.txt";
     if (platform::FileExists(LastVersionFile)) platform::DeleteFile(LastVersionFile);
 }

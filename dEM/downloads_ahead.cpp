@@ -67,14 +67,15 @@ TFetchedPackage TransferFailed(std::string why) {
     return failed;
 }
 
-// Fetches the package (into memory, a large one that is not a zip into a file), unpacks it and tests it.
-TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order) {
+// Fetches the package (into memory, a large one that is not a zip into a file), unpacks it and tests it. A busy
+// server's refusal goes to `again`.
+TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order, const TBusyServerAnswer& again) {
     // A zip is expected to be no larger than the file it holds.
     TSpillingStream body(order.Place + ".download", HeldInMemory, order.Size + HeldInMemory);
     try {
-        http.GetResuming(order.Url, body);
+        GetPatiently(http, order.Url, body, again);
     } catch (const std::exception& error) {
-        return TransferFailed(*error.what() ? error.what() : "the transfer failed");
+        return TransferFailed(TransferFailureText(error, http));
     }
     return PrepareFetchedPackage(body.Received(), order);
 }
@@ -99,11 +100,13 @@ struct TDownloadsAhead::Worker {
     TIdHTTP http;
     TIdCookieManager cookies;
     std::string url;  // of the download under way, for its progress
+    bool leaving = false;  // a busy server turned it away while other connections remain
     std::thread thread;
 };
 
 TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress)
     : connections_(static_cast<std::size_t>(std::max(connections, 1))),
+      initialConnections_(connections_),
       bytesAhead_(bytesAhead),
       configure_(std::move(configure)),
       progress_(std::move(progress)) {}
@@ -112,14 +115,16 @@ TDownloadsAhead::~TDownloadsAhead() { Cancel(); }
 
 std::size_t TDownloadsAhead::Add(TPackageOrder order) {
     std::size_t number = 0;
+    bool oneMore = false;
     {
         std::lock_guard guard(lock_);
         number = jobs_.size();
         jobs_.emplace_back().order = std::move(order);
+        oneMore = working_ < connections_;
     }
     // A worker is started per package until there are as many as connections: a run with little to fetch
     // opens few.
-    if (workers_.size() < connections_) StartWorker();
+    if (oneMore) StartWorker();
     toStart_.notify_one();
     return number;
 }
@@ -142,6 +147,7 @@ void TDownloadsAhead::StartWorker() {
     {
         std::lock_guard guard(lock_);
         workers_.push_back(std::move(worker));
+        ++working_;
     }
     started.thread = std::thread([this, &started] { Work(started); });
 }
@@ -152,8 +158,16 @@ void TDownloadsAhead::Work(Worker& worker) {
         const TPackageOrder order = jobs_[number].order;
         worker.url = order.Url;
         lock.unlock();
-        TFetchedPackage fetched = FetchPackage(worker.http, order);
+        TFetchedPackage fetched = FetchPackage(worker.http, order, [this, &worker](auto pause, int attempt) {
+            return AnswerBusyServer(worker, pause, attempt);
+        });
         lock.lock();
+        if (worker.leaving) {
+            Requeue(number);
+            lock.unlock();
+            worker.http.CloseConnection();
+            return;
+        }
         Job& job = jobs_[number];
         job.fetched = std::move(fetched);
         job.done = true;
@@ -162,11 +176,39 @@ void TDownloadsAhead::Work(Worker& worker) {
 }
 
 bool TDownloadsAhead::NextJob(std::unique_lock<std::mutex>& lock, std::size_t& number) {
-    toStart_.wait(lock, [this] { return cancelled_ || (next_ < jobs_.size() && MayStart(next_)); });
+    toStart_.wait(lock, [this] {
+        return cancelled_ || !requeued_.empty() || (next_ < jobs_.size() && MayStart(next_));
+    });
     if (cancelled_) return false;
-    number = next_++;
+    if (requeued_.empty()) {
+        number = next_++;
+    } else {
+        number = *requeued_.begin();
+        requeued_.erase(requeued_.begin());
+    }
     startedBytes_ += jobs_[number].order.Size;
     return true;
+}
+
+// With other connections left, the turned-away one closes and the run keeps one connection fewer; the last one
+// waits for the server and asks again, BusyRetries times.
+bool TDownloadsAhead::AnswerBusyServer(Worker& worker, std::chrono::milliseconds pause, int attempt) {
+    std::unique_lock lock(lock_);
+    if (working_ > 1) {
+        --working_;
+        connections_ = working_;
+        worker.leaving = true;
+        return false;
+    }
+    if (attempt > BusyRetries) return false;
+    return !toStart_.wait_for(lock, pause, [this] { return cancelled_.load(); });
+}
+
+// The package goes back to the queue ahead of those not started, and the worker's connection closes.
+void TDownloadsAhead::Requeue(std::size_t number) {
+    requeued_.insert(number);
+    startedBytes_ -= jobs_[number].order.Size;
+    toStart_.notify_all();
 }
 
 // The package the caller waits for always starts, however large, and is not counted: a large one is unpacked
@@ -182,6 +224,9 @@ TFetchedPackage TDownloadsAhead::Take(std::size_t number) {
     done_.wait(lock, [&] { return jobs_[number].done || cancelled_; });
     Job& job = jobs_[number];
     if (!job.done) return TransferFailed("the download was cancelled");
+    if (!job.fetched.TransferFailure.empty() && connections_ < initialConnections_)
+        job.fetched.TransferFailure += "; " + std::to_string(connections_) + " of the run's " +
+                                       std::to_string(initialConnections_) + " connections were left";
     taken_ = number + 1;
     startedBytes_ -= job.order.Size;
     // Room ahead was freed, and the next package may be the one waited for.

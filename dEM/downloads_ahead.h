@@ -4,6 +4,7 @@
 // while the caller takes the finished ones one by one in the same order and only stores them. The bytes fetched
 // ahead of the caller stay under a limit; a cancel breaks off the transfers under way.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,8 +79,12 @@ private:
     // The number of the next job this worker may start, or none once the downloads are cancelled.
     bool NextJob(std::unique_lock<std::mutex>& lock, std::size_t& number);
     bool MayStart(std::size_t number) const;
+    // What a worker does when a busy server turns its request away: true after a wait to ask again.
+    bool AnswerBusyServer(Worker& worker, std::chrono::milliseconds pause, int attempt);
+    void Requeue(std::size_t number);
 
-    const std::size_t connections_;
+    std::size_t connections_;  // the most the run may open now: lowered each time a busy server turns one away
+    const std::size_t initialConnections_;
     const int64_t bytesAhead_;
     const TConfigure configure_;
     const TProgress progress_;
@@ -87,6 +93,8 @@ private:
     std::condition_variable toStart_;  // workers wait here for a package they may start
     std::condition_variable done_;     // the caller waits here for the package it takes
     std::deque<Job> jobs_;
+    std::size_t working_ = 0;   // workers not turned away
+    std::set<std::size_t> requeued_;  // jobs a busy server turned away, started again before any new one
     std::size_t next_ = 0;      // the first job no worker has started
     std::size_t taken_ = 0;     // the first job the caller has not taken
     int64_t startedBytes_ = 0;  // the expected sizes of the jobs started and not taken

@@ -1,6 +1,8 @@
 // Mirror mode: the catalogue and every out-of-date package from the update server into the shared folder, and
 // the reduced catalogue "latest.xml" whose download locations point at the shared copies.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "OVCommon/OVCommon.h"
@@ -56,6 +58,9 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
     MakeCopiesDurable();
     StoreSignedCatalogue();
     SaveToFile(MirrorCatalogue.get(), Settings.SharedFolder + "latest.xml");
+    // Its new name reaches the device too: after a power cut clients find the new catalogue, not the old one.
+    if (!platform::FlushFolder(Settings.SharedFolder))
+        throw EStreamError("Cannot flush the folder \"" + Settings.SharedFolder + "\". " + std::strerror(errno));
     EndRun("packages refused and left out of latest.xml");
 }
 
@@ -93,10 +98,13 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
     } catch (const std::exception&) {
         return std::nullopt;  // the package's own turn reports it, after the entries before it are done
     }
-    if (!downloadsAhead_)
+    if (!downloadsAhead_) {
+        // The catalogue's kept connection would be one more than the run's share of the server.
+        httpMain.CloseConnection();
         downloadsAhead_ = std::make_unique<TDownloadsAhead>(
             connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
             [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
+    }
     ++aheadCount_;
     return downloadsAhead_->Add(std::move(order));
 }
@@ -166,7 +174,7 @@ std::string TdmEM::FetchCatalogue() {
     try {
         return httpMain.Get(CatalogueRequestUrl(DemoServerHost(), QueryText));
     } catch (const std::exception& failure) {
-        Stop(ExitTransferFailed, std::string("the catalogue request failed: ") + failure.what());
+        Stop(ExitTransferFailed, "the catalogue request failed: " + TransferFailureText(failure, httpMain));
     }
 }
 
@@ -246,9 +254,9 @@ void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) 
     downloadUrl_ = url;
     try {
         TFileStream target(fileName, TFileStream::Mode::Create);
-        httpMain.GetResuming(url, target);
+        GetPatiently(httpMain, url, target, WaitForBusyServer);
     } catch (const std::exception& failure) {
-        Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure.what());
+        Stop(ExitTransferFailed, "the download of " + url + " failed: " + TransferFailureText(failure, httpMain));
     }
     downloadUrl_.clear();
 }

@@ -35,9 +35,15 @@ class EIdConnectTimeout : public EIdException {
 public:
     EIdConnectTimeout() : EIdException("Connect timed out.") {}
 };
+// A connect with a limit that failed: the message of the socket error, and its WinSock code.
 class EIdConnectException : public EIdException {
 public:
-    using EIdException::EIdException;
+    explicit EIdConnectException(std::string message, int socketCode = 0)
+        : EIdException(std::move(message)), socketCode_(socketCode) {}
+    int SocketCode() const noexcept { return socketCode_; }
+
+private:
+    int socketCode_;
 };
 class EIdInvalidSocket : public EIdException {
 public:

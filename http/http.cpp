@@ -156,14 +156,21 @@ void TIdResponseHeaderInfo::ProcessHeaders() {
     Pragma = h.Value("Pragma");
     if (!ParseInteger(Trim(h.Value("Content-Length")), ContentLength)) ContentLength = -1;
     ContentRangeStart = ContentRangeEnd = 0;
+    ContentRangeTotal = -1;
     const std::string range = h.Value("Content-Range");
     if (!range.empty()) {
         const size_t blank = range.find(' ');
-        const size_t dash = range.find('-', blank == std::string::npos ? 0 : blank);
-        const size_t slash = range.find('/', dash == std::string::npos ? 0 : dash);
         const size_t startAt = blank == std::string::npos ? 0 : blank + 1;
-        ContentRangeStart = ToInteger(Trim(range.substr(startAt, dash - startAt)));
-        ContentRangeEnd = dash == std::string::npos ? 0 : ToInteger(Trim(range.substr(dash + 1, slash - dash - 1)));
+        const size_t slash = range.find('/', startAt);
+        // "bytes */N" (the answer to a range beyond the end) names no range, only the whole length.
+        const std::string span = Trim(range.substr(startAt, slash - startAt));
+        if (span != "*") {
+            const size_t dash = span.find('-');
+            ContentRangeStart = ToInteger(Trim(span.substr(0, dash)));
+            ContentRangeEnd = dash == std::string::npos ? 0 : ToInteger(Trim(span.substr(dash + 1)));
+        }
+        if (slash == std::string::npos || !ParseInteger(Trim(range.substr(slash + 1)), ContentRangeTotal))
+            ContentRangeTotal = -1;
     }
     WWWAuthenticate = h.Extract("WWW-Authenticate");
     ProxyAuthenticate = h.Extract("Proxy-Authenticate");
@@ -230,13 +237,16 @@ void TIdCustomHTTP::GetResuming(const std::string& url, TStream& stream) {
     TransferScope scope(*this);
     TemporaryValue<int64_t> rangeStart(request_.ContentRangeStart, 0);
     TemporaryValue<int64_t> rangeEnd(request_.ContentRangeEnd, 0);
+    TemporaryValue<std::string> ifRange(request_.IfRange, "");
     TemporaryValue<std::optional<ResumePoint>> resume(resume_, std::nullopt);
     const int64_t base = stream.Position();
     startedOver_ = false;
+    bodyIdentity_ = {};
     for (int resumes = 0;;) {
         const int64_t held = stream.Position() - base;
         request_.ContentRangeStart = held;  // 0 sends no Range header
-        resume_ = held > 0 ? std::optional<ResumePoint>(ResumePoint{base, held}) : std::nullopt;
+        request_.IfRange = bodyIdentity_.validator;
+        resume_ = held > 0 ? std::optional<ResumePoint>(ResumePoint{base, held, bodyIdentity_.total}) : std::nullopt;
         try {
             Get(url, stream);
             return;
@@ -244,10 +254,18 @@ void TIdCustomHTTP::GetResuming(const std::string& url, TStream& stream) {
             if (!StartOver(stream, base)) throw;
         } catch (const EIdHTTPProtocolException&) {
             if (held == 0 || !StartOver(stream, base)) throw;  // a refused Range request starts over
-        } catch (const EIdException&) {
-            if (CloseRequested() || stream.Position() == base || resumes++ == ResumeAttempts) throw;
+        } catch (const EIdException& failure) {
+            const bool silent = dynamic_cast<const EIdReadTimeout*>(&failure) != nullptr;
+            if (CloseRequested() || (stream.Position() == base && !silent) || resumes++ == ResumeAttempts) throw;
         }
     }
+}
+
+// What a Range request may name in If-Range: a strong ETag (a weak one is not allowed there), else the date.
+TIdCustomHTTP::BodyIdentity TIdCustomHTTP::IdentityOf(const TIdHTTPResponse& response) {
+    const std::string etag = Trim(response.RawHeaders.Value("ETag"));
+    const bool strong = !etag.empty() && etag.rfind("W/", 0) != 0;
+    return {strong ? etag : Trim(response.LastModified), response.ContentLength};
 }
 
 bool TIdCustomHTTP::StartOver(TStream& stream, int64_t base) {
@@ -261,7 +279,9 @@ bool TIdCustomHTTP::StartOver(TStream& stream, int64_t base) {
 void TIdCustomHTTP::TakeResumedAnswer(int code) {
     const ResumePoint point = *resume_;
     resume_.reset();
-    if (code == 206 && response_.ContentRangeStart == point.held && response_.ContentRangeEnd >= point.held) return;
+    if (code == 206 && response_.ContentRangeStart == point.held && response_.ContentRangeEnd >= point.held &&
+        (point.total < 0 || response_.ContentRangeTotal == point.total))
+        return;
     // A whole body in place of the rest is the new start; its bytes replace the part held.
     if (code != 200 || !StartOver(*response_.BodyStream, point.base)) throw EIdResumeRefused();
 }
@@ -273,6 +293,7 @@ void TIdCustomHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStr
     request_.Target = url;
     request_.Verb = method;
     response_.BodyStream = &stream;
+    response_.StatusLine.clear();  // so that a failure shows whether any answer came
     try {
         for (;;) {
             const Step step = Exchange();
@@ -422,7 +443,9 @@ TIdHeaderList TIdCustomHTTP::RequestHeaders() {
     h.SetValue("Referer", r.Referer);
     h.SetValue("User-Agent", r.UserAgent);
     if (r.LastModified != 0) h.SetValue("If-Modified-Since", InternetDate(r.LastModified));
-    h.SetValue("Range", RangeValue(r.ContentRangeStart, r.ContentRangeEnd));
+    const std::string range = RangeValue(r.ContentRangeStart, r.ContentRangeEnd);
+    h.SetValue("Range", range);
+    if (!range.empty()) h.SetValue("If-Range", r.IfRange);
     h.SetValue("Authorization",
                AuthorizationValue(request_.Authentication, r.BasicAuthentication, r.Username, r.Password));
     proxyParams_.AddProxyAuthorization(h);
@@ -490,6 +513,7 @@ TIdCustomHTTP::Step TIdCustomHTTP::DecideStep() {
     if (code / 100 == 2) {
         if (!IsOpen()) return Step::Undecided;
         if (resume_) TakeResumedAnswer(code);
+        if (code == 200) bodyIdentity_ = IdentityOf(response_);
         if (code != 204) ReadBody();
         return Step::Done;
     }

@@ -61,6 +61,8 @@ public:
     TDateTime Date = 0;
     TDateTime Expires = 0;
     TDateTime LastModified = 0;
+    // Sent with a Range only: the validator of the body whose rest is asked for.
+    std::string IfRange;
     // The server-side scheme object (made by the basic flag or a 401 challenge).
     std::unique_ptr<TIdAuthentication> Authentication;
 
@@ -85,6 +87,8 @@ public:
     std::string LastModified;
     std::vector<std::string> WWWAuthenticate;
     std::vector<std::string> ProxyAuthenticate;
+    // The whole length after the "/" of "Content-Range", -1 for "*" or none.
+    int64_t ContentRangeTotal = -1;
 
     bool HasContentLength() const { return ContentLength >= 0; }
     // Takes the fields from RawHeaders. EConvertError for a "Content-Range" whose numbers are not integers.
@@ -150,10 +154,13 @@ public:
     void Get(const std::string& url, TStream& stream);
     // The body as bytes.
     std::string Get(const std::string& url);
-    // Get for a file download on a line that may break: when the connection breaks after part of the body
-    // arrived, the rest is asked for with a Range request on a new connection, at most ResumeAttempts times in
-    // all. The part is kept only when the answer is 206 with the Content-Range that continues it; any other
-    // answer starts the body over, once. A close asked for by another thread is never retried.
+    // Get for a file download on a line that may break: when the connection breaks or falls silent (ReadTimeout)
+    // after part of the body arrived, the rest is asked for with a Range request on a new connection, at most
+    // ResumeAttempts times in all; a silence before any of the body asks again from the start, as one of those
+    // attempts. A Range request carries If-Range with the first answer's validator (its strong ETag, else its
+    // Last-Modified), and the part is kept only when the answer is 206 with the Content-Range that continues it
+    // and the same whole length; any other answer (a 200 for a changed file, a 416) starts the body over, once.
+    // A close asked for by another thread is never retried.
     void GetResuming(const std::string& url, TStream& stream);
     int ResumeAttempts = 3;
 
@@ -173,6 +180,12 @@ private:
     struct ResumePoint {
         int64_t base = 0;
         int64_t held = 0;
+        int64_t total = -1;  // the whole length the first answer stated, -1 when it stated none
+    };
+    // What identifies the body a 200 answer started: its validator for If-Range and its length.
+    struct BodyIdentity {
+        std::string validator;
+        int64_t total = -1;
     };
 
     void DoRequest(TIdHTTPMethod method, const std::string& url, TStream& stream);
@@ -196,6 +209,7 @@ private:
     void ReadBody();
     // Checks the 2xx answer to a Range request before its body is read; raises when it cannot be used.
     void TakeResumedAnswer(int code);
+    static BodyIdentity IdentityOf(const TIdHTTPResponse& response);
     // Empties the stream back to the body's start, once per GetResuming; false when that was done already.
     bool StartOver(TStream& stream, int64_t base);
     void ReadChunkedBody(TStream& stream);
@@ -211,6 +225,7 @@ private:
     int authRetryCount_ = 0;
     int proxyAuthRetryCount_ = 0;
     std::optional<ResumePoint> resume_;  // set while a Range request of GetResuming is under way
+    BodyIdentity bodyIdentity_;          // of the last 200 answer
     bool startedOver_ = false;
 };
 

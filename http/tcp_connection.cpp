@@ -57,7 +57,7 @@ void ConnectSocket(TIdIOHandlerSocket& socket, const std::string& ip, int port, 
     if (result == platform::SocketBadAddress) throw EIdSocketError(platform::WsaAddressNotAvailable);
     if (result == platform::SocketTimedOut) throw EIdConnectTimeout();
     if (limit <= 0) throw EIdSocketError(result);
-    throw EIdConnectException(EIdSocketError(result).Message());
+    throw EIdConnectException(EIdSocketError(result).Message(), result);
 }
 
 }  // namespace

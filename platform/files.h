@@ -113,6 +113,9 @@ bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
 // it was.
 bool MoveFileOver(const std::string& source, const std::string& target,
                   Durability durability = Durability::Synced);
+// Forces the folder's entries (the names renamed into it) to the device. On Windows a replacement's rename is
+// written through already, so nothing is left to do there.
+bool FlushFolder(const std::string& folder);
 // Starts writing the file's content to the device in the background, so that a later wait for it is short.
 // ReplaceFile with deferred durability does it for the files it writes.
 void StartWriteback(const std::string& path);

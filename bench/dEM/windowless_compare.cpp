@@ -10,6 +10,9 @@
 //  - a cold mirror run of 300 small packages and a 16 MiB database through a forwarder that delays every byte
 //    by 10 ms each way (a server 20 ms away), against wget -i over one connection and aria2c with as many
 //    connections as the mirror uses;
+//  - the same cold mirror run through the same line from an nginx that allows one connection per client
+//    ("limit_conn perip 1", 503 for any other), with the default connections, against the same run with
+//    Connections=1;
 //  - a verifying installation (a key in OvKeys/, signed catalogues) against one without keys: a cold client run
 //    copying the 10,000 files, and the cold mirror run.
 // Every program runs as a measured child (wait4); in each round ours and the references take turns going
@@ -456,6 +459,31 @@ std::vector<Row> NetworkRows(const testsupport::NginxServer& nginx) {
             Compare("mirror, cold, 20 ms", "aria2c -j6", 1.10, false, cold[0], cold[2])};
 }
 
+// nginx turning away every connection of a client but one: the run that starts with the default connections
+// backs off to the one the server allows, and should cost little more than a run that asks for one from the
+// start.
+std::vector<Row> BusyServerRows() {
+    const testsupport::NginxServer nginx("limit_conn perip 1;");
+    if (!nginx.running()) throw std::runtime_error("no nginx for the busy server");
+    const DelayForwarder line(nginx.port(), kOneWayDelay);
+    const std::string host = "127.0.0.1:" + std::to_string(line.Port());
+    const Workspace several(host), one(host);
+    testsupport::WriteFile(one.programFolder() + "common.ini", "[general]\r\nConnections=1\r\n");
+    const MirrorRelease release = PublishMirrorRelease(nginx, several, kNetworkShape, host);
+    std::string share, oneShare;
+    const auto cold = Interleave(
+        {[&] { return ColdMirror(several, release, kNetworkShape, share); },
+         [&] { return ColdMirror(one, release, kNetworkShape, oneShare); }},
+        [&](int round) {
+            share = several.Folder("busy-share-" + std::to_string(round));
+            oneShare = several.Folder("busy-one-share-" + std::to_string(round));
+        });
+    // Else the row would time a server that never said no.
+    if (nginx.AccessLog().find("\" 503 ") == std::string::npos)
+        throw std::runtime_error("the busy server turned no connection away");
+    return {Compare("mirror, 20 ms, 1 conn", "the same with Connections=1", 1.20, false, cold[0], cold[1])};
+}
+
 // --- Signed releases ---
 
 // Cold client runs copying every file, client runs with every file current, and cold mirror runs, of a verifying
@@ -518,7 +546,12 @@ void PrintTable(const std::vector<Row>& rows) {
                 kRounds);
 }
 
-int Run() {
+// "busy-server" as the argument runs only that row.
+int Run(const std::string& only) {
+    if (only == "busy-server") {
+        PrintTable(BusyServerRows());
+        return 0;
+    }
     testsupport::NginxServer nginx;
     if (!nginx.running()) return 1;
     const Workspace work("127.0.0.1:" + std::to_string(nginx.port()));
@@ -526,7 +559,7 @@ int Run() {
     const std::string host = "127.0.0.1:" + std::to_string(nginx.port());
     const MirrorRelease release = PublishMirrorRelease(nginx, work, kLoopbackShape, host);
     for (const std::vector<Row>& more : {MirrorRows(work, nginx, release), SignedRows(nginx, release, host),
-                                         NetworkRows(nginx)})
+                                         NetworkRows(nginx), BusyServerRows()})
         rows.insert(rows.end(), more.begin(), more.end());
     PrintTable(rows);
     return 0;
@@ -534,9 +567,9 @@ int Run() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     try {
-        return Run();
+        return Run(argc > 1 ? argv[1] : "");
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "windowless benchmark: %s\n", failure.what());
         return 1;

@@ -332,12 +332,15 @@ bool DurableFiles::Finish() {
     std::set<std::string> folders;
     for (const std::string& path : files_) folders.insert(ParentFolder(path));
     // The new names last: a folder entry never leads to content that is not on the device yet.
-    for (const std::string& folder : folders) {
-        File anchor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!anchor.IsOpen() || ::fsync(anchor.Descriptor()) != 0) durable = false;
-    }
+    for (const std::string& folder : folders)
+        if (!FlushFolder(folder)) durable = false;
     files_.clear();
     return durable;
+}
+
+bool FlushFolder(const std::string& folder) {
+    File anchor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return anchor.IsOpen() && ::fsync(anchor.Descriptor()) == 0;
 }
 
 }  // namespace platform

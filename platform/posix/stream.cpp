@@ -17,6 +17,9 @@ int OpenFlags(TFileStream::Mode mode) {
     return O_RDONLY;
 }
 
+// The stream's write failure with the system's reason after it ("No space left on device").
+EStreamError WriteError() { return EStreamError(std::string("Stream write error: ") + std::strerror(errno)); }
+
 }  // namespace
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
@@ -58,7 +61,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     while (done < count) {
         const ssize_t n = ::write(fd_, bytes + done, static_cast<size_t>(count - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) throw WriteError();
+        if (n == 0) break;
         done += n;
     }
     return done;
@@ -73,10 +77,10 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TFileStream::SetSize(int64_t size) {
     const int64_t position = Position();
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw EStreamError("Stream write error");
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw WriteError();
     if (position > size) SetPosition(size);
 }
 
 void TFileStream::FlushBuffers() {
-    if (::fsync(fd_) != 0) throw EStreamError("Stream write error");
+    if (::fsync(fd_) != 0) throw WriteError();
 }

@@ -254,6 +254,9 @@ bool MoveFileOver(const std::string& source, const std::string& target, Durabili
 // Every file is flushed before its rename (see ReplaceFile): nothing is left to start.
 void StartWriteback(const std::string&) {}
 
+// Every rename into a folder went with MOVEFILE_WRITE_THROUGH, which returns once the new name is on the device.
+bool FlushFolder(const std::string&) { return true; }
+
 // Every file was flushed before its rename and renamed with write-through (see ReplaceFile).
 // Every replacement was synced before its rename (see ReplaceFile): what is left to check is that the files are
 // there. Nothing else on the volume is opened or flushed.

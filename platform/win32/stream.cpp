@@ -24,6 +24,11 @@ FileOpening OpeningOf(TFileStream::Mode mode) {
 
 constexpr int64_t kChunk = 1 << 30;
 
+// The stream's write failure with the system's reason after it ("There is not enough space on the disk.").
+EStreamError WriteError() {
+    return EStreamError("Stream write error: " + platform::win32::SystemMessage(GetLastError()));
+}
+
 }  // namespace
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
@@ -57,7 +62,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (done < count) {
         const int n = _write(fd_, bytes + done, static_cast<unsigned>(std::min(count - done, kChunk)));
-        if (n <= 0) break;
+        if (n < 0) throw WriteError();
+        if (n == 0) break;
         done += n;
     }
     return done;
@@ -72,10 +78,10 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TFileStream::SetSize(int64_t size) {
     const int64_t position = Position();
-    if (_chsize_s(fd_, size) != 0) throw EStreamError("Stream write error");
+    if (_chsize_s(fd_, size) != 0) throw WriteError();
     if (position > size) SetPosition(size);
 }
 
 void TFileStream::FlushBuffers() {
-    if (!platform::win32::FlushDescriptor(fd_)) throw EStreamError("Stream write error");
+    if (!platform::win32::FlushDescriptor(fd_)) throw WriteError();
 }

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "OVCommon/OVCommon.h"
 #include "tests/e2e/release_fixture.h"
 #include "tests/e2e/windowless_sandbox.h"
+#include "tests/support/scripted_server.h"
 
 namespace {
 
@@ -116,6 +118,33 @@ TEST_F(ScheduledWizard, AFailedDownloadIsLoggedAndShowsNoBox) {
     ASSERT_NE(firstLineEnd, std::string::npos) << log;
     EXPECT_NE(log.find(" TDownloadThread.Execute ERROR: ", firstLineEnd), std::string::npos) << log;
     EXPECT_NE(log.find("404", firstLineEnd), std::string::npos) << log;
+}
+
+// Nobody can press Cancel on a scheduled run: a server that falls silent costs ReadTimeout per attempt, not the
+// night.
+TEST_F(ScheduledWizard, ASilentServerEndsTheDownloadAfterTheReadTimeout) {
+    const std::string content = std::string(4000, 's') + "never complete\n";
+    const ConnectionScript silent = {
+        AwaitRequest(),
+        Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size()) + "\r\n\r\n" +
+             content.substr(0, 1000)),
+        Stall()};
+    const ConnectionScript silentRest = {AwaitRequest(), Stall()};
+    ScriptedServer packages({silent, silentRest, silentRest, silentRest});
+    WriteFile(sandbox.programFolder() + "common.ini", "[general]\r\nReadTimeout=1\r\n");
+    Release release(server, "v1");
+    release.AddGroupXml("database", "<file><name>s.dat</name><filename>s.dat</filename><crc>" + CrcText(content) +
+                                        "</crc><download>" + packages.Url("/s.dat") + "</download><size>" +
+                                        std::to_string(content.size()) + "</size></file>");
+    release.Publish();
+
+    const auto started = std::chrono::steady_clock::now();
+    const ProgramRun run = RunScheduled();
+    EXPECT_EQ(run.status, 0) << run.errorOutput;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_FALSE(FileExists(sandbox.programFolder() + "s.dat"));
+    EXPECT_NE(ReadFile(sandbox.programFolder() + "OVLog.txt").find("ERROR: Read Timeout"), std::string::npos);
+    EXPECT_EQ(packages.ConnectionCount(), 4);
 }
 
 TEST_F(ScheduledWizard, APlatformThatFailsToStartEndsTheRunWithTheOneLine) {

@@ -29,16 +29,28 @@ std::string Partial(size_t from) {
 
 const ConnectionScript Broken = {AwaitRequest(), Send(Head("200 OK", Body.size()) + Body.substr(0, Cut)), Close()};
 
-// The Range header of each request received, "" for a request without one.
-std::vector<std::string> RangeHeaders(const std::string& received) {
-    std::vector<std::string> ranges;
+// The value of the named header in each request received, "" for a request without one.
+std::vector<std::string> HeaderValues(const std::string& received, const std::string& name = "Range") {
+    std::vector<std::string> values;
+    const std::string start = "\r\n" + name + ": ";
     for (size_t at = received.find("GET "); at != std::string::npos; at = received.find("GET ", at + 1)) {
         const std::string request = received.substr(at, received.find("\r\n\r\n", at) - at);
-        const size_t header = request.find("\r\nRange: ");
+        const size_t header = request.find(start);
         const size_t end = request.find("\r\n", header + 2);
-        ranges.push_back(header == std::string::npos ? "" : request.substr(header + 9, end - header - 9));
+        values.push_back(header == std::string::npos ? ""
+                                                     : request.substr(header + start.size(), end - header - start.size()));
     }
-    return ranges;
+    return values;
+}
+
+// The values of the named header in every request of every connection, in order.
+std::vector<std::string> HeaderValues(const ScriptedServer& server, const std::string& name) {
+    std::vector<std::string> values;
+    for (int i = 0; i < server.ConnectionCount(); ++i) {
+        const std::vector<std::string> more = HeaderValues(server.Received(i), name);
+        values.insert(values.end(), more.begin(), more.end());
+    }
+    return values;
 }
 
 TEST(HttpResume, OnlyAMatchingPartialAnswerContinuesThePartHeld) {
@@ -75,14 +87,48 @@ TEST(HttpResume, OnlyAMatchingPartialAnswerContinuesThePartHeld) {
         }
         EXPECT_EQ(succeeded, c.succeeds);
         EXPECT_EQ(c.succeeds ? stream.Data() : Body, Body);
-        std::vector<std::string> ranges;
-        for (int i = 0; i < server.ConnectionCount(); ++i) {
-            const std::vector<std::string> more = RangeHeaders(server.Received(i));
-            ranges.insert(ranges.end(), more.begin(), more.end());
-        }
-        EXPECT_EQ(ranges, c.ranges);
+        EXPECT_EQ(HeaderValues(server, "Range"), c.ranges);
         // The caller's own request settings are back afterwards: the next request asks for no range.
         EXPECT_EQ(http.Request().ContentRangeStart, 0);
+    }
+}
+
+// A resume names the body it continues (If-Range, as a mirror run shows in full), and a silence counts as a break.
+TEST(HttpResume, IfRangeNamesTheFirstBodyAndASilenceIsABreak) {
+    const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+    const auto cutWith = [&](const std::string& validators) {
+        return ConnectionScript{AwaitRequest(), Send(Head("200 OK", Body.size(), validators) + Body.substr(0, Cut)),
+                                Close()};
+    };
+    const ConnectionScript whole = {AwaitRequest(), Send(Head("200 OK", Body.size()) + Body)};
+    struct Case {
+        const char* what;
+        std::vector<ConnectionScript> scripts;
+        std::vector<std::string> ifRange;  // of each request
+        std::vector<std::string> ranges;
+    };
+    const Case cases[] = {
+        {"strong ETag", {cutWith("ETag: \"e1\"\r\nLast-Modified: " + date + "\r\n"), {AwaitRequest(), Send(Partial(Cut))}},
+         {"", "\"e1\""}, {"", "bytes=1200-"}},
+        {"weak ETag gives way to the date", {cutWith("ETag: W/\"e1\"\r\nLast-Modified: " + date + "\r\n"),
+                                             {AwaitRequest(), Send(Partial(Cut))}},
+         {"", date}, {"", "bytes=1200-"}},
+        {"silence mid-body", {{AwaitRequest(), Send(Head("200 OK", Body.size()) + Body.substr(0, Cut)), Stall()},
+                              {AwaitRequest(), Send(Partial(Cut))}},
+         {"", ""}, {"", "bytes=1200-"}},
+        {"silence before any answer", {{AwaitRequest(), Stall()}, whole}, {"", ""}, {"", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedServer server(c.scripts);
+        TIdHTTP http;
+        http.ReadTimeout = 300;
+        TMemoryStream stream;
+        EXPECT_NO_THROW(http.GetResuming(server.Url("/package.zip"), stream));
+        EXPECT_EQ(stream.Data(), Body);
+        EXPECT_EQ(HeaderValues(server, "If-Range"), c.ifRange);
+        EXPECT_EQ(HeaderValues(server, "Range"), c.ranges);
+        EXPECT_EQ(http.Request().IfRange, "");
     }
 }
 

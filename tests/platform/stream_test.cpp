@@ -60,3 +60,13 @@ TEST(Streams, AFailingReadIsAnErrorNotTheEnd) {
     char byte = 0;
     EXPECT_THROW(memory.Read(&byte, 1), EStreamError);
 }
+
+TEST(Streams, AFullDeviceNamesTheReason) {
+    TFileStream full("/dev/full", TFileStream::Mode::OpenReadWrite);
+    try {
+        full.WriteBuffer("x", 1);
+        ADD_FAILURE() << "a write to a full device succeeded";
+    } catch (const EStreamError& e) {
+        EXPECT_EQ(e.Message(), "Stream write error: No space left on device");
+    }
+}

@@ -46,6 +46,8 @@ std::string NginxServer::Instance::WriteConfig(int port, const std::string& extr
            << "  scgi_temp_path " << d << "scgi;\n"
            << "  default_type application/octet-stream;\n"
            << "  sendfile on;\n  keepalive_timeout 65;\n  keepalive_requests 100000;\n"
+           // For servers that limit the connections of one client ("limit_conn perip N;" in the server block).
+           << "  limit_conn_zone $binary_remote_addr zone=perip:1m;\n"
            << "  server {\n"
            << "    listen 127.0.0.1:" << port << ";\n"
            << "    server_name localhost;\n"

@@ -137,11 +137,13 @@ bool ScriptedServer::RunStep(int index, const ScriptStep& step, size_t& requestS
         case ScriptStep::Kind::Send:
             return SendAll(socket, step.bytes);
         case ScriptStep::Kind::AwaitRequest:
-            for (;;) {
+        case ScriptStep::Kind::Reply:
+            for (const size_t start = requestSearchFrom;;) {
                 const size_t end = RequestEnd(Received(index), requestSearchFrom);
                 if (end != std::string::npos) {
                     requestSearchFrom = end;
-                    return true;
+                    if (step.kind == ScriptStep::Kind::AwaitRequest) return true;
+                    return SendAll(socket, step.reply(Received(index).substr(start, end - start)));
                 }
                 if (!ReceiveSome(index, -1)) return false;
             }

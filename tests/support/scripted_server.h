@@ -3,6 +3,7 @@
 // connection plays its script (send bytes, wait for a request's empty line, stall, close, reset) and every byte
 // it receives is recorded, so tests can compare requests byte for byte.
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,10 +15,11 @@
 namespace testsupport {
 
 struct ScriptStep {
-    enum class Kind { Send, AwaitRequest, Stall, Close, Reset };
+    enum class Kind { Send, AwaitRequest, Stall, Close, Reset, Reply };
     Kind kind;
     std::string bytes;  // Send
     int milliseconds = 0;  // Stall; negative: until the server stops
+    std::function<std::string(const std::string& request)> reply = {};  // Reply
 };
 
 using ConnectionScript = std::vector<ScriptStep>;
@@ -30,6 +32,10 @@ inline ScriptStep Stall(int milliseconds = -1) { return {ScriptStep::Kind::Stall
 inline ScriptStep Close() { return {ScriptStep::Kind::Close, {}}; }
 // Aborts the connection with a reset.
 inline ScriptStep Reset() { return {ScriptStep::Kind::Reset, {}}; }
+// Waits for the next request and sends what `reply` makes of its header block (request line included).
+inline ScriptStep Reply(std::function<std::string(const std::string& request)> reply) {
+    return {ScriptStep::Kind::Reply, {}, 0, std::move(reply)};
+}
 
 class ScriptedServer {
 public:
