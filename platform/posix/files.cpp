@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <thread>
@@ -219,6 +220,18 @@ bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+std::string ResolvedPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+    return error ? std::string() : resolved.string();
 }
 
 bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), kNewFolderMode) == 0; }
