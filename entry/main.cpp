@@ -42,6 +42,10 @@ std::unique_ptr<platform::RunLock> LockFolderForRun(const std::string& folder) {
     // A first run into a folder that is not there yet makes it, so that its catalogue can be written.
     if (Settings.MirrorMode && !platform::ForceDirectories(Settings.SharedFolder))
         throw Exception("Cannot create the shared folder \"" + Settings.SharedFolder + "\".");
+    // A share out of reach (its server down, its name mistyped, not mounted) is a failure, not a share whose
+    // mirror has not run yet: the machine would go on unprotected while its runs report success.
+    if (Settings.ClientMode && !platform::DirectoryExists(Settings.SharedFolder))
+        throw Exception("Cannot open the shared folder \"" + Settings.SharedFolder + "\".");
     const auto lock = LockFolderForRun(Settings.MirrorMode ? Settings.SharedFolder : ProgramFolder);
     TdmEM dmEM;
     const auto observer = MakeConsoleObserver(Settings.MirrorMode ? "Mirror run" : "Client run");

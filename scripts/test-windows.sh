@@ -137,6 +137,20 @@ unreached_share_fails_clearly() {  # unreached_share_fails_clearly FOLDER MODE: 
     { echo "        exit status $status, standard error: $output" >&2; return 1; }
 }
 
+network_share_kept() {  # network_share_kept: a share given as \\localhost\unc-share\ (Wine's UNC folder leads to a
+  # local folder) is mirrored into and named so in latest.xml; a client given it as \\?\UNC\... installs from it
+  local folder=$work/unc-share unc='\\localhost\unc-share\'
+  mkdir -p "$folder" "$WINEPREFIX/dosdevices/unc/localhost"
+  ln -sfn "$folder" "$WINEPREFIX/dosdevices/unc/localhost/unc-share"
+  program_folder unc-mirror
+  program_folder unc-client
+  status_is 0 "$work/unc-mirror" /ENTS "SFLD=$unc" PRODUCT=Brellium VERSION=5.1 CODE=WINE || return 1
+  grep -qF "<download>${unc}records.db</download>" "$folder/latest.xml" ||
+    { echo "        latest.xml does not name ${unc}records.db" >&2; return 1; }
+  status_is 0 "$work/unc-client" /ENTC 'SFLD=\\?\UNC\localhost\unc-share\' &&
+    same_files "$work/unc-client" records.db=records.db Tools/scanner.cmd=Tools/scanner.cmd
+}
+
 signed_program_verifies() {  # signed_program_verifies: orvane.exe signed with a throwaway certificate verifies, runs,
   # and a changed byte breaks its signature
   local folder=$work/signing status=0
@@ -207,6 +221,7 @@ check "latest.xml lists every file in the shared folder" \
 check "the shared folder holds every file as published" same_files "$shared_folder" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
+check "a network share keeps its path in every mode and in latest.xml" network_share_kept
 check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 BRELLIUM_LOG=$(windows_path "$work/brellium.log") ORVANE_SCREENSHOT=$(windows_path "$win/../screenshots/scheduled.png") \

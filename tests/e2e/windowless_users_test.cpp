@@ -159,6 +159,12 @@ TEST(WindowlessAsUsersRunThem, StoppedRunsSayWhyChangeNothingAndLeaveNoTemporari
     EXPECT_EQ(LeftInTemp(sandbox.tmp()), std::vector<std::string>{});
     // A refused connection's two-line message still makes one line.
     EXPECT_TRUE(EndedQuietly(sandbox.Run(sandbox.MirrorArguments(), {"ORVANE_DEMO_SERVER=127.0.0.1:1"}), 196));
+    // A share that is not there (not mounted, say) is no share without a catalogue yet: the client says so.
+    const auto unmounted = sandbox.Run({"/ENTC", "SFLD=" + sandbox.root() + "unmounted"});
+    EXPECT_EQ(unmounted.status, 1);
+    EXPECT_NE(unmounted.errorOutput.find("Cannot open the shared folder \"" + sandbox.root() + "unmounted/\""),
+              std::string::npos)
+        << unmounted.errorOutput;
     // No temporary folder at all is a failed download too.
     EXPECT_TRUE(EndedQuietly(sandbox.Run(sandbox.MirrorArguments(), {"TMPDIR=/proc"}), 196));
     EXPECT_EQ(ReadFile(sandbox.share() + "latest.xml"), latest);
