@@ -120,7 +120,8 @@ bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
 
 // A link inside the share may lead anywhere; what is read must lie in the share once links are followed.
 bool TdmEM::ResolvesInsideShare(const std::string& sharedCopy) {
-    if (sharedFolderResolved_.empty()) sharedFolderResolved_ = AddBackslash(platform::ResolvedPath(Settings.SharedFolder));
+    if (sharedFolderResolved_.empty())
+        sharedFolderResolved_ = AddBackslash(platform::ResolvedPath(Settings.SharedFolder));
     const std::string resolved = platform::ResolvedPath(sharedCopy);
     return !resolved.empty() && LiesInside(resolved, sharedFolderResolved_);
 }

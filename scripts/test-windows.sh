@@ -169,7 +169,8 @@ signed_program_verifies() {  # signed_program_verifies: orvane.exe signed with a
 
 shipped_stripped() {  # shipped_stripped EXE: no debug information inside, all of it in EXE.debug, which EXE names
   "$objdump" -h "$1" | grep -q '\.debug_' && { echo "        $1 holds debug sections" >&2; return 1; }
-  "$objdump" -h "$1.debug" | grep -q '\.debug_info' || { echo "        $1.debug holds no debug information" >&2; return 1; }
+  "$objdump" -h "$1.debug" | grep -q '\.debug_info' ||
+    { echo "        $1.debug holds no debug information" >&2; return 1; }
   grep -qF "$(basename "$1").debug" "$1" || { echo "        $1 names no debug file" >&2; return 1; }
 }
 

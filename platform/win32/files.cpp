@@ -214,8 +214,9 @@ std::string AbsolutePath(const std::string& path) {
 
 std::string ResolvedPath(const std::string& path) {
     // Opened for nothing but its name; a folder opens only with backup semantics.
-    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {};
     const std::wstring name = SystemText([&](wchar_t* buffer, DWORD size) {
         return GetFinalPathNameByHandleW(handle, buffer, size, VOLUME_NAME_DOS);
