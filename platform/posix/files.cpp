@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -234,6 +235,10 @@ std::string ResolvedPath(const std::string& path) {
     return error ? std::string() : resolved.string();
 }
 
+bool IsRelativePath(const std::string& path) { return !path.starts_with('/'); }
+
+std::string LastFileError() { return std::strerror(errno); }
+
 bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), kNewFolderMode) == 0; }
 
 bool ForceDirectories(const std::string& path) {
@@ -242,7 +247,12 @@ bool ForceDirectories(const std::string& path) {
     if (folder.empty() || DirectoryExists(folder)) return !folder.empty();
     const std::string parent = ParentFolder(folder);
     if (parent != folder && !ForceDirectories(parent)) return false;
-    return CreateDirectory(folder) || DirectoryExists(folder);
+    if (CreateDirectory(folder)) return true;
+    // Made meanwhile by another run, it is there all the same; otherwise the reason it could not be made stays.
+    const int reason = errno;
+    if (DirectoryExists(folder)) return true;
+    errno = reason;
+    return false;
 }
 
 bool RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }

@@ -225,6 +225,14 @@ std::string ResolvedPath(const std::string& path) {
     return win32::Utf8(name);
 }
 
+bool IsRelativePath(const std::string& path) {
+    const bool fromRoot = !path.empty() && IsSeparator(path[0]);
+    const bool onDrive = path.size() >= 2 && path[1] == ':';
+    return !fromRoot && !onDrive;
+}
+
+std::string LastFileError() { return win32::SystemMessage(GetLastError()); }
+
 bool CreateDirectory(const std::string& path) { return CreateDirectoryW(win32::Wide(path).c_str(), nullptr) != 0; }
 
 bool ForceDirectories(const std::string& path) {
@@ -235,7 +243,12 @@ bool ForceDirectories(const std::string& path) {
     if (IsRoot(folder)) return DirectoryExists(folder + '\\');
     const std::string parent = ParentFolder(folder);
     if (parent != folder && !ForceDirectories(parent)) return false;
-    return CreateDirectory(folder) || DirectoryExists(folder);
+    if (CreateDirectory(folder)) return true;
+    // Made meanwhile by another run, it is there all the same; otherwise the reason it could not be made stays.
+    const DWORD reason = GetLastError();
+    if (DirectoryExists(folder)) return true;
+    SetLastError(reason);
+    return false;
 }
 
 bool RemoveDirectory(const std::string& path) { return RemoveEvenReadOnly(path, RemoveDirectoryW); }
