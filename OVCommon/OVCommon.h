@@ -67,6 +67,9 @@ void ParamValue(const std::string& argument, const std::string& keyword, std::st
 void ParamFlag(const std::string& argument, const std::string& keyword, bool& flag);
 // The value of a key in section "general" of ProgramFolder + "common.ini"; empty when anything is missing.
 std::string ReadCommonIni(const std::string& key);
+// The file a run locks in the folder it writes (the shared folder of a mirror run, the program folder of a client
+// run or a wizard), so that runs into one folder never overlap.
+constexpr const char* RunLockFileName = "orvane.lock";
 
 // --- Text helpers ---
 // The name with one trailing path separator ('/' or '\' count as present); an empty name stays empty.

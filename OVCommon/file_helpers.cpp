@@ -100,7 +100,5 @@ std::string AbsoluteFolder(const std::string& folder) {
     std::string separated = folder;
     for (char& c : separated)
         if (c == '\\' || c == '/') c = platform::kPathDelimiter;
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(Utf8Path(separated), error);
-    return AddBackslash(Utf8Text((error ? Utf8Path(separated) : absolute).lexically_normal()));
+    return AddBackslash(platform::AbsolutePath(separated));
 }

@@ -17,6 +17,8 @@
 #include "catalogue/catalogue.h"
 #include "http/http.h"
 #include "localizer/localizer.h"
+#include "platform/run_lock.h"
+#include "platform/temporary_paths.h"
 #include "xml/dom.h"
 
 // Row images of the update list.
@@ -27,7 +29,10 @@ class TFormOrvane;
 // One package download on its own thread, with the form's HTTP client.
 class TDownloadThread {
 public:
-    TDownloadThread(TFormOrvane& form, std::string url, std::string targetFile, bool scheduled);
+    // The thread shares the target file's ownership: a download that a cancel leaves running still writes to it,
+    // and it is removed only once the thread and the install run are both done with it.
+    TDownloadThread(TFormOrvane& form, std::string url, std::shared_ptr<const platform::TemporaryPath> target,
+                    bool scheduled);
     // Waits for the thread's end.
     ~TDownloadThread();
     TDownloadThread(const TDownloadThread&) = delete;
@@ -48,6 +53,7 @@ public:
 
 private:
     TFormOrvane& form_;
+    std::shared_ptr<const platform::TemporaryPath> target_;
     std::atomic<bool> terminated_{false};
     std::mutex endLock_;
     std::condition_variable ended_;
@@ -124,7 +130,7 @@ public:
 
     // --- Transfers ---
     bool getListOfUpdates(std::string& catalogueText);
-    bool DownloadPackage(const std::string& url, const std::string& targetFile);
+    bool DownloadPackage(const std::string& url, std::shared_ptr<const platform::TemporaryPath> target);
     // Why a verifying installation refuses the catalogue text; empty when it accepts it or does not verify.
     std::string SignedCatalogueRefusal(const std::string& catalogueText);
     // The message that tells the user why the catalogue was refused.
@@ -146,6 +152,7 @@ private:
     void SetButtons(bool back, bool next);
     void ApplyWork(int64_t count);
     void EndAbandonedDownload();
+    bool TakeProgramFolderLock();
     bool PlaceByKind(const TUpdateElement& entry, const std::string& candidate);
 
     TTranslatableComponent& translatable_;
@@ -158,4 +165,6 @@ private:
     std::atomic<bool> workQueued_{false};
     // A download left to end on its own after a cancel; its end is awaited when the form goes away.
     std::unique_ptr<TDownloadThread> abandoned_;
+    // Held while the window lives: one wizard per program folder.
+    std::unique_ptr<platform::RunLock> runLock_;
 };

@@ -59,7 +59,19 @@ void TFormOrvane::FormCreate() {
         // Nobody is there to press Cancel on a silent server.
         ApplyUnattendedReadTimeout(IdHTTP1);
     }
+    if (!TakeProgramFolderLock()) return;
     ApplyProxySettings(IdHTTP1);
+}
+
+// Two wizards in one program folder would install everything twice, into each other's files: a second one says so
+// (a scheduled one, which nobody watches, just ends). Where the lock cannot be made (a folder the user may not
+// write) the wizard runs without it, as the windowless modes do.
+bool TFormOrvane::TakeProgramFolderLock() {
+    runLock_ = std::make_unique<platform::RunLock>(ProgramFolder + RunLockFileName, std::chrono::milliseconds(0));
+    if (runLock_->State() != platform::RunLockState::Busy) return true;
+    if (!Scheduled) Box(Message("MsgOV24"), MB_OK | MB_ICONINFORMATION);
+    Controls.Window->TerminateBeforeShowing();
+    return false;
 }
 
 void TFormOrvane::FormShow() {

@@ -71,12 +71,17 @@ void TFormOrvane::WaitForProcessEnd(const std::string& exeName) {
 }
 
 bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
-    const std::string download = TempFileName();
+    // The download and the unpacked members go on every way out of this entry (a failed test, an error, a
+    // cancel, a closed console) but a kill; a download a cancel left running goes when its thread ends.
+    const auto download =
+        std::make_shared<const platform::TemporaryPath>(TempFileName(), platform::TemporaryPath::Kind::File);
+    const platform::TemporaryPath unpacked(TempFolderPath() + "BR/", platform::TemporaryPath::Kind::Folder);
     CurrentDownloadSize = entry.DownloadSize;
     ApplyWork(0);
     DownloadPackage(entry.Download, download);
     const std::optional<std::string> sha256 = ExpectedSha256(entry);
-    const TPreparedPackage package = PreparePackage(download, entry.FileName, "", sha256.has_value());
+    const TPreparedPackage package =
+        PreparePackage(download->Path(), entry.FileName, unpacked.Path(), sha256.has_value());
     TListViewControl& list = *Controls.ListViewItems;
     list.SetStatus(CurrentRow, Message("MsgOV9"));
     bool installed = false;
@@ -92,7 +97,6 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
             FinishStoredPackage(package, entry.FileName);
             break;
     }
-    RemoveUnpackFolder(package);
     return installed;
 }
 

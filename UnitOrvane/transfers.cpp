@@ -53,9 +53,9 @@ bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
     return received;
 }
 
-bool TFormOrvane::DownloadPackage(const std::string& url, const std::string& targetFile) {
+bool TFormOrvane::DownloadPackage(const std::string& url, std::shared_ptr<const platform::TemporaryPath> target) {
     PrepareDownloadRequest(IdHTTP1);
-    auto thread = std::make_unique<TDownloadThread>(*this, url, targetFile, Scheduled);
+    auto thread = std::make_unique<TDownloadThread>(*this, url, std::move(target), Scheduled);
     // A display still queued from the previous download runs during this one: it must not show that
     // download's count on this row.
     pendingWork_ = 0;
@@ -120,8 +120,9 @@ void TFormOrvane::ShowDownloadError(const std::string& message) {
         if (closing_) return;
 }
 
-TDownloadThread::TDownloadThread(TFormOrvane& form, std::string url, std::string targetFile, bool scheduled)
-    : Url(std::move(url)), TargetFile(std::move(targetFile)), Scheduled(scheduled), form_(form) {}
+TDownloadThread::TDownloadThread(TFormOrvane& form, std::string url,
+                                 std::shared_ptr<const platform::TemporaryPath> target, bool scheduled)
+    : Url(std::move(url)), TargetFile(target->Path()), Scheduled(scheduled), form_(form), target_(std::move(target)) {}
 
 TDownloadThread::~TDownloadThread() { WaitFor(); }
 

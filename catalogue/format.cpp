@@ -1,7 +1,4 @@
 // Reading a loaded catalogue: its elements, its groups, the entries and the paths they name.
-#include <filesystem>
-#include <system_error>
-
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
 #include "platform/environment.h"
@@ -177,16 +174,12 @@ TBuiltEntry BuildUpdateElement(const TXmlDNode* entry, TUpdateKind kind, const s
 
 std::string ResolveDestinationFolder(const std::string& destination, const std::string& programFolder) {
     if (destination.empty()) return programFolder;
-    namespace fs = std::filesystem;
+    const std::string expanded = LocalSeparators(platform::ExpandEnvironmentStrings(destination));
     // The program folder stands in for the current folder of a relative destination; the process's own current
-    // folder is left alone, since other threads may rely on it.
-    const fs::path folder =
-        Utf8Path(programFolder) / Utf8Path(LocalSeparators(platform::ExpandEnvironmentStrings(destination)));
-    std::error_code error;
-    fs::create_directories(folder, error);
-    const fs::path absolute = error ? fs::path() : fs::canonical(folder, error);
-    if (error || !fs::is_directory(absolute))
-        throw EInOutError("Cannot create the folder \"" + Utf8Text(folder) + "\": " +
-                          (error ? error.message() : "it is not a folder"));
-    return AddBackslash(Utf8Text(absolute));
+    // folder is left alone, since other threads may rely on it. A network path keeps its form.
+    const std::string folder =
+        AbsoluteFolder(platform::IsRelativePath(expanded) ? AddBackslash(programFolder) + expanded : expanded);
+    if (!platform::ForceDirectories(folder))
+        throw EInOutError("Cannot create the folder \"" + folder + "\": " + platform::LastFileError());
+    return folder;
 }

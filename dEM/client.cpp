@@ -134,9 +134,8 @@ bool TdmEM::CopyFromShare(const TUpdateElementRec& entry) {
 
 // A link inside the share may lead anywhere; what is read must lie in the share once links are followed.
 bool TdmEM::ResolvesInsideShare(const std::string& sharedCopy) {
-    std::error_code error;
     if (sharedFolderResolved_.empty())
-        sharedFolderResolved_ = AddBackslash(Utf8Text(std::filesystem::canonical(Utf8Path(Settings.SharedFolder), error)));
-    const std::string resolved = Utf8Text(std::filesystem::canonical(Utf8Path(sharedCopy), error));
-    return !error && LiesInside(resolved, sharedFolderResolved_);
+        sharedFolderResolved_ = AddBackslash(platform::ResolvedPath(Settings.SharedFolder));
+    const std::string resolved = platform::ResolvedPath(sharedCopy);
+    return !resolved.empty() && LiesInside(resolved, sharedFolderResolved_);
 }

@@ -46,25 +46,26 @@ const char* Verb(TEntryOutcome outcome) {
 
 class TConsoleObserver : public TRunObserver {
 public:
-    TConsoleObserver(std::string modeName, bool terminal) : modeName_(std::move(modeName)), terminal_(terminal) {}
+    TConsoleObserver(std::string modeName, const TConsoleOutput& output)
+        : modeName_(std::move(modeName)), output_(output) {}
 
     void EntryDone(TEntryOutcome outcome, const std::string& path, const std::string& detail) override {
         ++counts_[outcome];
         // A refused entry is tampering or corruption: the scheduler must mail it too.
-        if (outcome == TEntryOutcome::UpToDate || (!terminal_ && outcome != TEntryOutcome::Refused)) return;
+        if (outcome == TEntryOutcome::UpToDate || (!output_.terminal && outcome != TEntryOutcome::Refused)) return;
         WriteLine(std::string(Verb(outcome)) + "  " + path + (detail.empty() ? "" : ": " + detail));
     }
 
     void DownloadProgress(const std::string& url, int64_t received, int64_t total) override {
-        if (!terminal_) return;
+        if (!output_.terminal) return;
         std::string line = "  downloading " + url + "  " + ByteCount(received);
         if (total > 0) line += " of " + ByteCount(total) + " (" + std::to_string(received * 100 / total) + "%)";
         // Cut to the terminal's width so the carriage return always comes back to the line's start.
         const size_t width = static_cast<size_t>(platform::TerminalColumns()) - 1;
         if (line.size() > width) line = "..." + line.substr(line.size() - width + 3);
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
-        std::fflush(stderr);
-        progressShown_ = true;
+        std::fputs(OverProgress(line).c_str(), output_.stream);
+        std::fflush(output_.stream);
+        progressWidth_ = line.size();
     }
 
     void RunEnded(int exitCode, const std::string& reason) override {
@@ -73,14 +74,22 @@ public:
             WriteLine(modeName_ + ended + std::to_string(exitCode) + ": " + OneLine(reason));
             return;
         }
-        if (terminal_) WriteLine(modeName_ + " finished: " + Summary());
+        if (output_.terminal) WriteLine(modeName_ + " finished: " + Summary());
     }
 
 private:
     void WriteLine(const std::string& line) {
-        std::fprintf(stderr, "%s%s\n", progressShown_ ? "\r\033[K" : "", line.c_str());
-        std::fflush(stderr);
-        progressShown_ = false;
+        std::fputs((progressWidth_ > 0 ? OverProgress(line) : line).c_str(), output_.stream);
+        std::fputs("\n", output_.stream);
+        std::fflush(output_.stream);
+        progressWidth_ = 0;
+    }
+
+    // The line in place of the progress line shown: after the terminal's erase sequence, or, on a console that
+    // takes none (Windows before 10), with blanks over what is left of the longer line before it.
+    std::string OverProgress(const std::string& line) const {
+        if (output_.controlSequences) return "\r\033[K" + line;
+        return "\r" + line + std::string(progressWidth_ > line.size() ? progressWidth_ - line.size() : 0, ' ');
     }
 
     std::string Summary() {
@@ -98,13 +107,18 @@ private:
     }
 
     std::string modeName_;
-    bool terminal_;
+    TConsoleOutput output_;
     std::map<TEntryOutcome, int> counts_;
-    bool progressShown_ = false;
+    size_t progressWidth_ = 0;  // the length of the progress line shown; 0 when none is
 };
 
 }  // namespace
 
 std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName) {
-    return std::make_unique<TConsoleObserver>(modeName, platform::StandardErrorIsTerminal());
+    const bool terminal = platform::StandardErrorIsTerminal();
+    return MakeConsoleObserver(modeName, {stderr, terminal, terminal && platform::TerminalTakesControlSequences()});
+}
+
+std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName, const TConsoleOutput& output) {
+    return std::make_unique<TConsoleObserver>(modeName, output);
 }

@@ -3,6 +3,7 @@
 // client brings this machine's files up to date from that folder. Both report only through the process exit
 // status; what a person at a console sees goes through an observer.
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,13 @@ public:
 
 // Watches a run on standard error: everything on a terminal, else only why a run stopped early.
 std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName);
+// Where a console observer writes, and what it may write there.
+struct TConsoleOutput {
+    std::FILE* stream = nullptr;
+    bool terminal = false;          // a person reads it: every entry and the progress line are shown
+    bool controlSequences = false;  // the progress line may be rewritten with the terminal's erase sequence
+};
+std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName, const TConsoleOutput& output);
 
 class TdmEM {
 public:

@@ -21,16 +21,17 @@ constexpr unsigned IconErrorTopMost = 0x00040010;
 constexpr int DefaultLockWaitSeconds = 600;
 
 // One run at a time per folder a run writes: overlapping runs (cron jobs, say) would store into each other's
-// files. A second run waits for the first for a while ("LockWait" seconds in common.ini), then gives up.
+// files. A second run waits for the first for a while ("LockWait" seconds in common.ini), then gives up. Where
+// the lock cannot be made (a folder its user may not write) the run goes on without it: an up-to-date run writes
+// nothing there, and one that must write fails naming the file it could not write, the real reason.
 std::unique_ptr<platform::RunLock> LockFolderForRun(const std::string& folder) {
     const int seconds = std::max(0, TryTextToInt(ReadCommonIni("LockWait")).value_or(DefaultLockWaitSeconds));
-    const std::string path = folder + "orvane.lock";
+    const std::string path = folder + RunLockFileName;
     auto lock = std::make_unique<platform::RunLock>(path, std::chrono::seconds(seconds));
     if (lock->State() == platform::RunLockState::Busy)
         throw Exception("Cannot start: another run holds \"" + path + "\"; gave up after waiting " +
                         std::to_string(seconds) + " s.");
-    if (lock->State() == platform::RunLockState::Unavailable)
-        throw Exception("Cannot create the lock file \"" + path + "\".");
+    if (lock->State() == platform::RunLockState::Unavailable) return nullptr;
     return lock;
 }
 
@@ -41,6 +42,10 @@ std::unique_ptr<platform::RunLock> LockFolderForRun(const std::string& folder) {
     // A first run into a folder that is not there yet makes it, so that its catalogue can be written.
     if (Settings.MirrorMode && !platform::ForceDirectories(Settings.SharedFolder))
         throw Exception("Cannot create the shared folder \"" + Settings.SharedFolder + "\".");
+    // A share out of reach (its server down, its name mistyped, not mounted) is a failure, not a share whose
+    // mirror has not run yet: the machine would go on unprotected while its runs report success.
+    if (Settings.ClientMode && !platform::DirectoryExists(Settings.SharedFolder))
+        throw Exception("Cannot open the shared folder \"" + Settings.SharedFolder + "\".");
     const auto lock = LockFolderForRun(Settings.MirrorMode ? Settings.SharedFolder : ProgramFolder);
     TdmEM dmEM;
     const auto observer = MakeConsoleObserver(Settings.MirrorMode ? "Mirror run" : "Client run");

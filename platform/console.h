@@ -7,6 +7,9 @@ namespace platform {
 bool StandardErrorIsTerminal();
 // The width of that terminal in columns; 80 when it cannot be had.
 int TerminalColumns();
+// True when that terminal takes the control sequences that rewrite a line in place. A Windows console before
+// Windows 10 refuses them and would show them as text.
+bool TerminalTakesControlSequences();
 
 // Called once at start: lets standard error reach the console the program was started from. A Windows program
 // of the GUI subsystem gets no console of its own, only its parent's by attaching to it; a standard error that

@@ -67,9 +67,24 @@ bool IsSymbolicLink(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Renames within one file system, replacing an existing target file.
 bool RenameFile(const std::string& from, const std::string& to);
+// The path made absolute against the current folder, with "." and ".." segments resolved by their text (links
+// are not followed) and the system's separators; a path that cannot be made absolute comes back as given. On
+// Windows a network path (\\server\share\...) keeps its server and share, and a \\?\ path, absolute already
+// and taken literally by the system, comes back exactly as given.
+std::string AbsolutePath(const std::string& path);
+// True when the path is relative to a current folder: it starts from no root ("/"; on Windows "\", "\\server",
+// a drive "C:").
+bool IsRelativePath(const std::string& path);
+// The system's description of why the last file operation of this thread failed ("Permission denied").
+std::string LastFileError();
+// The path of what is there with every link followed, in the one form the system gives for it (on Windows the
+// \\?\ form, \\?\UNC\ for a network path): two paths resolved so compare by their text. Empty when nothing is
+// there.
+std::string ResolvedPath(const std::string& path);
 // Creates one folder (mode 0777 less the umask); false when it exists already or cannot be made.
 bool CreateDirectory(const std::string& path);
-// Creates the folder and every missing parent; true when the folder exists afterwards.
+// Creates the folder and every missing parent; true when the folder exists afterwards. On failure LastFileError
+// says why the folder could not be made.
 bool ForceDirectories(const std::string& path);
 // Removes an empty folder.
 bool RemoveDirectory(const std::string& path);

@@ -14,9 +14,10 @@ enum class RunLockState {
 };
 
 // An exclusive advisory lock on the file at `path`, held from construction to destruction. The file is made when
-// missing and never removed (a waiter may have it open already). The lock belongs to the open file, so it goes
-// with the process however that ends: a run that was killed leaves none behind. A second RunLock on the same
-// file waits for the first one, in this process as in any other.
+// missing. On POSIX it is never removed (a waiter may have it open already); on Windows, where nobody else can
+// have it open meanwhile, the system removes it when its holder's run ends. The lock belongs to the open file, so
+// it goes with the process however that ends: a run that was killed leaves none behind. A second RunLock on the
+// same file waits for the first one, in this process as in any other.
 class RunLock {
 public:
     // Tries at once, then every 100 ms until `patience` has passed.

@@ -14,8 +14,10 @@ packages=(
   nginx-light tinyproxy curl wget rsync zip unzip python3 acl
   # The network benchmark compares the mirror with a downloader of several connections.
   aria2
-  # The Windows window's pictures are drawn from the same SVG artwork at build time.
-  librsvg2-bin netpbm
+  # The Windows window's pictures and the program's icon are drawn from the same SVG artwork at build time.
+  librsvg2-bin netpbm icoutils
+  # Authenticode signatures of the shipped Windows program, and the throwaway certificate its test signs with.
+  osslsigncode openssl
   # Screenshots of the Windows window: xwd, and the Marlett font Wine draws the close box with.
   x11-apps fonts-wine
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64

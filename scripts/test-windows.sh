@@ -12,6 +12,8 @@ linux=$(cd "${2:?usage: test-windows.sh BUILD_FOLDER LINUX_BUILD_FOLDER}" && pwd
 source "$root/scripts/lib/nginx.sh"
 # shellcheck source=lib/wine.sh
 source "$root/scripts/lib/wine.sh"
+# shellcheck source=lib/sign.sh
+source "$root/scripts/lib/sign.sh"
 
 work=$(mktemp -d)
 cleanup() {
@@ -125,6 +127,53 @@ stop_line_reaches_pipe() {  # stop_line_reaches_pipe: a failed mirror run says w
     { echo "        exit status $status, standard error: $output" >&2; return 1; }
 }
 
+unreached_share_fails_clearly() {  # unreached_share_fails_clearly FOLDER MODE: a run on a share out of reach fails
+  # naming it
+  local output status=0 unc='\\nonexistent-host\Brellium Share\'
+  output=$(wine_run 120 "$work/$1/orvane.exe" "$2" "SFLD=$unc" PRODUCT=Brellium VERSION=5.1 CODE=WINE \
+    2>&1 >/dev/null </dev/null) || status=$?
+  # What the share would have become on the current drive (Z:, the root of this machine) is not there.
+  [[ $status -ne 0 && $output == *"$unc"* && ! -e "/nonexistent-host" ]] ||
+    { echo "        exit status $status, standard error: $output" >&2; return 1; }
+}
+
+network_share_kept() {  # network_share_kept: a share given as \\localhost\unc-share\ (Wine's UNC folder leads to a
+  # local folder) is mirrored into and named so in latest.xml; a client given it as \\?\UNC\... installs from it
+  local folder=$work/unc-share unc='\\localhost\unc-share\'
+  mkdir -p "$folder" "$WINEPREFIX/dosdevices/unc/localhost"
+  ln -sfn "$folder" "$WINEPREFIX/dosdevices/unc/localhost/unc-share"
+  program_folder unc-mirror
+  program_folder unc-client
+  status_is 0 "$work/unc-mirror" /ENTS "SFLD=$unc" PRODUCT=Brellium VERSION=5.1 CODE=WINE || return 1
+  grep -qF "<download>${unc}records.db</download>" "$folder/latest.xml" ||
+    { echo "        latest.xml does not name ${unc}records.db" >&2; return 1; }
+  status_is 0 "$work/unc-client" /ENTC 'SFLD=\\?\UNC\localhost\unc-share\' &&
+    same_files "$work/unc-client" records.db=records.db Tools/scanner.cmd=Tools/scanner.cmd
+}
+
+signed_program_verifies() {  # signed_program_verifies: orvane.exe signed with a throwaway certificate verifies, runs,
+  # and a changed byte breaks its signature
+  local folder=$work/signing status=0
+  program_folder signing
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$folder/key.pem" -out "$folder/cert.pem" -days 1 \
+    -subj "/CN=Orvane test signer" -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1 || return 1
+  sign_windows_program "$folder/cert.pem" "$folder/key.pem" "$folder/orvane.exe" || return 1
+  osslsigncode verify -CAfile "$folder/cert.pem" -in "$folder/orvane.exe" >"$folder/verify.log" 2>&1 ||
+    { echo "        the signature does not verify:" >&2; sed 's/^/        /' "$folder/verify.log" >&2; return 1; }
+  status_is 255 "$folder" /ENTS || return 1
+  cp "$folder/orvane.exe" "$folder/changed.exe"
+  printf 'X' | dd of="$folder/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+  ! osslsigncode verify -CAfile "$folder/cert.pem" -in "$folder/changed.exe" >/dev/null 2>&1 ||
+    { echo "        a changed program still verifies" >&2; return 1; }
+}
+
+shipped_stripped() {  # shipped_stripped EXE: no debug information inside, all of it in EXE.debug, which EXE names
+  "$objdump" -h "$1" | grep -q '\.debug_' && { echo "        $1 holds debug sections" >&2; return 1; }
+  "$objdump" -h "$1.debug" | grep -q '\.debug_info' ||
+    { echo "        $1.debug holds no debug information" >&2; return 1; }
+  grep -qF "$(basename "$1").debug" "$1" || { echo "        $1 names no debug file" >&2; return 1; }
+}
+
 program_folder() {  # program_folder NAME: orvane.exe and its language files, as a program folder of their own
   mkdir -p "$work/$1"
   cp "$win/orvane.exe" "$work/$1/"
@@ -159,6 +208,11 @@ for exe in orvane.exe brellium.exe; do
   check "$exe imports only Windows' own DLLs" imports_only_system_dlls "$win/$exe"
 done
 check "orvane.exe is a GUI program" is_gui_program "$win/orvane.exe"
+check "orvane.exe ships stripped, its debug information beside it" shipped_stripped "$win/orvane.exe"
+check "orvane.exe signed with a throwaway certificate verifies and runs" signed_program_verifies
+check "/ENTS on a network share out of reach fails naming it and writes nothing locally" \
+  unreached_share_fails_clearly mirror /ENTS
+check "/ENTC on a network share out of reach fails naming it" unreached_share_fails_clearly client /ENTC
 check "/ENTS without a shared folder exits 255" status_is 255 "$work/mirror" /ENTS
 check "a stopped mirror run says why on standard error" stop_line_reaches_pipe
 check "/ENTS mirrors the release and exits 0" \
@@ -168,6 +222,7 @@ check "latest.xml lists every file in the shared folder" \
 check "the shared folder holds every file as published" same_files "$shared_folder" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 check "/ENTC installs from the shared folder and exits 0" status_is 0 "$work/client" /ENTC "SFLD=$share"
+check "a network share keeps its path in every mode and in latest.xml" network_share_kept
 check "the program folder holds every file as published" same_files "$work/client" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
 BRELLIUM_LOG=$(windows_path "$work/brellium.log") ORVANE_SCREENSHOT=$(windows_path "$win/../screenshots/scheduled.png") \

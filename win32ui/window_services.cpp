@@ -1,10 +1,11 @@
 #include "win32ui/window_services.h"
 
-#include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "OVCommon/OVCommon.h"
+#include "platform/win32/shell.h"
 #include "platform/win32/text.h"
 #include "win32ui/window_picture.h"
 
@@ -102,9 +103,11 @@ void TWin32WindowServices::ShowException(const std::string& message) {
 }
 
 void TWin32WindowServices::OpenHelp(const std::string& document) {
-    const std::string file = document.substr(0, document.find("::"));
+    std::string file = document.substr(0, document.find("::"));
+    // The language files name the document with '/', which not every handler of the shell takes in a path.
+    std::replace(file.begin(), file.end(), '/', '\\');
     // Without a viewer for the file nothing opens, and nothing is reported.
-    ShellExecuteW(window_, L"open", Wide(file).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    platform::win32::OpenWithShell(file);
 }
 
 void TWin32WindowServices::Sleep(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }

@@ -46,6 +46,8 @@ void RegisterWindowClass(WNDPROC procedure) {
         windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = procedure;
         windowClass.hInstance = GetModuleHandleW(nullptr);
+        // The program's own icon (none in a test program, which then gets the system's) in the caption and taskbar.
+        windowClass.hIcon = LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(1));
         windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = WindowClass;

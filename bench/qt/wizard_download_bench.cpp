@@ -120,8 +120,11 @@ std::unique_ptr<TWizardWindow> WizardAtDownload(TPackageRow row) {
     return wizard;
 }
 
-void DownloadCurrentRow(TFormOrvane& form, const std::string& target) {
-    form.DownloadPackage(form.Entries[form.CurrentRow]->Download, target);
+// The target is the caller's to look at until it lets go of what this returns, which then removes it.
+std::shared_ptr<const platform::TemporaryPath> DownloadCurrentRow(TFormOrvane& form, const std::string& target) {
+    auto owner = std::make_shared<const platform::TemporaryPath>(target, platform::TemporaryPath::Kind::File);
+    form.DownloadPackage(form.Entries[form.CurrentRow]->Download, owner);
+    return owner;
 }
 
 // One download as measured: its speed, and the CPU time the whole process spent on it (for the wizard the
@@ -152,7 +155,8 @@ TDownloadSample BareClientDownload(const TUpdateServer& server) {
 
 TDownloadSample WizardDownload(const TUpdateServer& server, TWizardWindow& wizard) {
     const std::string target = server.Target("wizard.bin");
-    const TDownloadSample sample = MeasureDownload(target, [&] { DownloadCurrentRow(wizard.Form(), target); });
+    std::shared_ptr<const platform::TemporaryPath> kept;
+    const TDownloadSample sample = MeasureDownload(target, [&] { kept = DownloadCurrentRow(wizard.Form(), target); });
     Require(wizard.Form().Controls.ProgressBar->Position() > 0, "the window showed no progress");
     return sample;
 }
@@ -247,7 +251,7 @@ TCancelSample MeasureCancel(const TUpdateServer& server, int round) {
         clicked = click.Post();
     });
     const std::string target = server.Target("cancelled.bin");
-    DownloadCurrentRow(form, target);
+    const auto kept = DownloadCurrentRow(form, target);
     const auto returned = Clock::now();
     user.join();
     Require(form.Cancelled && !wizard->Window().isVisible(), "Cancel did not cancel and close the window");

@@ -14,6 +14,8 @@ int TerminalColumns() {
     return size.ws_col;
 }
 
+bool TerminalTakesControlSequences() { return true; }
+
 // A POSIX program inherits its standard error as it is; there is nothing to attach to.
 bool ConnectStandardError() { return ::fcntl(STDERR_FILENO, F_GETFD) != -1; }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <thread>
@@ -235,6 +237,22 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+std::string ResolvedPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+    return error ? std::string() : resolved.string();
+}
+
+bool IsRelativePath(const std::string& path) { return !path.starts_with('/'); }
+
+std::string LastFileError() { return std::strerror(errno); }
+
 bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), kNewFolderMode) == 0; }
 
 bool ForceDirectories(const std::string& path) {
@@ -243,7 +261,12 @@ bool ForceDirectories(const std::string& path) {
     if (folder.empty() || DirectoryExists(folder)) return !folder.empty();
     const std::string parent = ParentFolder(folder);
     if (parent != folder && !ForceDirectories(parent)) return false;
-    return CreateDirectory(folder) || DirectoryExists(folder);
+    if (CreateDirectory(folder)) return true;
+    // Made meanwhile by another run, it is there all the same; otherwise the reason it could not be made stays.
+    const int reason = errno;
+    if (DirectoryExists(folder)) return true;
+    errno = reason;
+    return false;
 }
 
 bool RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }

@@ -60,6 +60,13 @@ int TerminalColumns() {
     return columns > 0 ? columns : 80;
 }
 
+// ConnectStandardError asks for them; a console that refused keeps its mode without the flag.
+bool TerminalTakesControlSequences() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0 &&
+           (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 bool ConnectStandardError() {
     // A redirected standard error (a script's pipe or log file) reaches a GUI program as it does a console one,
     // and the C runtime has already taken it up.
@@ -70,9 +77,11 @@ bool ConnectStandardError() {
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(error, &mode)) {
-        // The program's text is UTF-8, and the progress line is rewritten in place with control sequences.
+        // The program's text is UTF-8, and the progress line is rewritten in place with control sequences where
+        // the console takes them (Windows 10 and later); an older one refuses the mode and gets plain text.
         SetConsoleOutputCP(CP_UTF8);
-        SetConsoleMode(error, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        if (!SetConsoleMode(error, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+            SetConsoleMode(error, mode | ENABLE_PROCESSED_OUTPUT);
         // The bytes as they are, for the console to read as UTF-8: a text-mode stream may recode them first.
         _setmode(_fileno(stderr), _O_BINARY);
         // The console decodes each write on its own, and the runtime's printf writes an unbuffered stream byte by

@@ -40,10 +40,49 @@ std::string BaseName(const std::string& path) {
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-// "C:", "\\server" and the like: a root, which exists or not but is never made.
+constexpr std::string_view kLiteralPrefix = "\\\\?\\";
+
+bool StartsWithLiteralPrefix(const std::string& path) { return path.starts_with(kLiteralPrefix); }
+
+// "UNC\\" in any letter case: what follows a \\?\ prefix in a network path.
+bool StartsWithUncMarker(std::string_view rest) {
+    return rest.size() >= 4 && (rest[0] | 0x20) == 'u' && (rest[1] | 0x20) == 'n' && (rest[2] | 0x20) == 'c' &&
+           rest[3] == '\\';
+}
+
+// True when the text holds at most one separator, none at its end: "share" or "server\share".
+bool AtMostTwoNames(std::string_view names) {
+    const std::size_t first = names.find_first_of("\\/");
+    return first == std::string_view::npos ||
+           (first + 1 < names.size() && names.find_first_of("\\/", first + 1) == std::string_view::npos);
+}
+
+// "C:", "\\server\share", "\\?\C:", "\\?\UNC\server\share", "\\?\Volume{...}" and the like: a root, which exists
+// or not but is never made.
 bool IsRoot(const std::string& folder) {
-    return folder.empty() || (folder.size() == 2 && folder[1] == ':') || folder.find_first_not_of("\\/") ==
-                                                                              std::string::npos;
+    if (folder.find_first_not_of("\\/") == std::string::npos) return true;
+    if (StartsWithLiteralPrefix(folder)) {
+        const std::string_view rest = std::string_view(folder).substr(kLiteralPrefix.size());
+        if (StartsWithUncMarker(rest)) return AtMostTwoNames(rest.substr(4));
+        return rest.find('\\') == std::string_view::npos;
+    }
+    if (folder.size() == 2 && folder[1] == ':') return true;
+    return folder.size() > 2 && IsSeparator(folder[0]) && IsSeparator(folder[1]) &&
+           AtMostTwoNames(std::string_view(folder).substr(2));
+}
+
+// A text the system writes into a buffer, asked again with the length it said it needs when the first buffer was
+// too small; empty when the call fails.
+template <typename Fill>
+std::wstring SystemText(Fill fill) {
+    std::wstring text(MAX_PATH, L'\0');
+    DWORD length = fill(text.data(), static_cast<DWORD>(text.size()));
+    if (length >= text.size()) {
+        text.resize(length);
+        length = fill(text.data(), static_cast<DWORD>(text.size()));
+    }
+    text.resize(length < text.size() ? length : 0);
+    return text;
 }
 
 // Windows refuses to remove a read-only file or folder, where POSIX asks only for a writable parent folder.
@@ -187,16 +226,53 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return MoveFileExW(win32::Wide(from).c_str(), win32::Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+std::string AbsolutePath(const std::string& path) {
+    if (StartsWithLiteralPrefix(path)) return path;
+    // The system's own rule keeps a network path's server and share, where the C++ library's drops them.
+    const std::wstring wide = win32::Wide(path);
+    const std::wstring full = SystemText([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : win32::Utf8(full);
+}
+
+std::string ResolvedPath(const std::string& path) {
+    // Opened for nothing but its name; a folder opens only with backup semantics.
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    const std::wstring name = SystemText([&](wchar_t* buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(handle, buffer, size, VOLUME_NAME_DOS);
+    });
+    CloseHandle(handle);
+    return win32::Utf8(name);
+}
+
+bool IsRelativePath(const std::string& path) {
+    const bool fromRoot = !path.empty() && IsSeparator(path[0]);
+    const bool onDrive = path.size() >= 2 && path[1] == ':';
+    return !fromRoot && !onDrive;
+}
+
+std::string LastFileError() { return win32::SystemMessage(GetLastError()); }
+
 bool CreateDirectory(const std::string& path) { return CreateDirectoryW(win32::Wide(path).c_str(), nullptr) != 0; }
 
 bool ForceDirectories(const std::string& path) {
     std::string folder = path;
     while (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
     if (folder.empty() || DirectoryExists(folder)) return !folder.empty();
-    if (IsRoot(folder)) return false;
+    // A root is never made, but one that is there ("\\server\share\", "\\?\C:\") holds what is made below it.
+    if (IsRoot(folder)) return DirectoryExists(folder + '\\');
     const std::string parent = ParentFolder(folder);
     if (parent != folder && !ForceDirectories(parent)) return false;
-    return CreateDirectory(folder) || DirectoryExists(folder);
+    if (CreateDirectory(folder)) return true;
+    // Made meanwhile by another run, it is there all the same; otherwise the reason it could not be made stays.
+    const DWORD reason = GetLastError();
+    if (DirectoryExists(folder)) return true;
+    SetLastError(reason);
+    return false;
 }
 
 bool RemoveDirectory(const std::string& path) { return RemoveEvenReadOnly(path, RemoveDirectoryW); }

@@ -167,6 +167,14 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
 
 }  // namespace
 
+namespace win32 {
+
+void OpenWithShell(const std::string& file) {
+    if (const HANDLE process = OpenDocument(Wide(file), L"")) CloseHandle(process);
+}
+
+}  // namespace win32
+
 // argv is in the ANSI code page, which cannot hold every character of a file name, and the C runtime's rules
 // read a backslash before a quote as an escape: SFLD="C:\Share\" would swallow the arguments after it.
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {

@@ -10,10 +10,11 @@
 namespace platform {
 
 // Opened without sharing, the file cannot be opened again, by this process or any other, until the handle is
-// closed; the system closes it when the process ends.
+// closed; the system closes it when the process ends, however it ends, and then deletes it, so that no lock file
+// stays in the folder after the run.
 RunLockState RunLock::TryLock(const std::string& path) {
-    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION ? RunLockState::Busy : RunLockState::Unavailable;
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);

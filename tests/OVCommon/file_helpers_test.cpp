@@ -27,6 +27,50 @@ TEST(FileHelpers, SizeAndZipSignature) {
     EXPECT_FALSE(IsZipFile(folder / "missing"));
 }
 
+// A shared folder given in any form is the same folder from every current folder, and keeps the form it was given
+// in: a network path or a literal (\\?\) path must never become a folder on the current drive.
+TEST(AbsoluteFolder, KeepsEveryFormOfPathAndResolvesOnlyWhatIsRelative) {
+    const std::string here = AddBackslash(Utf8Text(fs::current_path()));
+    struct Case {
+        std::string given;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"share", here + "share" + platform::kPathDelimiter},
+#ifdef _WIN32
+        {"sub\\..\\share/x\\", here + "share\\x\\"},
+        {"C:\\a\\.\\b\\..\\c", "C:\\a\\c\\"},
+        {"\\\\server\\Brellium Share\\", "\\\\server\\Brellium Share\\"},
+        {"\\\\server\\share", "\\\\server\\share\\"},
+        {"//server/share/old/../db/", "\\\\server\\share\\db\\"},
+        {"\\\\?\\C:\\Brellium\\Share", "\\\\?\\C:\\Brellium\\Share\\"},
+        {"\\\\?\\UNC\\server\\share\\", "\\\\?\\UNC\\server\\share\\"},
+#else
+        {"sub\\..\\share/x\\", here + "share/x/"},
+        {"/a/./b/../c", "/a/c/"},
+        {"/srv/Brellium Share/", "/srv/Brellium Share/"},
+#endif
+    };
+    for (const Case& c : cases) EXPECT_EQ(AbsoluteFolder(c.given), c.expected) << c.given;
+}
+
+#ifdef _WIN32
+// Below a literal path folders are made as below any other; a share that cannot be reached is never made into a
+// local folder.
+TEST(AbsoluteFolder, FoldersAreMadeBelowLiteralPathsAndNeverForAShareOutOfReach) {
+    testsupport::TempDir folder;
+    const std::string literal = "\\\\?\\" + AbsoluteFolder(folder.path()) + "new\\deeper\\";
+    EXPECT_TRUE(platform::ForceDirectories(literal));
+    EXPECT_TRUE(platform::DirectoryExists(folder / "new/deeper"));
+    for (const char* share : {"\\\\nonexistent-host\\share\\", "\\\\nonexistent-host\\share\\sub\\",
+                              "\\\\?\\UNC\\nonexistent-host\\share\\sub\\"}) {
+        EXPECT_FALSE(platform::ForceDirectories(share)) << share;
+    }
+    EXPECT_FALSE(fs::exists("\\nonexistent-host"));
+}
+#endif
+
 TEST(CopyFileContents, ReplacesTheTargetAndKeepsItOnFailure) {
     testsupport::TempDir folder;
     WriteFile(folder / "source", "new content");

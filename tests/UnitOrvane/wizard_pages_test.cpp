@@ -204,5 +204,33 @@ TEST_F(WizardTest, WithoutAQueryTextTheWindowIsNeverShown) {
     EXPECT_TRUE(form->QueryText.empty());
 }
 
+// A second wizard in the same program folder says so and ends (a scheduled one quietly); once the first has
+// gone, a wizard runs again. The lock is the windowless modes' own, so a client run holds off a wizard too.
+TEST_F(WizardTest, ASecondWizardInTheProgramFolderSaysSoAndEnds) {
+    Open();
+    struct Case {
+        const char* launch;
+        std::vector<std::string> arguments;
+        std::vector<std::string> boxTexts;
+    };
+    const Case cases[] = {{"interactive", {"orvane"}, {Text("MsgOV24")}}, {"scheduled", {"orvane", "/SCHEDULED"}, {}}};
+    for (const Case& c : cases) {
+        RecordingWizardWindow secondWindow;
+        TFormOrvane second(secondWindow.Controls(), secondWindow, c.arguments);
+        second.Dispatch([&] { second.FormCreate(); });
+        EXPECT_TRUE(secondWindow.Window.TerminatedBeforeShowing()) << c.launch;
+        std::vector<std::string> boxTexts;
+        for (const RecordedBox& box : secondWindow.Window.Boxes()) boxTexts.push_back(box.text);
+        EXPECT_EQ(boxTexts, c.boxTexts) << c.launch;
+    }
+    EXPECT_FALSE(window.Window.TerminatedBeforeShowing());
+    EXPECT_EQ(platform::RunLock(ProgramFolder + RunLockFileName, std::chrono::milliseconds(0)).State(),
+              platform::RunLockState::Busy);
+    Run([this] { form->FormDestroy(); });
+    form.reset();
+    EXPECT_EQ(platform::RunLock(ProgramFolder + RunLockFileName, std::chrono::milliseconds(0)).State(),
+              platform::RunLockState::Held);
+}
+
 }  // namespace
 }  // namespace testsupport

@@ -171,6 +171,12 @@ TEST(CatalogueEntry, CustomDestinationIsExpandedCreatedAndAbsolute) {
     EXPECT_EQ(ResolveDestinationFolder("%ORVANE_TEST_DEST%\\deep", program.path()), Local(program / "expanded/deep/"));
     EXPECT_TRUE(std::filesystem::is_directory(program / "expanded/deep"));
     EXPECT_EQ(ResolveDestinationFolder(elsewhere / "abs", program.path()), Local(elsewhere / "abs/"));
+#ifdef _WIN32
+    // A literal path, which the C++ library would make a folder of the current drive, keeps its form.
+    const std::string literal = "\\\\?\\" + AbsoluteFolder(elsewhere.path()) + "literal\\";
+    EXPECT_EQ(ResolveDestinationFolder(literal, program.path()), literal);
+    EXPECT_TRUE(std::filesystem::is_directory(elsewhere / "literal"));
+#endif
 
     const auto document = Load("<c><update><custom><e><name>n</name><filename>c.txt</filename>"
                                "<destination>custom</destination></e></custom></update></c>");

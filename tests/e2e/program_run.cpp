@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <pty.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@ namespace testsupport {
 namespace {
 
 [[noreturn]] void ExecInChild(const ProgramLaunch& launch, int errorFd) {
+    if (launch.user && (setgroups(0, nullptr) != 0 || setgid(*launch.user) != 0 || setuid(*launch.user) != 0))
+        _exit(125);
     if (!launch.workingFolder.empty() && chdir(launch.workingFolder.c_str()) != 0) _exit(126);
     for (const std::string& pair : launch.environment) {
         if (pair.find('=') == std::string::npos) {

@@ -1,5 +1,6 @@
 #pragma once
 // Running a built program from a test: in a chosen folder, with extra environment, capturing standard error.
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -20,6 +21,8 @@ struct ProgramLaunch {
     // NAME=value pairs set on top of the test's environment; NAME alone unsets it.
     std::vector<std::string> environment;
     unsigned timeLimitSeconds = 0;  // past it the program is ended by SIGALRM (status -1); 0: no limit
+    // Another user (and the group of that number) to run the program as, for a test that runs as root.
+    std::optional<uid_t> user = std::nullopt;
 };
 
 // Runs the program to its end.

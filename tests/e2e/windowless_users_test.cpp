@@ -12,6 +12,7 @@
 #include "tests/e2e/release_fixture.h"
 #include "tests/e2e/windowless_sandbox.h"
 #include "tests/support/eventually.h"
+#include "tests/support/other_user.h"
 
 namespace {
 
@@ -37,6 +38,15 @@ std::vector<std::string> MadeAheadIn(const std::string& share) {
     for (const auto& entry : fs::directory_iterator(share))
         if (entry.path().filename().string().rfind(".orvane-ahead-", 0) == 0) made.push_back(entry.path());
     return made;
+}
+
+// A release of one database file, "db.dat", published and mirrored into the sandbox's share.
+bool MirroredOneFileRelease(NginxServer& server, const WindowlessSandbox& sandbox, const std::string& name,
+                            const std::string& content) {
+    Release release(server, name);
+    release.AddFile("database", "db.dat", content);
+    release.Publish();
+    return sandbox.Mirror().status == 0;
 }
 
 TEST(WindowlessAsUsersRunThem, TyposAndFailedPackagesCostNoFileAndSharedPathsHoldFromAnywhere) {
@@ -117,10 +127,7 @@ TEST(WindowlessAsUsersRunThem, ClientsReadNothingOutsideTheirShare) {
 TEST(WindowlessAsUsersRunThem, StoppedRunsSayWhyChangeNothingAndLeaveNoTemporaries) {
     NginxServer server;
     WindowlessSandbox sandbox(server.port());
-    Release v1(server, "v1");
-    v1.AddFile("database", "db.dat", "first release\n");
-    v1.Publish();
-    ASSERT_EQ(sandbox.Mirror().status, 0);
+    ASSERT_TRUE(MirroredOneFileRelease(server, sandbox, "v1", "first release\n"));
     ASSERT_EQ(sandbox.Client().status, 0);
     const std::vector<std::string> marker{"BrelLastVersion.txt"};
     const auto shareStamps = StampsBelow(sandbox.share(), marker);
@@ -152,6 +159,12 @@ TEST(WindowlessAsUsersRunThem, StoppedRunsSayWhyChangeNothingAndLeaveNoTemporari
     EXPECT_EQ(LeftInTemp(sandbox.tmp()), std::vector<std::string>{});
     // A refused connection's two-line message still makes one line.
     EXPECT_TRUE(EndedQuietly(sandbox.Run(sandbox.MirrorArguments(), {"ORVANE_DEMO_SERVER=127.0.0.1:1"}), 196));
+    // A share that is not there (not mounted, say) is no share without a catalogue yet: the client says so.
+    const auto unmounted = sandbox.Run({"/ENTC", "SFLD=" + sandbox.root() + "unmounted"});
+    EXPECT_EQ(unmounted.status, 1);
+    EXPECT_NE(unmounted.errorOutput.find("Cannot open the shared folder \"" + sandbox.root() + "unmounted/\""),
+              std::string::npos)
+        << unmounted.errorOutput;
     // No temporary folder at all is a failed download too.
     EXPECT_TRUE(EndedQuietly(sandbox.Run(sandbox.MirrorArguments(), {"TMPDIR=/proc"}), 196));
     EXPECT_EQ(ReadFile(sandbox.share() + "latest.xml"), latest);
@@ -189,6 +202,38 @@ TEST(WindowlessAsUsersRunThem, OneRunAtATimePerFolderAndAnEndedRunLeavesNoTempor
     const int lock = open((newShare + kLockFileName).c_str(), O_RDONLY);
     EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     close(lock);
+}
+
+// A client run by a user who may read the program folder but not write it: installed by an administrator, run by
+// everyone. Whether or not the lock file is there, an up-to-date run succeeds; one that must write names the file.
+TEST(WindowlessAsUsersRunThem, AClientInAProgramFolderItsUserCannotWriteSucceedsWhenUpToDateElseNamesTheFile) {
+    NginxServer server;
+    WindowlessSandbox sandbox(server.port());
+    ASSERT_TRUE(MirroredOneFileRelease(server, sandbox, "v1", "first release\n"));
+    ASSERT_EQ(sandbox.Client().status, 0);
+    // Readable by everyone, writable by root alone; the temporary folder is everyone's.
+    for (const std::string& folder : {sandbox.root(), sandbox.root() + "site", sandbox.programFolder()})
+        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(sandbox.tmp(), fs::perms::all | fs::perms::sticky_bit);
+    auto asNobody = sandbox.Launch(sandbox.ClientArguments());
+    asNobody.user = kNobody;
+    const std::string lockFile = sandbox.programFolder() + kLockFileName;
+    ASSERT_TRUE(fs::exists(lockFile));
+    for (const bool lockFilePresent : {true, false}) {
+        if (!lockFilePresent) fs::remove(lockFile);
+        const auto run = RunAndWait(asNobody);
+        EXPECT_TRUE(EndedQuietly(run, 0)) << "lock file present: " << lockFilePresent << "\n" << run.errorOutput;
+        EXPECT_EQ(fs::exists(lockFile), lockFilePresent);
+    }
+
+    ASSERT_TRUE(MirroredOneFileRelease(server, sandbox, "v2", "second release\n"));
+    const auto run = RunAndWait(asNobody);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errorOutput.find("Cannot create file \"" + sandbox.programFolder() + "db.dat\""), std::string::npos)
+        << run.errorOutput;
+    EXPECT_EQ(run.errorOutput.find("lock"), std::string::npos) << run.errorOutput;
+    EXPECT_EQ(ReadFile(sandbox.programFolder() + "db.dat"), "first release\n");
 }
 
 }  // namespace

@@ -242,7 +242,7 @@ TEST(FileLocalizer, ShippedLanguageFilesHaveEveryTextWithItsArguments) {
         {"MsgOV6", "%d%d"}, {"MsgOV7", "%d%d"}, {"MsgOV8", ""},   {"MsgOV9", ""},   {"MsgOV10", ""},
         {"MsgOV11", ""},  {"MsgOV12", ""},  {"MsgOV13", ""},    {"MsgOV14", ""},  {"MsgOV15", "%s"},
         {"MsgOV16", ""},  {"MsgOV17", ""},  {"MsgOV18", ""},    {"MsgOV22", "%s%s"}, {"MsgOV23", "%s"},
-        {"BR_HelpLink", ""}};
+        {"MsgOV24", ""},  {"BR_HelpLink", ""}};
     for (const std::string& language : languages) {
         SCOPED_TRACE(language);
         localizer.SetLanguage(language);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "platform/ini.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/run_lock.h"
 #include "platform/shared_memory.h"
 #include "platform/socket.h"
 #include "platform/stream.h"
@@ -36,6 +38,23 @@ protected:
     }
     std::string folder_;
 };
+
+// The lock file is the run's own: it goes when its holder lets go (or ends, however), so a folder is left as the
+// run found it; a folder where it cannot be made reports that.
+TEST_F(Win32Platform, RunLockFileGoesWithItsHolder) {
+    using std::chrono::milliseconds;
+    const std::string path = folder_ + "\\orvane.lock";
+    {
+        const platform::RunLock held(path, milliseconds(0));
+        EXPECT_EQ(held.State(), platform::RunLockState::Held);
+        EXPECT_TRUE(platform::FileExists(path));
+        EXPECT_EQ(platform::RunLock(path, milliseconds(50)).State(), platform::RunLockState::Busy);
+    }
+    EXPECT_FALSE(platform::FileExists(path));
+    EXPECT_EQ(platform::RunLock(path, milliseconds(0)).State(), platform::RunLockState::Held);
+    EXPECT_EQ(platform::RunLock(folder_ + "\\missing\\orvane.lock", milliseconds(0)).State(),
+              platform::RunLockState::Unavailable);
+}
 
 TEST_F(Win32Platform, TempFolderEndsWithBackslash) {
     const std::string temp = platform::PrivateTempFolder();

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "platform/version_resource.h"
 #include "platform/win32/text.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,7 +30,7 @@ std::string ManifestOf(const std::string& program) {
     return text;
 }
 
-TEST(Win32ShippedProgram, ManifestRunsAsInvokerOnWindows7AndLaterAwareOfEachMonitorsDpi) {
+TEST(Win32ShippedProgram, ManifestRunsAsInvokerOnWindows7AndLaterAwareOfEachMonitorsDpiWithThemedControls) {
     const std::string manifest = ManifestOf(ORVANE_EXE);
     for (const char* expected : {
              R"(level="asInvoker")",
@@ -37,10 +40,32 @@ TEST(Win32ShippedProgram, ManifestRunsAsInvokerOnWindows7AndLaterAwareOfEachMoni
              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // Windows 10 and 11
              ">true/pm</dpiAware>",
              ">PerMonitorV2,PerMonitor</dpiAwareness>",
+             R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
          }) {
         EXPECT_NE(manifest.find(expected), std::string::npos) << expected << " is not in:\n" << manifest;
     }
     EXPECT_EQ(manifest.find("requireAdministrator"), std::string::npos);
+}
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Explorer shows the program with the product's icon and the project's version. The debug information is not
+// shipped inside it (most of its size) but in orvane.exe.debug beside it, which its debug link names.
+TEST(Win32ShippedProgram, CarriesItsIconAndVersionAndKeepsItsDebugInformationBesideIt) {
+    EXPECT_EQ(platform::FileVersionString(ORVANE_EXE), ORVANE_FILE_VERSION);
+    const HMODULE module = LoadLibraryExW(Wide(ORVANE_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr);  // RT_GROUP_ICON
+    FreeLibrary(module);
+    const std::string program = FileBytes(ORVANE_EXE);
+    const std::string debug = FileBytes(std::string(ORVANE_EXE) + ".debug");
+    EXPECT_EQ(program.find(".debug_info"), std::string::npos);
+    EXPECT_NE(program.find("orvane.exe.debug"), std::string::npos);
+    EXPECT_NE(debug.find(".debug_info"), std::string::npos);
+    EXPECT_GT(debug.size(), program.size());
 }
 
 // orvane.exe in a folder of its own whose language file is a folder: it cannot be read, so the program fails at
