@@ -5,11 +5,7 @@
 class QFont;
 class QWidget;
 
-// The caption of every box the program shows itself, whatever the language of the window.
-inline constexpr const char* BoxTitle = "Orvane";
-
-// A modal box owned by parent (none: owned by the application) in the font given; returns IDOK, IDYES or IDNO.
+// A modal box owned by parent (none: owned by the application) in the font given, its buttons labelled as the
+// language file says; returns IDOK, IDYES or IDNO.
 int ShowMessageBox(QWidget* parent, const QFont& font, const std::string& text, const std::string& caption,
                    unsigned flags);
-// What a box answers when it cannot be shown: the button that Esc would press.
-int EscapeAnswer(unsigned flags);

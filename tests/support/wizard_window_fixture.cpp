@@ -27,7 +27,7 @@ void WizardWindowTest::PrepareProgramFolder(const std::string& language) {
     Settings.Product = "br";
     Settings.Version = "5.1";
     Settings.Code = "1234";
-    Settings.MainExe = mainExe_;
+    Settings.MainExe = WizardTestMainExe;
     // A server may keep a test's files below a folder of its own (the Windows stage's shared nginx does): that
     // folder is part of the host setting, which the program puts in front of its request paths.
     std::string host = server.Url("");
