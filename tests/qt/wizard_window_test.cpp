@@ -229,7 +229,7 @@ TEST_F(QtWizardWindow, EveryPageTextFitsItsRoomAndBoxesTakeTheWindowsFont) {
         expected.SetLanguage(language);
         const auto message = [&](const char* key) { return QString::fromStdString(expected.GetMessage(key)); };
         TQtWizardDriver driver({"orvane"});
-        ASSERT_TRUE(driver.Window().Open());
+        ASSERT_TRUE(driver.Open());
         TWizardWindow& wizard = driver.Wizard();
 
         // Each page's text within its room: the whole label, or above the list where the list shows.

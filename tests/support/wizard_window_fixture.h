@@ -42,6 +42,12 @@ public:
     virtual ~TWizardDriver() = default;
     virtual TDesignedWindow& Window() = 0;
     TFormOrvane& Form() { return Window().Form(); }
+    // Opens the window as the program does, then places it where the toolkit's screenshots want it.
+    bool Open() {
+        const bool shown = Window().Open();
+        Arrange();
+        return shown;
+    }
 
     // A click on a button.
     virtual void Click(std::string_view button) = 0;
@@ -77,6 +83,7 @@ public:
                      std::chrono::milliseconds limit) = 0;
     // Destroys the window; the driver still handles the thread's messages.
     virtual void DestroyWindow() = 0;
+
     virtual bool OnWindowThread() = 0;
     // A picture of the window as it is on the screen, named for the reviewer.
     virtual void Screenshot(const std::string& name) = 0;
@@ -86,6 +93,9 @@ public:
     virtual void ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot = "") = 0;
     // Whether every expected box has been answered, handling the window's messages meanwhile.
     virtual bool BoxesAnswered() = 0;
+
+protected:
+    virtual void Arrange() {}
 };
 
 // The toolkit's driver over a new window for the program's arguments (element 0 the program); each toolkit's

@@ -24,7 +24,7 @@ class WizardWindow : public WizardWindowTest {
 protected:
     static std::unique_ptr<TWizardDriver> Open(std::vector<std::string> arguments = {"orvane"}) {
         auto wizard = OpenWizardDriver(std::move(arguments));
-        EXPECT_TRUE(wizard->Window().Open());
+        EXPECT_TRUE(wizard->Open());
         return wizard;
     }
 };
