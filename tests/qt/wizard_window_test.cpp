@@ -189,7 +189,8 @@ private:
         // A box answered with a key stays a moment while its button animates the click.
         if (!box || box->property("answered").toBool()) return;
         box->setProperty("answered", true);
-        TBoxSeen seen{box->windowTitle().toStdString(), box->text().toStdString(), {}, OnWindowThread()};
+        TBoxSeen seen{box->windowTitle().toStdString(), box->text().toStdString(), {}, OnWindowThread(),
+                      window_ && box->parentWidget() == &window_->Window()};
         QList<QAbstractButton*> buttons = box->buttons();
         std::sort(buttons.begin(), buttons.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
         for (const QAbstractButton* button : buttons) seen.Buttons.push_back(button->text().toStdString());

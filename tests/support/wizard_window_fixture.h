@@ -33,6 +33,7 @@ struct TBoxSeen {
     std::string Text;
     std::vector<std::string> Buttons;  // their labels, in the box's order
     bool OnWindowThread = false;       // shown by the window's thread
+    bool OwnedByWindow = false;        // in front of the wizard's window, which it blocks
 };
 using TBoxCheck = std::function<void(const TBoxSeen&)>;
 

@@ -303,6 +303,7 @@ TEST_F(WizardWindow, BoxesAndWorkFromOtherThreadsReachTheWindowThreadWhileItExis
         EXPECT_EQ(box.Title, "Orvane");
         EXPECT_EQ(box.Text, "Закрыть программу сейчас?");
         EXPECT_TRUE(box.OnWindowThread);
+        EXPECT_TRUE(box.OwnedByWindow);
     });
     std::atomic<int> answer{0};
     std::thread asking([&] { answer = AppMessageBox("Закрыть программу сейчас?", MB_YESNO | MB_ICONWARNING); });

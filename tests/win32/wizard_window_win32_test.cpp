@@ -91,6 +91,7 @@ class TWin32WizardDriver : public TWizardDriver {
 public:
     explicit TWin32WizardDriver(std::vector<std::string> arguments)
         : window_(std::make_unique<TWin32WizardWindow>(std::move(arguments))),
+          windowHandle_(window_->Window()),
           thread_(GetCurrentThreadId()),
           watcher_([this] { WatchBoxes(); }) {}
     ~TWin32WizardDriver() override {
@@ -235,10 +236,11 @@ private:
         SendMessageW(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
     }
 
-    static TBoxSeen Seen(HWND box, DWORD windowThread) {
+    static TBoxSeen Seen(HWND box, DWORD windowThread, HWND window) {
         wchar_t text[1024] = {};
         GetDlgItemTextW(box, 0xFFFF, text, 1023);
-        TBoxSeen seen{WindowText(box), Utf8(text), {}, GetWindowThreadProcessId(box, nullptr) == windowThread};
+        TBoxSeen seen{WindowText(box), Utf8(text), {}, GetWindowThreadProcessId(box, nullptr) == windowThread,
+                      window && GetWindow(box, GW_OWNER) == window};
         for (const int button : {IDOK, IDYES, IDNO}) {
             if (HWND shown = GetDlgItem(box, button)) seen.Buttons.push_back(WindowText(shown));
         }
@@ -260,7 +262,7 @@ private:
             HWND box = FindOwnBox(answered);
             if (!box) continue;
             answered.insert(box);
-            const TBoxSeen seen = Seen(box, thread_);
+            const TBoxSeen seen = Seen(box, thread_, windowHandle_);
             std::unique_lock lock(mutex_);
             if (expected_.empty()) {
                 lock.unlock();
@@ -281,6 +283,7 @@ private:
     }
 
     std::unique_ptr<TWin32WizardWindow> window_;
+    HWND windowHandle_;  // for the watching thread, which must not look at window_
     DWORD thread_;
     std::mutex mutex_;
     std::deque<TExpectedBox> expected_;
