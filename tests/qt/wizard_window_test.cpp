@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <thread>
 
@@ -145,23 +144,11 @@ public:
     bool OnWindowThread() override { return QThread::currentThread() == qApp->thread(); }
     void Screenshot(const std::string& name) override { SavePicture(window_->Window(), name); }
 
-    void ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot = "") override {
-        expected_.push_back({key, std::move(check), screenshot});
-    }
-    bool BoxesAnswered() override {
-        return PumpUntil([this] { return expected_.empty(); }, std::chrono::seconds(20));
-    }
     void DestroyWindow() override { window_.reset(); }
 
     TWizardWindow& Wizard() { return *window_; }
 
 private:
-    struct TExpectedBox {
-        std::string Key;
-        TBoxCheck Check;
-        std::string Screenshot;
-    };
-
     QWidget& Widget(std::string_view name) { return window_->Widget(name); }
     // The platform activates a window shown a moment after, and the offscreen one does not give the activation
     // back when a box closes, as a desktop does; keys reach the window only while it is active.
@@ -194,22 +181,16 @@ private:
         QList<QAbstractButton*> buttons = box->buttons();
         std::sort(buttons.begin(), buttons.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
         for (const QAbstractButton* button : buttons) seen.Buttons.push_back(button->text().toStdString());
-        if (expected_.empty()) {
-            ADD_FAILURE() << "box: " << seen.Text;
-            box->reject();
-            return;
-        }
-        const TExpectedBox expected = expected_.front();
-        expected_.pop_front();
-        expected.Check(seen);
-        if (!expected.Screenshot.empty()) SavePicture(*box, expected.Screenshot);
-        if (expected.Key == "Enter") QTest::keyClick(box, Qt::Key_Return);
-        else TypeLetter(box, expected.Key);
+        AnswerBox(seen, {[box](const std::string& name) { SavePicture(*box, name); },
+                         [box](const std::string& key) {
+                             if (key == "Enter") QTest::keyClick(box, Qt::Key_Return);
+                             else TypeLetter(box, key);
+                         },
+                         [box] { box->reject(); }});
     }
 
     std::unique_ptr<TWizardWindow> window_;
     QTimer boxWatch_;
-    std::deque<TExpectedBox> expected_;
 };
 
 }  // namespace

@@ -51,4 +51,33 @@ std::string WizardWindowTest::Entry(const std::string& name, const std::string& 
            extra + "</entry>";
 }
 
+void TWizardDriver::ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot) {
+    std::lock_guard lock(boxesLock_);
+    expected_.push_back({key, std::move(check), screenshot});
+}
+
+bool TWizardDriver::BoxesAnswered() {
+    return PumpUntil([this] {
+        std::lock_guard lock(boxesLock_);
+        return expected_.empty();
+    });
+}
+
+void TWizardDriver::AnswerBox(const TBoxSeen& seen, const TBoxHands& hands) {
+    std::unique_lock lock(boxesLock_);
+    if (expected_.empty()) {
+        lock.unlock();
+        ADD_FAILURE() << "box: " << seen.Text;
+        hands.Dismiss();
+        return;
+    }
+    const TExpectedBox expected = expected_.front();
+    lock.unlock();
+    expected.Check(seen);
+    if (!expected.Screenshot.empty()) hands.Photograph(expected.Screenshot);
+    hands.Type(expected.Key);
+    lock.lock();
+    expected_.pop_front();
+}
+
 }  // namespace testsupport

@@ -8,8 +8,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,12 +93,29 @@ public:
     // The next box that appears, on any thread, is handed to check, photographed when a name is given, and
     // answered with the key ("Enter", or the letter of a button's mnemonic). A box nobody expects fails the test
     // and is answered as Esc would answer it.
-    virtual void ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot = "") = 0;
+    void ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot = "");
     // Whether every expected box has been answered, handling the window's messages meanwhile.
-    virtual bool BoxesAnswered() = 0;
+    bool BoxesAnswered();
 
 protected:
     virtual void Arrange() {}
+    // What the toolkit does with a box it found.
+    struct TBoxHands {
+        std::function<void(const std::string& name)> Photograph;
+        std::function<void(const std::string& key)> Type;
+        std::function<void()> Dismiss;  // as Esc would
+    };
+    // Hands a box that appeared to the oldest expectation, or fails the test when none waits; from any thread.
+    void AnswerBox(const TBoxSeen& seen, const TBoxHands& hands);
+
+private:
+    struct TExpectedBox {
+        std::string Key;
+        TBoxCheck Check;
+        std::string Screenshot;
+    };
+    std::mutex boxesLock_;
+    std::deque<TExpectedBox> expected_;
 };
 
 // The toolkit's driver over a new window for the program's arguments (element 0 the program); each toolkit's

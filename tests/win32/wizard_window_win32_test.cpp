@@ -11,10 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <thread>
 
@@ -205,28 +203,12 @@ public:
     bool OnWindowThread() override { return GetCurrentThreadId() == thread_; }
     void Screenshot(const std::string& name) override { Photograph(window_->Window(), name); }
 
-    void ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot = "") override {
-        std::lock_guard lock(mutex_);
-        expected_.push_back({key, std::move(check), screenshot});
-    }
-    bool BoxesAnswered() override {
-        return PumpUntil([this] {
-            std::lock_guard lock(mutex_);
-            return expected_.empty();
-        }, std::chrono::seconds(20));
-    }
     void DestroyWindow() override { window_.reset(); }
 
 protected:
     void Arrange() override { PlaceOffCentre(window_->Window()); }
 
 private:
-    struct TExpectedBox {
-        std::string Key;
-        TBoxCheck Check;
-        std::string Screenshot;
-    };
-
     HWND Control(std::string_view name) { return window_->ControlWindow(name); }
     HWND List() { return Control("ListViewItems"); }
     void SetRowState(int row, UINT state, UINT mask) {
@@ -247,11 +229,14 @@ private:
         return seen;
     }
 
-    // Types the key into the box as its own message loop gets it: a mnemonic letter as a character, Enter as a key.
+    // Types the key into the box as its own message loop gets it (a mnemonic letter as a character, Enter as a
+    // key), and waits for the box to close.
     static void Type(HWND box, const std::string& key) {
         HWND button = GetDlgItem(box, IDOK) ? GetDlgItem(box, IDOK) : GetDlgItem(box, IDYES);
         if (key == "Enter") PostMessageW(button, WM_KEYDOWN, VK_RETURN, 0);
         else PostMessageW(button, WM_CHAR, Wide(key).at(0), 0);
+        for (int waited = 0; waited < 500 && IsWindow(box) && IsWindowVisible(box); ++waited) Sleep(10);
+        EXPECT_FALSE(IsWindow(box) && IsWindowVisible(box)) << "the key " << key << " left the box open";
     }
 
     // Boxes appear on the window's thread, which waits in them: another thread finds and answers them.
@@ -263,30 +248,18 @@ private:
             if (!box) continue;
             answered.insert(box);
             const TBoxSeen seen = Seen(box, thread_, windowHandle_);
-            std::unique_lock lock(mutex_);
-            if (expected_.empty()) {
-                lock.unlock();
-                ADD_FAILURE() << "box: " << seen.Text;
-                for (int answer : {IDOK, IDNO}) PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
-                continue;
-            }
-            const TExpectedBox expected = expected_.front();
-            lock.unlock();
-            expected.Check(seen);
-            if (!expected.Screenshot.empty()) Photograph(box, expected.Screenshot);
-            Type(box, expected.Key);
-            for (int waited = 0; waited < 500 && IsWindow(box) && IsWindowVisible(box); ++waited) Sleep(10);
-            EXPECT_FALSE(IsWindow(box) && IsWindowVisible(box)) << "the key " << expected.Key << " left the box open";
-            lock.lock();
-            expected_.pop_front();
+            AnswerBox(seen, {[box](const std::string& name) { Photograph(box, name); },
+                             [box](const std::string& key) { Type(box, key); },
+                             [box] {
+                                 for (int answer : {IDOK, IDNO})
+                                     PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
+                             }});
         }
     }
 
     std::unique_ptr<TWin32WizardWindow> window_;
     HWND windowHandle_;  // for the watching thread, which must not look at window_
     DWORD thread_;
-    std::mutex mutex_;
-    std::deque<TExpectedBox> expected_;
     std::atomic<bool> stop_{false};
     std::thread watcher_;
 };
