@@ -21,6 +21,7 @@ public:
 protected:
     void Announce() override;
     bool OnWindowThread() const override;
+    // A QMessageBox in the window's font, its buttons labelled as the language file says.
     int ShowBox(const std::string& text, const std::string& caption, unsigned flags) override;
     void OpenDocument(const std::string& file) override;
 
