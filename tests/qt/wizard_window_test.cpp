@@ -113,15 +113,7 @@ public:
     bool Shown() override { return window_->Window().isVisible(); }
     void CloseBox() override { window_->Window().close(); }
 
-    bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) override {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
+    void PumpOnce() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); }
 
     void Watch(const std::function<void()>& tick, const std::function<void()>& action) override {
         QTimer watch;

@@ -1,6 +1,7 @@
 #include "tests/support/wizard_window_fixture.h"
 
 #include <filesystem>
+#include <thread>
 
 #include "OVCommon/OVCommon.h"
 #include "tests/support/environment.h"
@@ -54,6 +55,16 @@ std::string WizardWindowTest::Entry(const std::string& name, const std::string& 
 void TWizardDriver::ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot) {
     std::lock_guard lock(boxesLock_);
     expected_.push_back({key, std::move(check), screenshot});
+}
+
+bool TWizardDriver::PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        PumpOnce();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 bool TWizardDriver::BoxesAnswered() {

@@ -75,8 +75,7 @@ public:
     // The close box of the title bar.
     virtual void CloseBox() = 0;
     // Handles the window's messages until the condition holds or the time is up.
-    virtual bool PumpUntil(const std::function<bool()>& condition,
-                           std::chrono::milliseconds limit = std::chrono::seconds(20)) = 0;
+    bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20));
     // Runs the action while calling tick every 50 ms from the window's message handling (an action such as Next
     // on the list page returns only once the install run is over).
     virtual void Watch(const std::function<void()>& tick, const std::function<void()>& action) = 0;
@@ -99,6 +98,8 @@ public:
 
 protected:
     virtual void Arrange() {}
+    // Handles the messages waiting for the window's thread.
+    virtual void PumpOnce() = 0;
     // What the toolkit does with a box it found.
     struct TBoxHands {
         std::function<void(const std::string& name)> Photograph;

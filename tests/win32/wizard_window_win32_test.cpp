@@ -155,22 +155,16 @@ public:
     bool Shown() override { return IsWindowVisible(window_->Window()) != 0; }
     void CloseBox() override { SendMessageW(window_->Window(), WM_CLOSE, 0, 0); }
 
-    bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) override {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (window_) {
-                    window_->Handle(message);
-                } else {
-                    TranslateMessage(&message);
-                    DispatchMessageW(&message);
-                }
+    void PumpOnce() override {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (window_) {
+                window_->Handle(message);
+            } else {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
             }
-            Sleep(5);
         }
-        return true;
     }
 
     void Watch(const std::function<void()>& tick, const std::function<void()>& action) override {
