@@ -13,7 +13,7 @@
 #include "platform/process.h"
 #include "platform/run_lock.h"
 #include "platform/winsock.h"
-#include "qt/wizard_application.h"
+#include "UnitOrvane/wizard_mode.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "OVCommon/OVCommon.h"
 #include "platform/process_exit.h"
-#include "qt/wizard_application.h"
+#include "UnitOrvane/wizard_mode.h"
 
 int RunWizardApplication(const std::vector<std::string>& arguments) {
     const std::string wizard = ProgramFolder + "orvane-wizard";

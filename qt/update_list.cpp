@@ -145,11 +145,11 @@ QTreeView* CreateUpdateListView(TUpdateListModel* model, QWidget* parent) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setIconSize(QSize(16, 16));
+    view->setIconSize(QSize(DesignedRowImagePixels, DesignedRowImagePixels));
     QHeaderView* header = view->header();
     header->setSectionsMovable(false);
     header->setStretchLastSection(false);
-    header->resizeSection(TUpdateListModel::ProductColumn, 200);
-    header->resizeSection(TUpdateListModel::StatusColumn, 110);
+    for (int column = 0; column < model->columnCount(); ++column)
+        header->resizeSection(column, DesignedListColumns[column].Width);
     return view;
 }

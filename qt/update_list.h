@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "UnitOrvane/controls.h"
+#include "UnitOrvane/window_design.h"
 #include "qt/qt_controls.h"
 
 // Answers whether the row's state may change.
@@ -56,7 +57,8 @@ private:
     void RowChanged(int row, Column first, Column last, const QList<int>& roles);
 
     std::vector<Row> rows_;
-    std::array<QString, 2> headers_{QStringLiteral("Product"), QStringLiteral("Status")};
+    std::array<QString, 2> headers_{QString::fromLatin1(DesignedListColumns[0].Caption),
+                                    QString::fromLatin1(DesignedListColumns[1].Caption)};
     std::vector<QIcon> images_;
     TRowChangeGuard guard_;
 };
@@ -78,13 +80,18 @@ private:
 };
 
 // The report view with its model, as the form's list control.
-class TQtListView : public TQtWidgetControl<QTreeView, TListViewControl> {
+class TQtListView : public TQtWidgetControl<QTreeView, TListViewControl>, public TColumnCaptions {
 public:
     TQtListView(QTreeView* view, TUpdateListModel* model);
+    TUpdateListModel& Model() { return *model_; }
 
     // A list shows no caption of its own.
     void SetCaption(const std::string&) override {}
     std::string Caption() const override { return {}; }
+    int ColumnCount() const override { return model_->columnCount(); }
+    void SetColumnCaption(int column, const std::string& caption) override {
+        model_->setHeaderData(column, Qt::Horizontal, QString::fromStdString(caption), Qt::EditRole);
+    }
 
     void Clear() override { model_->Clear(); }
     int AddRow(const std::string& caption) override;

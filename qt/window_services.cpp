@@ -2,18 +2,45 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 #include <QUrl>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
-#include "qt/message_box.h"
+namespace {
+
+constexpr unsigned IconMask = 0xF0;
+constexpr unsigned ButtonMask = 0x0F;
+
+QMessageBox::Icon IconOf(unsigned flags) {
+    switch (flags & IconMask) {
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+bool AsksYesOrNo(unsigned flags) { return (flags & ButtonMask) == MB_YESNO; }
+
+void LabelButtons(QMessageBox& box) {
+    for (const auto& [button, answer] : {std::pair{QMessageBox::Ok, IDOK}, {QMessageBox::Yes, IDYES},
+                                         {QMessageBox::No, IDNO}}) {
+        const std::string label = BoxButtonLabel(answer);
+        if (QAbstractButton* shown = box.button(button); shown && !label.empty())
+            shown->setText(QString::fromStdString(label));
+    }
+}
+
+}  // namespace
 
 TQtWindowServices::TQtWindowServices(QWidget* window) : window_(window), receiver_(std::make_unique<QObject>()) {}
-
-TQtWindowServices::~TQtWindowServices() { Detach(); }
 
 void TQtWindowServices::Close() {
     const char* screenshot = std::getenv("ORVANE_SCREENSHOT");
@@ -24,55 +51,26 @@ void TQtWindowServices::Close() {
 
 void TQtWindowServices::ProcessMessages() { QCoreApplication::processEvents(); }
 
-void TQtWindowServices::RunOnWindowThread(std::function<void()> work) {
-    std::lock_guard lock(mutex_);
-    if (receiver_) QMetaObject::invokeMethod(receiver_.get(), std::move(work), Qt::QueuedConnection);
+void TQtWindowServices::Announce() {
+    QMetaObject::invokeMethod(receiver_.get(), [this] { RunQueued(); }, Qt::QueuedConnection);
 }
 
-int TQtWindowServices::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    return ShowMessageBox(window_, window_->font(), text, caption, flags);
+bool TQtWindowServices::OnWindowThread() const { return QThread::currentThread() == window_->thread(); }
+
+int TQtWindowServices::ShowBox(const std::string& text, const std::string& caption, unsigned flags) {
+    QWidget* owner = window_->isVisible() ? window_ : nullptr;
+    const QMessageBox::StandardButtons buttons =
+        AsksYesOrNo(flags) ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
+    QMessageBox box(IconOf(flags), QString::fromStdString(caption), QString::fromStdString(text), buttons, owner);
+    // A box is a window of its own and does not take its owner's font by itself.
+    box.setFont(window_->font());
+    LabelButtons(box);
+    const int pressed = box.exec();
+    if (pressed == QMessageBox::Yes) return IDYES;
+    if (pressed == QMessageBox::No) return IDNO;
+    return IDOK;
 }
 
-void TQtWindowServices::ShowException(const std::string& message) {
-    ShowMessageBox(window_, window_->font(), message, BoxTitle, MB_ICONERROR);
-}
-
-void TQtWindowServices::OpenHelp(const std::string& document) {
-    const std::string file = document.substr(0, document.find("::"));
-    // Without a viewer for the file nothing opens, and nothing is reported.
+void TQtWindowServices::OpenDocument(const std::string& file) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file)));
-}
-
-void TQtWindowServices::Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
-
-int TQtWindowServices::AppMessageBox(const std::string& text, unsigned style) {
-    return AskOnWindowThread(
-        [this, text, style] { return ShowMessageBox(BoxOwner(), window_->font(), text, BoxTitle, style); },
-        EscapeAnswer(style));
-}
-
-QWidget* TQtWindowServices::BoxOwner() const { return window_->isVisible() ? window_ : nullptr; }
-
-int TQtWindowServices::AskOnWindowThread(const std::function<int()>& ask, int fallback) {
-    if (QThread::currentThread() == window_->thread()) return ask();
-    auto answer = std::make_shared<TAnswer>();
-    std::unique_lock lock(mutex_);
-    if (!receiver_) return fallback;
-    QMetaObject::invokeMethod(
-        receiver_.get(),
-        [this, ask, answer] {
-            const int button = ask();
-            std::lock_guard given(mutex_);
-            *answer = TAnswer{true, button};
-            answered_.notify_all();
-        },
-        Qt::QueuedConnection);
-    answered_.wait(lock, [&] { return answer->given || !receiver_; });
-    return answer->given ? answer->button : fallback;
-}
-
-void TQtWindowServices::Detach() {
-    std::lock_guard lock(mutex_);
-    receiver_.reset();
-    answered_.notify_all();
 }

@@ -1,4 +1,4 @@
-#include "qt/wizard_application.h"
+#include "UnitOrvane/wizard_mode.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -113,8 +113,8 @@ bool PlatformStartsInChild() {
     return ProbeSucceeded(child);
 }
 
-}  // namespace
-
+// True when Qt can open windows here. Without a display server named in the environment this is known at once;
+// otherwise the platform is tried in a child process, because Qt ends a process whose platform fails to start.
 bool GraphicalDisplayUsable() {
     const std::string platform = Environment("QT_QPA_PLATFORM");
     if (platform.empty() && Environment("DISPLAY").empty() && Environment("WAYLAND_DISPLAY").empty()) return false;
@@ -122,6 +122,8 @@ bool GraphicalDisplayUsable() {
     if (platform.starts_with("offscreen") || platform.starts_with("minimal")) return true;
     return PlatformStartsInChild();
 }
+
+}  // namespace
 
 int RunWizardApplication(const std::vector<std::string>& arguments) {
     if (!GraphicalDisplayUsable()) {

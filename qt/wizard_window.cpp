@@ -7,94 +7,53 @@
 #include <QShortcut>
 
 #include "qt/pictures.h"
+#include "qt/update_list.h"
 
 namespace {
-
-constexpr QSize ClientSize(480, 314);
-constexpr int FontPixels = 11;
-constexpr int SchedulerInterval = 500;
-constexpr int ButtonTop = 280;
-constexpr QSize ButtonSize(75, 25);
 
 // Only the system menu and the close box: the window has a fixed size.
 constexpr Qt::WindowFlags FixedDialogFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                                              Qt::MSWindowsFixedSizeDialogHint;
 
-template <class TWidget>
-TWidget* Place(TWidget* widget, const char* name, const QRect& geometry) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-QLabel* Label(QWidget* parent, const char* name, const QRect& geometry, const char* caption) {
-    return Place(new QLabel(QString::fromLatin1(caption), parent), name, geometry);
-}
-
-QPushButton* Button(QWidget* parent, const char* name, int left, const char* caption) {
-    return Place(new QPushButton(QString::fromLatin1(caption), parent), name, QRect(QPoint(left, ButtonTop), ButtonSize));
-}
-
 std::unique_ptr<QWidget> CreateFormWindow() {
     auto window = std::make_unique<QWidget>(nullptr, FixedDialogFlags);
     window->setObjectName(QStringLiteral("FormOrvane"));
-    window->setWindowTitle(QStringLiteral("Orvane"));
-    window->setFixedSize(ClientSize);
+    window->setWindowTitle(QString::fromLatin1(DesignedTitle));
+    window->setFixedSize(DesignedClientWidth, DesignedClientHeight);
     QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(FontPixels);
+    font.setPixelSize(DesignedFontPixels);
     window->setFont(font);
     return window;
 }
 
-void CreateLabels(QWidget* window, TWizardWidgets& widgets) {
-    widgets.lblWelcometoOrvane = Label(window, "lblWelcometoOrvane", {136, 8, 137, 13}, "Welcome to Orvane");
-    QFont bold = window->font();
-    bold.setBold(true);
-    widgets.lblWelcometoOrvane->setFont(bold);
-    widgets.LabelStatus = Label(window, "LabelStatus", {137, 32, 335, 168}, "Update Status");
-    widgets.LabelStatus->setWordWrap(true);
-    widgets.LabelStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    widgets.LabelUpdate = Label(window, "LabelUpdate", {136, 232, 0, 0}, "Update status:");
-    widgets.LabelUpdate->adjustSize();
+QLabel* Label(const TDesignedControl& design, QWidget* parent) {
+    auto* label = new QLabel(QString::fromLatin1(design.Caption), parent);
+    switch (design.Kind) {
+        case TDesignedKind::Heading: {
+            QFont bold = parent->font();
+            bold.setBold(true);
+            label->setFont(bold);
+            break;
+        }
+        case TDesignedKind::Text:
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            break;
+        case TDesignedKind::Separator:
+            label->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+            break;
+        default:
+            break;
+    }
+    return label;
 }
 
-void CreatePanels(QWidget* window, TWizardWidgets& widgets) {
-    widgets.Panel1 = Label(window, "Panel1", {8, 8, 120, 257}, "");
-    widgets.Image1 = Label(widgets.Panel1, "Image1", widgets.Panel1->rect(), "");
-    widgets.Image1->setPixmap(WizardPicture(widgets.Image1->size()));
-    widgets.Panel2 = Label(window, "Panel2", {8, 272, 465, 2}, "");
-    widgets.Panel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-}
-
-void CreateButtons(QWidget* window, TWizardWidgets& widgets) {
-    widgets.ButtonBack = Button(window, "ButtonBack", 149, "< Back");
-    widgets.ButtonNext = Button(window, "ButtonNext", 224, "Next >");
-    widgets.ButtonCancel = Button(window, "ButtonCancel", 312, "Cancel");
-    widgets.ButtonHelp = Button(window, "ButtonHelp", 400, "Help");
-}
-
-// Created after the labels, so that the list and the progress bar lie above the status text.
-void CreateProgressAndList(QWidget* window, TWizardWidgets& widgets) {
-    widgets.ProgressBar = Place(new QProgressBar(window), "ProgressBar", {136, 248, 337, 17});
-    widgets.ProgressBar->setTextVisible(false);
-    widgets.ProgressBar->setValue(0);
-    widgets.ListModel = new TUpdateListModel(RowImages(), window);
-    widgets.ListViewItems = Place(CreateUpdateListView(widgets.ListModel, window), "ListViewItems", {136, 64, 337, 161});
-}
-
-TWizardWidgets CreateWidgets(QWidget* window) {
-    TWizardWidgets widgets;
-    widgets.FormOrvane = window;
-    CreateLabels(window, widgets);
-    CreatePanels(window, widgets);
-    CreateButtons(window, widgets);
-    CreateProgressAndList(window, widgets);
-    widgets.tmrSched = new QTimer(window);
-    widgets.tmrSched->setObjectName(QStringLiteral("tmrSched"));
-    widgets.tmrSched->setInterval(SchedulerInterval);
-    widgets.tmrSched->start();
-    return widgets;
+QProgressBar* ProgressBar(QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setTextVisible(false);
+    bar->setValue(0);
+    return bar;
 }
 
 void CentreOnScreen(QWidget& window) {
@@ -106,51 +65,93 @@ void CentreOnScreen(QWidget& window) {
 }  // namespace
 
 TWizardWindow::TWizardWindow(std::vector<std::string> arguments)
-    : window_(CreateFormWindow()),
-      widgets_(CreateWidgets(window_.get())),
-      lblWelcometoOrvane_(widgets_.lblWelcometoOrvane, true),
-      LabelStatus_(widgets_.LabelStatus),
-      LabelUpdate_(widgets_.LabelUpdate, true),
-      Panel1_(widgets_.Panel1),
-      Panel2_(widgets_.Panel2),
-      ButtonBack_(widgets_.ButtonBack),
-      ButtonNext_(widgets_.ButtonNext),
-      ButtonCancel_(widgets_.ButtonCancel),
-      ButtonHelp_(widgets_.ButtonHelp),
-      ProgressBar_(widgets_.ProgressBar),
-      ListViewItems_(widgets_.ListViewItems, widgets_.ListModel),
-      tmrSched_(widgets_.tmrSched),
-      services_(window_.get()),
-      translatable_(window_.get(), OwnedComponents()),
-      previousMessageBox_(AppMessageBoxFunction),
-      form_(std::make_unique<TFormOrvane>(FormControls(), translatable_, std::move(arguments))) {
-    AppMessageBoxFunction = [this](const std::string& text, unsigned style) {
-        return services_.AppMessageBox(text, style);
-    };
+    : window_(CreateFormWindow()), timer_(new QTimer(window_.get())), tmrSched_(timer_), services_(window_.get()) {
+    for (const TDesignedControl& design : WizardDesign) CreateControl(design);
+    timer_->setObjectName(QStringLiteral("tmrSched"));
+    timer_->setInterval(SchedulerInterval);
+    timer_->start();
+    CreateForm(std::move(arguments), tmrSched_, services_,
+               [this](const std::string& text, unsigned style) { return services_.AppMessageBox(text, style); });
     ConnectEvents();
 }
 
 TWizardWindow::~TWizardWindow() {
     services_.Detach();
-    AppMessageBoxFunction = previousMessageBox_;
-    Dispatch(&TFormOrvane::FormDestroy);
+    DestroyForm();
     // The widgets outlive the form: nothing they do while they go away may ask it anything.
-    widgets_.ListModel->SetGuard({});
+    list_->Model().SetGuard({});
 }
 
-bool TWizardWindow::Open() {
-    Dispatch(&TFormOrvane::FormCreate);
-    LoadToolkitTranslation();
-    if (services_.TerminatesBeforeShowing()) return false;
+QWidget& TWizardWindow::Widget(std::string_view name) const {
+    const QString objectName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    auto* widget = window_->findChild<QWidget*>(objectName);
+    if (!widget) throw std::out_of_range("the wizard window has no control " + std::string(name));
+    return *widget;
+}
+
+void TWizardWindow::CreateControl(const TDesignedControl& design) {
+    QWidget* parent = design.Parent ? &Widget(design.Parent) : window_.get();
+    QWidget* widget = nullptr;
+    switch (design.Kind) {
+        case TDesignedKind::Heading:
+        case TDesignedKind::AutoLabel: {
+            QLabel* label = Label(design, parent);
+            AddControl(design.Name, std::make_unique<TQtCaptionControl<QLabel>>(label, true));
+            widget = label;
+            break;
+        }
+        case TDesignedKind::Text:
+        case TDesignedKind::Panel:
+        case TDesignedKind::Separator: {
+            QLabel* label = Label(design, parent);
+            AddControl(design.Name, std::make_unique<TQtCaptionControl<QLabel>>(label));
+            widget = label;
+            break;
+        }
+        case TDesignedKind::Picture: {
+            QLabel* picture = Label(design, parent);
+            picture->setPixmap(WizardPicture(QSize(design.Place.Width, design.Place.Height)));
+            widget = picture;
+            break;
+        }
+        case TDesignedKind::Button: {
+            auto* button = new QPushButton(QString::fromLatin1(design.Caption), parent);
+            AddControl(design.Name, std::make_unique<TQtCaptionControl<QPushButton>>(button));
+            widget = button;
+            break;
+        }
+        case TDesignedKind::ProgressBar: {
+            QProgressBar* bar = ProgressBar(parent);
+            AddControl(design.Name, std::make_unique<TQtProgressBar>(bar));
+            widget = bar;
+            break;
+        }
+        case TDesignedKind::List: {
+            auto* model = new TUpdateListModel(RowImages(), parent);
+            QTreeView* view = CreateUpdateListView(model, parent);
+            auto list = std::make_unique<TQtListView>(view, model);
+            list_ = list.get();
+            AddControl(design.Name, std::move(list));
+            widget = view;
+            break;
+        }
+    }
+    widget->setObjectName(QString::fromLatin1(design.Name));
+    widget->setGeometry(design.Place.Left, design.Place.Top, design.Place.Width, design.Place.Height);
+    if (design.Kind == TDesignedKind::AutoLabel) widget->adjustSize();
+}
+
+void TWizardWindow::ShowCentred() {
     CentreOnScreen(*window_);
     window_->show();
-    Dispatch(&TFormOrvane::FormShow);
-    return window_->isVisible();
 }
 
-// The texts that Qt draws itself, such as the buttons of message boxes, follow the language file, which names
-// its language's code; Qt's own translation for it is used where one is installed.
-void TWizardWindow::LoadToolkitTranslation() {
+void TWizardWindow::FocusNext() {
+    window_->activateWindow();
+    Widget("ButtonNext").setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TWizardWindow::LanguageChosen() {
     const std::string code = Localizer ? Localizer->Lookup("LanguageCode") : "";
     if (code.empty()) return;
     auto translation = std::make_unique<QTranslator>();
@@ -168,71 +169,25 @@ int TWizardWindow::Exec() {
     return status;
 }
 
-void TWizardWindow::Dispatch(void (TFormOrvane::*handler)()) {
-    ++handlersRunning_;
-    form_->Dispatch([this, handler] { (form_.get()->*handler)(); });
-    --handlersRunning_;
-    QuitWhenClosed();
-}
-
-// Qt's own quit on the last window's close is a posted event, which a box still open then (an error box after
-// a Cancel, say) takes and drops: the program would go on without a window.
-void TWizardWindow::QuitWhenClosed() {
-    if (looping_ && handlersRunning_ == 0 && window_->isHidden()) QCoreApplication::exit(0);
-}
-
+// Qt's own quit on the last window's close is a posted event, which a box still open then (an error box after a
+// Cancel, say) takes and drops: the window ends the loop itself once it has closed (QuitWhenClosed).
 void TWizardWindow::ConnectEvents() {
     QWidget* window = window_.get();
-    QObject::connect(widgets_.ButtonNext, &QPushButton::clicked, window,
-                     [this] { Dispatch(&TFormOrvane::ButtonNextClick); });
-    QObject::connect(widgets_.ButtonCancel, &QPushButton::clicked, window,
-                     [this] { Dispatch(&TFormOrvane::ButtonCancelClick); });
-    QObject::connect(widgets_.ButtonHelp, &QPushButton::clicked, window,
-                     [this] { Dispatch(&TFormOrvane::ButtonHelpClick); });
-    QObject::connect(widgets_.tmrSched, &QTimer::timeout, window, [this] { Dispatch(&TFormOrvane::tmrSchedTimer); });
-    // Esc presses Cancel, as long as Cancel is there to be pressed (a disabled button ignores the click).
+    for (const TDesignedControl& design : WizardDesign) {
+        const auto handler = ClickHandler(design.Name);
+        if (!handler) continue;
+        QObject::connect(static_cast<QPushButton*>(&Widget(design.Name)), &QPushButton::clicked, window,
+                         [this, handler] { Dispatch(handler); });
+    }
+    QObject::connect(timer_, &QTimer::timeout, window, [this] { Dispatch(&TFormOrvane::tmrSchedTimer); });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
-    QObject::connect(escape, &QShortcut::activated, window, [this] {
-        if (!widgets_.ButtonCancel->isHidden()) widgets_.ButtonCancel->click();
-    });
-    widgets_.ListModel->SetGuard([this](int row) {
-        bool allowed = false;
-        form_->Dispatch([&] { allowed = form_->ListViewItemsChanging(row); });
-        return allowed;
-    });
-}
-
-TFormOrvaneControls TWizardWindow::FormControls() {
-    TFormOrvaneControls controls;
-    controls.lblWelcometoOrvane = &lblWelcometoOrvane_;
-    controls.LabelStatus = &LabelStatus_;
-    controls.LabelUpdate = &LabelUpdate_;
-    controls.Panel1 = &Panel1_;
-    controls.Panel2 = &Panel2_;
-    controls.ButtonBack = &ButtonBack_;
-    controls.ButtonNext = &ButtonNext_;
-    controls.ButtonCancel = &ButtonCancel_;
-    controls.ButtonHelp = &ButtonHelp_;
-    controls.ProgressBar = &ProgressBar_;
-    controls.ListViewItems = &ListViewItems_;
-    controls.tmrSched = &tmrSched_;
-    controls.Window = &services_;
-    return controls;
-}
-
-// In the order the window owns them. Its picture, progress bar, timer, image list and HTTP client take nothing
-// from a language file, so they are not listed.
-std::vector<TOwnedComponent> TWizardWindow::OwnedComponents() {
-    return {
-        {"lblWelcometoOrvane", TComponentKind::Label, &lblWelcometoOrvane_},
-        {"LabelStatus", TComponentKind::Label, &LabelStatus_},
-        {"LabelUpdate", TComponentKind::Label, &LabelUpdate_},
-        {"Panel1", TComponentKind::Panel, &Panel1_},
-        {"Panel2", TComponentKind::Panel, &Panel2_},
-        {"ButtonBack", TComponentKind::Button, &ButtonBack_},
-        {"ButtonNext", TComponentKind::Button, &ButtonNext_},
-        {"ButtonCancel", TComponentKind::Button, &ButtonCancel_},
-        {"ButtonHelp", TComponentKind::Button, &ButtonHelp_},
-        {"ListViewItems", TComponentKind::ListView, nullptr, widgets_.ListModel},
-    };
+    QObject::connect(escape, &QShortcut::activated, window, [this] { PressEscape(); });
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* enter = new QShortcut(QKeySequence(key), window);
+        QObject::connect(enter, &QShortcut::activated, window, [this] {
+            const QWidget* focused = window_->focusWidget();
+            PressEnter(qobject_cast<const QPushButton*>(focused) ? focused->objectName().toStdString() : "");
+        });
+    }
+    list_->Model().SetGuard([this](int row) { return RowMayChange(row); });
 }

@@ -1,15 +1,16 @@
-# cmake -DOUTPUT=file.cpp -DPICTURES="name=file.pam;..." -P embed_pictures.cmake
+# cmake -DOUTPUT=file.cpp -DPICTURES="name=width=file.pam;..." -P embed_pictures.cmake
 # Writes the pictures' bytes into a C++ source, so the program carries them without a resource compiler.
 set(text "// Generated from data/Pictures at build time.\n#include \"win32ui/picture_data.h\"\n\nnamespace win32ui {\n")
 set(table "")
 foreach(pair IN LISTS PICTURES)
   string(REPLACE "=" ";" parts "${pair}")
   list(GET parts 0 name)
-  list(GET parts 1 file)
+  list(GET parts 1 width)
+  list(GET parts 2 file)
   file(READ "${file}" hex HEX)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-  string(APPEND text "static const unsigned char ${name}_bytes[] = {${bytes}};\n")
-  string(APPEND table "    {\"${name}\", ${name}_bytes, sizeof ${name}_bytes},\n")
+  string(APPEND text "static const unsigned char ${name}_${width}_bytes[] = {${bytes}};\n")
+  string(APPEND table "    {\"${name}\", ${width}, ${name}_${width}_bytes, sizeof ${name}_${width}_bytes},\n")
 endforeach()
 string(APPEND text "\nconst TPictureData Pictures[] = {\n${table}};\nconst int PictureCount = static_cast<int>(sizeof Pictures / sizeof Pictures[0]);\n\n}  // namespace win32ui\n")
 file(WRITE "${OUTPUT}.new" "${text}")

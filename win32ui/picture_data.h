@@ -1,11 +1,13 @@
 #pragma once
-// The compiled-in pictures: each a PAM file (RGB_ALPHA, 8 bits a sample) by the name of its drawing.
+// The compiled-in pictures: each a PAM file (RGB_ALPHA, 8 bits a sample) by the name of its drawing, one for
+// each width it was drawn at.
 #include <cstddef>
 
 namespace win32ui {
 
 struct TPictureData {
     const char* Name;
+    int Width;
     const unsigned char* Bytes;
     size_t Size;
 };

@@ -1,6 +1,7 @@
 #include "win32ui/pictures.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -19,11 +20,15 @@ struct TImage {
     std::vector<uint8_t> Rgba;
 };
 
-const TPictureData& Find(const char* name) {
+// The drawing at the built-in width nearest to the one wanted.
+const TPictureData& Find(const char* name, int width) {
+    const TPictureData* nearest = nullptr;
     for (int i = 0; i < PictureCount; ++i) {
-        if (std::strcmp(Pictures[i].Name, name) == 0) return Pictures[i];
+        if (std::strcmp(Pictures[i].Name, name) != 0) continue;
+        if (!nearest || std::abs(Pictures[i].Width - width) < std::abs(nearest->Width - width)) nearest = &Pictures[i];
     }
-    throw std::logic_error(std::string("picture not built in: ") + name);
+    if (!nearest) throw std::logic_error(std::string("picture not built in: ") + name);
+    return *nearest;
 }
 
 // The header of a PAM file, then its samples.
@@ -103,12 +108,15 @@ HBITMAP ToMask(const TImage& image) {
 
 }  // namespace
 
-HBITMAP WizardPicture(COLORREF background) { return ToBitmap(Decode(Find("wizard")), true, background); }
+HBITMAP WizardPicture(COLORREF background, int width) {
+    return ToBitmap(Decode(Find("wizard", width)), true, background);
+}
 
-HIMAGELIST RowImages() {
-    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 6, 0);
+HIMAGELIST RowImages(int side) {
+    const int shipped = Find("database", side).Width;
+    HIMAGELIST list = ImageList_Create(shipped, shipped, ILC_COLOR32 | ILC_MASK, 6, 0);
     for (const char* name : {"database", "program", "tools", "done", "failed", "required"}) {
-        const TImage image = Decode(Find(name));
+        const TImage image = Decode(Find(name, shipped));
         HBITMAP colour = ToBitmap(image, false, 0);
         HBITMAP mask = ToMask(image);
         ImageList_Add(list, colour, mask);

@@ -7,10 +7,12 @@
 
 namespace win32ui {
 
-// The picture beside the pages, laid over the background colour given (a COLORREF); the caller owns it.
-HBITMAP WizardPicture(COLORREF background);
-// The six row images in the order of TRowImage, 16 by 16 pixels; the caller owns the list.
-HIMAGELIST RowImages();
+// The picture beside the pages, drawn at the built-in width nearest to the one given, laid over the background
+// colour given (a COLORREF); the caller owns it.
+HBITMAP WizardPicture(COLORREF background, int width);
+// The six row images in the order of TRowImage, square, drawn at the built-in side nearest to the one given;
+// the caller owns the list.
+HIMAGELIST RowImages(int side);
 // A top-down 32-bit DIB section; bits receives its pixels (blue, green, red, alpha). Throws when none is had.
 HBITMAP CreateDib(int width, int height, uint8_t** bits);
 

@@ -17,6 +17,12 @@ std::string WindowText(HWND window) {
     return Utf8(text);
 }
 
+void HandOnFocus(HWND control) {
+    if (GetFocus() != control) return;
+    HWND next = GetNextDlgTabItem(GetParent(control), control, FALSE);
+    if (next && next != control) SetFocus(next);
+}
+
 void TWin32CaptionControl::SetCaption(const std::string& caption) {
     const std::wstring text = Wide(caption);
     SetWindowTextW(window_, text.c_str());
@@ -48,6 +54,10 @@ TWin32ListView::TWin32ListView(HWND window) : TWin32Control(window) {}
 bool TWin32ListView::RefusesChange(const NMLISTVIEW& change) const {
     if (unguarded_ || !guard_ || change.iItem < 0 || !(change.uChanged & LVIF_STATE)) return false;
     return !guard_(change.iItem);
+}
+
+int TWin32ListView::ColumnCount() const {
+    return static_cast<int>(SendMessageW(ListView_GetHeader(window_), HDM_GETITEMCOUNT, 0, 0));
 }
 
 void TWin32ListView::SetColumnCaption(int column, const std::string& caption) {

@@ -5,18 +5,29 @@
 #include <functional>
 #include <string>
 
+#include "UnitOrvane/window_design.h"
 #include "win32ui/windows_api.h"
 
 namespace win32ui {
+
+// A control that is hidden or disabled while it has the focus hands it to the next one that takes it (Next to
+// Cancel during an install run); else no control would have it, and the window's keys (Esc) would reach nobody.
+void HandOnFocus(HWND control);
 
 // Visible and Enabled are the control's own settings, as designed, whatever its parent shows at the moment.
 template <class TInterface = TControl>
 class TWin32Control : public TInterface {
 public:
     explicit TWin32Control(HWND window) : window_(window) {}
-    void SetVisible(bool visible) override { ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE); }
+    void SetVisible(bool visible) override {
+        if (!visible) HandOnFocus(window_);
+        ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
+    }
     bool Visible() const override { return (GetWindowLongW(window_, GWL_STYLE) & WS_VISIBLE) != 0; }
-    void SetEnabled(bool enabled) override { EnableWindow(window_, enabled); }
+    void SetEnabled(bool enabled) override {
+        if (!enabled) HandOnFocus(window_);
+        EnableWindow(window_, enabled);
+    }
     bool Enabled() const override { return (GetWindowLongW(window_, GWL_STYLE) & WS_DISABLED) == 0; }
     HWND Handle() const { return window_; }
 
@@ -51,7 +62,7 @@ public:
 // Answers whether the row's state (check mark, selection, focus) may change.
 using TRowChangeGuard = std::function<bool(int row)>;
 
-class TWin32ListView : public TWin32Control<TListViewControl> {
+class TWin32ListView : public TWin32Control<TListViewControl>, public TColumnCaptions {
 public:
     explicit TWin32ListView(HWND window);
     void SetGuard(TRowChangeGuard guard) { guard_ = std::move(guard); }
@@ -61,8 +72,8 @@ public:
     // A list shows no caption of its own; its columns have captions.
     void SetCaption(const std::string&) override {}
     std::string Caption() const override { return {}; }
-    int ColumnCount() const { return 2; }
-    void SetColumnCaption(int column, const std::string& caption);
+    int ColumnCount() const override;
+    void SetColumnCaption(int column, const std::string& caption) override;
     std::string ColumnCaption(int column) const;
 
     void Clear() override;

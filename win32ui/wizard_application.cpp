@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "qt/wizard_application.h"
+#include "UnitOrvane/wizard_mode.h"
 
 int RunWizardApplication(const std::vector<std::string>& arguments) {
     std::unique_ptr<win32ui::TWin32WizardWindow> wizard;

@@ -1,6 +1,7 @@
 #include "tests/support/wizard_window_fixture.h"
 
 #include <filesystem>
+#include <thread>
 
 #include "OVCommon/OVCommon.h"
 #include "tests/support/environment.h"
@@ -27,7 +28,7 @@ void WizardWindowTest::PrepareProgramFolder(const std::string& language) {
     Settings.Product = "br";
     Settings.Version = "5.1";
     Settings.Code = "1234";
-    Settings.MainExe = mainExe_;
+    Settings.MainExe = WizardTestMainExe;
     // A server may keep a test's files below a folder of its own (the Windows stage's shared nginx does): that
     // folder is part of the host setting, which the program puts in front of its request paths.
     std::string host = server.Url("");
@@ -49,6 +50,45 @@ std::string WizardWindowTest::Entry(const std::string& name, const std::string& 
            std::to_string(content.size()) + "</size><crc>" + std::to_string(crc) + "</crc><download>" +
            server.Url(path) + "</download><downloadsize>" + std::to_string(content.size()) + "</downloadsize>" +
            extra + "</entry>";
+}
+
+void TWizardDriver::ExpectBox(const std::string& key, TBoxCheck check, const std::string& screenshot) {
+    std::lock_guard lock(boxesLock_);
+    expected_.push_back({key, std::move(check), screenshot});
+}
+
+bool TWizardDriver::PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        PumpOnce();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+bool TWizardDriver::BoxesAnswered() {
+    return PumpUntil([this] {
+        std::lock_guard lock(boxesLock_);
+        return expected_.empty();
+    });
+}
+
+void TWizardDriver::AnswerBox(const TBoxSeen& seen, const TBoxHands& hands) {
+    std::unique_lock lock(boxesLock_);
+    if (expected_.empty()) {
+        lock.unlock();
+        ADD_FAILURE() << "box: " << seen.Text;
+        hands.Dismiss();
+        return;
+    }
+    const TExpectedBox expected = expected_.front();
+    lock.unlock();
+    expected.Check(seen);
+    if (!expected.Screenshot.empty()) hands.Photograph(expected.Screenshot);
+    hands.Type(expected.Key);
+    lock.lock();
+    expected_.pop_front();
 }
 
 }  // namespace testsupport
