@@ -89,6 +89,17 @@ TFileDigest ReadDigest(platform::File& file) {
     return digest;
 }
 
+// Closes the archive read from a received file, then deletes the file (a file still open cannot be deleted
+// everywhere).
+struct TReceivedFileRemoval {
+    TZipFile& archive;
+    const std::string& file;
+    ~TReceivedFileRemoval() {
+        archive.Close();
+        if (!file.empty()) platform::DeleteFile(file);
+    }
+};
+
 }  // namespace
 
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
@@ -120,8 +131,9 @@ TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::st
     } else {
         if (!IsZipFile(received.File)) return {"", received.File, std::nullopt, std::nullopt};
         archive.LoadFromFile(received.File);
-        platform::DeleteFile(received.File);
     }
+    // A received file goes once its members are out, or failed to come out; the archive lets go of it first.
+    const TReceivedFileRemoval removal{archive, received.File};
     if (archive.Count() == 1 && FileNamePart(archive.MemberName(0)) == FileNamePart(entryFileName)) {
         const TFileDigest digest = WriteMember(candidateFile, archive, 0, takeSha256);
         return {"", candidateFile, digest.Crc, digest.Sha256};
