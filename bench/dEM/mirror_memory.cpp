@@ -122,10 +122,10 @@ void ExpectStored(const std::string& file, const ReleaseFile& database) {
         throw std::runtime_error(file + " was not stored");
 }
 
-void PrintPeak(const std::string& run, long peakKiB, double seconds) {
-    const double ratio = static_cast<double>(peakKiB) / kLimitKiB;
-    std::printf("%-44s peak RSS %7.1f MiB in %6.2f s (limit 128 MiB)\n", run.c_str(),
-                static_cast<double>(peakKiB) / 1024, seconds);
+void PrintPeak(const std::string& run, const Usage& usage) {
+    const double ratio = static_cast<double>(usage.maxRssKiB) / kLimitKiB;
+    std::printf("%-36s peak RSS %7.1f MiB (limit 128 MiB), %6.2f s, CPU %6.2f s\n", run.c_str(),
+                static_cast<double>(usage.maxRssKiB) / 1024, usage.wallSeconds, usage.cpuSeconds);
     benchsupport::PrintResultRow("peak memory / 128 MiB, " + run, ratio, "<= 1.00", ratio <= 1.0);
 }
 
@@ -152,10 +152,10 @@ int Run() {
         {{program + "orvane", "/ENTS", "SFLD=" + share, "PRODUCT=large", "VERSION=1", "CODE=1"}, program, environment},
         root.path());
     ExpectStored(share + kMemberName, database);
-    PrintPeak("mirror run, 600 MB database (zip)", mirror.maxRssKiB, mirror.wallSeconds);
+    PrintPeak("mirror run, 600 MB database (zip)", mirror);
     const Usage client = RunMeasured({{program + "orvane", "/ENTC", "SFLD=" + share}, program, environment}, root.path());
     ExpectStored(program + kMemberName, database);
-    PrintPeak("client run copying it", client.maxRssKiB, client.wallSeconds);
+    PrintPeak("client run copying it", client);
     return 0;
 }
 
