@@ -1,6 +1,7 @@
-// Peak memory of the windowless modes with a large database: a cold mirror run fetching a 600 MB database, zipped
-// to about 460 MB, from nginx on loopback, then a client run copying it from the shared folder into a program
-// folder. Each peak is the max RSS of the run (wait4, through the child meter) against a limit of 128 MiB.
+// Peak memory with a large database: a cold mirror run fetching a 600 MB database, zipped to about 460 MB, from
+// nginx on loopback, a client run copying it from the shared folder into a program folder, and the scheduled
+// wizard (its window on Qt's offscreen platform) installing the same package into another. Each peak is the max
+// RSS of the run (wait4, through the child meter) against a limit of 128 MiB.
 #include <zlib.h>
 
 #include <cstdint>
@@ -141,13 +142,17 @@ int Run() {
                 static_cast<std::uintmax_t>(fs::file_size(nginx.webRoot() + "/" + packagePath)));
     nginx.AddFile("orvane/update/product/LARGE/version/1/code/1/index.html", CatalogueText("catalogue", {database}));
 
-    const std::string program = root / "program/", share = root / "share/", tmp = root / "tmp/";
-    for (const std::string& folder : {program, share, tmp}) fs::create_directories(folder);
+    const std::string program = root / "program/", wizard = root / "wizard/", share = root / "share/",
+                      tmp = root / "tmp/";
+    for (const std::string& folder : {program, wizard, share, tmp}) fs::create_directories(folder);
     const fs::path built(ORVANE_EXE);
-    fs::copy_file(built, program + "orvane");
-    fs::copy(built.parent_path() / "OvLng", program + "OvLng", fs::copy_options::recursive);
-    const std::vector<std::string> environment{"TMPDIR=" + tmp, "ORVANE_HKLM=" + root / "no-registry.reg",
-                                               "ORVANE_DEMO_SERVER=" + host, "ORVANE_UPDATE_SERVER=" + host};
+    for (const std::string& folder : {program, wizard}) {
+        fs::copy_file(built, folder + "orvane");
+        fs::copy(built.parent_path() / "OvLng", folder + "OvLng", fs::copy_options::recursive);
+    }
+    fs::copy_file(ORVANE_WIZARD_EXE, wizard + "orvane-wizard");
+    std::vector<std::string> environment{"TMPDIR=" + tmp, "ORVANE_HKLM=" + root / "no-registry.reg",
+                                         "ORVANE_DEMO_SERVER=" + host, "ORVANE_UPDATE_SERVER=" + host};
     const Usage mirror = RunMeasured(
         {{program + "orvane", "/ENTS", "SFLD=" + share, "PRODUCT=large", "VERSION=1", "CODE=1"}, program, environment},
         root.path());
@@ -156,6 +161,11 @@ int Run() {
     const Usage client = RunMeasured({{program + "orvane", "/ENTC", "SFLD=" + share}, program, environment}, root.path());
     ExpectStored(program + kMemberName, database);
     PrintPeak("client run copying it", client);
+    environment.push_back("QT_QPA_PLATFORM=offscreen");
+    const Usage installed = RunMeasured(
+        {{wizard + "orvane", "/SCHEDULED", "PRODUCT=large", "VERSION=1", "CODE=1"}, wizard, environment}, root.path());
+    ExpectStored(wizard + kMemberName, database);
+    PrintPeak("scheduled wizard installing it", installed);
     return 0;
 }
 
