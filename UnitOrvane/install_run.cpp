@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/temporary_paths.h"
 
 namespace {
 
@@ -72,6 +73,9 @@ void TFormOrvane::WaitForProcessEnd(const std::string& exeName) {
 
 bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
     const std::string download = TempFileName();
+    // Goes with the entry however it ends (a failed test of a package that is no zip included), and with the
+    // process when it is stopped: every download would otherwise leave a file under a new number.
+    const platform::TemporaryPath downloadGoes(download, platform::TemporaryPath::Kind::File);
     CurrentDownloadSize = entry.DownloadSize;
     ApplyWork(0);
     DownloadPackage(entry.Download, download);

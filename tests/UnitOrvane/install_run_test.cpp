@@ -139,6 +139,9 @@ TEST_F(InstallRunTest, EachEntryIsPlacedByItsKindAndEveryRowReportsItsOutcome) {
     EXPECT_EQ(ReadFile(programDir / "Custom/Deep/custom.cfg"), "setting=1");
     EXPECT_EQ(ReadFile(programDir / "Custom/Deep/extra.txt"), "extra");
     EXPECT_FALSE(fs::exists(TempFolderPath() + "BR"));
+    // Not even the packages that failed their test stay in the temporary folder.
+    for (const auto& left : fs::directory_iterator(TempFolderPath()))
+        EXPECT_NE(left.path().filename().string().find_first_not_of("0123456789"), std::string::npos) << left.path();
 
     // One step for the run and one per checked row more than the package bytes: the bar never fills.
     const int checkedRows = RowCount - 1;
