@@ -1,7 +1,9 @@
 // What runs that were killed left behind: the files a mirror makes in the shared folder ahead of their stores, and
-// the work folders of runs in the temporary folder. A run removes them at its start.
+// the work folders of runs in the temporary folder. A run removes them at its start; what it cannot remove stays
+// for a later run, and nothing of this run depends on it.
 #include <set>
 #include <string_view>
+#include <vector>
 
 #include "OVCommon/OVCommon.h"
 #include "dEM/dEM.h"

@@ -117,7 +117,7 @@ uint64_t ReadLocalFile(const TZipFile::Source& source, uint64_t position, TLocal
     return std::min(end, source.Size());
 }
 
-// A member's compressed data, a piece at a time: from memory in one piece, from a file in blocks.
+// A member's compressed data a block at a time: views of an archive in memory, reads of one in its file.
 class DataPieces {
 public:
     DataPieces(const TZipFile::Source& source, const TLocalFile& entry)
