@@ -1,6 +1,7 @@
 // What runs that were killed left behind: the files a mirror makes in the shared folder ahead of their stores, and
 // the work folders of runs in the temporary folder. A run removes them at its start; what it cannot remove stays
 // for a later run, and nothing of this run depends on it.
+#include <algorithm>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,13 @@ void TdmEM::RemoveAbandonedWorkFolders() {
 // that the catalogue names is an entry's and stays.
 void TdmEM::RemoveAbandonedAheadFiles(const TXmlDNode* update) {
     if (!OwnsShare) return;
+    std::vector<std::string> names;
+    if (!platform::ListFolderNames(Settings.SharedFolder, names)) return;
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return !StartsWith(name, AheadFileStart); }),
+                names.end());
+    // Most runs find none, and ask the catalogue nothing.
+    if (names.empty()) return;
     std::set<std::string> named;
     if (update)
         ForEachEntryCandidate(update, [&](TXmlDNode* candidate, TUpdateKind kind) {
@@ -47,13 +55,9 @@ void TdmEM::RemoveAbandonedAheadFiles(const TXmlDNode* update) {
             if (ReadEntryRecord(candidate, kind, record))
                 named.insert(FoldedPath(EntryPath(Settings.SharedFolder, kind, record.FileName)));
         });
-    std::vector<platform::FolderEntry> entries;
-    if (!platform::ListFolder(Settings.SharedFolder, entries)) return;
-    for (const auto& entry : entries) {
-        const std::string path = Settings.SharedFolder + entry.name;
-        if (!entry.isFolder && StartsWith(entry.name, AheadFileStart) && !named.count(FoldedPath(path)))
-            platform::DeleteFile(path);
-    }
+    // A folder of such a name is not deleted here.
+    for (const std::string& name : names)
+        if (!named.count(FoldedPath(Settings.SharedFolder + name))) platform::DeleteFile(Settings.SharedFolder + name);
 }
 
 // Marked as in use before anything goes in, so that no other run's removal of abandoned folders takes it. A mark
