@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/temporary_paths.h"
 
 namespace {
 

@@ -103,6 +103,21 @@ TFileDigest ReadFileDigest(platform::File& file) {
     return digest;
 }
 
+namespace {
+
+// Closes the archive read from a received file, then deletes the file (a file still open cannot be deleted
+// everywhere).
+struct TReceivedFileRemoval {
+    TZipFile& archive;
+    const std::string& file;
+    ~TReceivedFileRemoval() {
+        archive.Close();
+        if (!file.empty()) platform::DeleteFile(file);
+    }
+};
+
+}  // namespace
+
 TPreparedPackage PreparePackage(const std::string& downloadFile, const std::string& entryFileName,
                                 const std::string& unpackFolder, bool verifying) {
     TPreparedPackage package;
@@ -135,8 +150,9 @@ TPreparedPackage PrepareReceivedPackage(TReceivedPackage received, const std::st
     } else {
         if (!IsZipFile(received.File)) return {"", received.File, std::nullopt, std::nullopt, {}};
         archive.LoadFromFile(received.File);
-        platform::DeleteFile(received.File);
     }
+    // A received file goes once its members are out, or failed to come out; the archive lets go of it first.
+    const TReceivedFileRemoval removal{archive, received.File};
     if (verifying)
         if (std::vector<std::string> members = MembersNotSigned(archive, entryFileName); !members.empty())
             return RefusedForMembers(std::move(members));

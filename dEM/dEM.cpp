@@ -97,10 +97,15 @@ void TdmEM::MakeCopiesDurable() { durableFiles_.Finish(); }
 void TdmEM::Stop(int exitCode, const std::string& reason) {
     // Downloads that ran ahead are broken off and deleted before the process goes.
     if (downloadsAhead_) downloadsAhead_->Cancel();
+    workFolderMark_.reset();  // so that the work folder can be removed on the way out
     std::lock_guard guard(observerLock_);
     if (Observer) Observer->RunEnded(exitCode, reason);
     StopProcess(exitCode);
 }
+
+// A shortage of memory is this machine's, not the server's or the package's: it ends the run as any other failure
+// of the program does (status 1), saying what it is.
+void TdmEM::StopOutOfMemory(const std::string& during) { Stop(1, "not enough memory for " + during); }
 
 void TdmEM::Tell(TEntryOutcome outcome, const std::string& path, const std::string& detail) {
     std::lock_guard guard(observerLock_);

@@ -18,6 +18,7 @@
 #include "dEM/downloads_ahead.h"
 #include "http/http.h"
 #include "platform/files.h"
+#include "platform/run_lock.h"
 #include "platform/temporary_paths.h"
 #include "signing/signing.h"
 #include "xml/dom.h"
@@ -71,6 +72,8 @@ public:
     std::string QueryText;
     // Told about every entry and download; may stay null.
     TRunObserver* Observer = nullptr;
+    // The run holds the shared folder's lock: what a killed run left in the folder is its to remove.
+    bool OwnsShare = false;
 
     void DataModuleCreate();
     void DataModuleDestroy();
@@ -104,12 +107,18 @@ public:
 
     // Ends the process with the exit code, telling the observer why.
     [[noreturn]] void Stop(int exitCode, const std::string& reason);
+    // Ends the process for a memory shortage met during the named work.
+    [[noreturn]] void StopOutOfMemory(const std::string& during);
 
     // Downloads fetched at once by a mirror run unless common.ini says otherwise ("Connections"), and the most.
     static constexpr int DefaultConnections = 6;
     static constexpr int MaxConnections = 16;
     // The bytes a mirror run fetches ahead of its stores, the one it waits for not counted.
     static constexpr int64_t BytesAhead = int64_t{32} << 20;
+    // The names of a mirror run's work folders in the temporary folder ("mirror-" and a number), and the start of
+    // the names of the files it makes in the shared folder ahead of their stores.
+    static constexpr const char* WorkFolderStart = "mirror-";
+    static constexpr const char* AheadFileStart = ".orvane-ahead-";
 
 private:
     // One child of a catalogue group as the mirror run plans it: where its copy goes in "latest.xml", its
@@ -160,6 +169,13 @@ private:
     // Downloads into the run's work folder; the file's path.
     std::string DownloadToWorkFolder(const std::string& url);
     const std::string& WorkFolder();
+    // Marks a folder just made as the run's work folder; false when another run's removal got to it first.
+    bool MarkWorkFolder(const std::string& folder);
+    void RemoveWorkFolder();
+    // What killed runs left: work folders of runs no longer alive, and, for the run that owns the shared folder,
+    // its files ahead that no entry of the catalogue names.
+    void RemoveAbandonedWorkFolders();
+    void RemoveAbandonedAheadFiles(const TXmlDNode* update);
     void AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                             bool isEntry);
     // Copies, and moves of the run's own tested files, that wait for the device write of the whole run; then that
@@ -201,6 +217,7 @@ private:
     std::string sharedFolderResolved_;  // the shared folder with its links followed, once a copy needs it
     platform::DurableFiles durableFiles_;
     std::unique_ptr<platform::TemporaryPath> workFolder_;  // made for the first package
+    std::unique_ptr<platform::RunLock> workFolderMark_;     // held while the work folder is in use
     // The shared folder and the start of the names of the files the run makes there ahead of their stores, and
     // every file so named, removed when the run ends.
     std::string aheadFilesStart_;

@@ -1,6 +1,7 @@
 #include "dEM/downloads_ahead.h"
 
 #include <algorithm>
+#include <new>
 #include <thread>
 
 #include "platform/files.h"
@@ -9,21 +10,16 @@
 namespace {
 
 // Holds what is written in memory up to a limit, then moves it into a file and goes on there: a small package
-// costs no file of its own, a large one no more memory than the limit. A zip archive is read whole to be unpacked
-// in any case, so it stays in memory rather than going through a file, with room for the size it is expected to
-// have made at once.
+// costs no file of its own, a large one no more memory than the limit. A zip archive too goes on in its file,
+// from which its members are inflated a block at a time.
 class TSpillingStream : public TStream {
 public:
-    TSpillingStream(std::string spillFile, int64_t memoryLimit, int64_t expectedSize)
-        : spillFile_(std::move(spillFile)), memoryLimit_(memoryLimit), expectedSize_(expectedSize) {}
+    TSpillingStream(std::string spillFile, int64_t memoryLimit)
+        : spillFile_(std::move(spillFile)), memoryLimit_(memoryLimit) {}
 
     int64_t Read(void* buffer, int64_t count) override { return Current().Read(buffer, count); }
     int64_t Write(const void* buffer, int64_t count) override {
-        if (!file_ && !heldWhole_ && memory_.Position() + count > memoryLimit_) {
-            heldWhole_ = StartsAsZip(static_cast<const char*>(buffer), count);
-            if (heldWhole_) memory_.Reserve(expectedSize_);
-            else Spill();
-        }
+        if (!file_ && memory_.Position() + count > memoryLimit_) Spill();
         return Current().Write(buffer, count);
     }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override { return Current().Seek(offset, origin); }
@@ -38,11 +34,6 @@ public:
 
 private:
     TStream& Current() { return file_ ? static_cast<TStream&>(*file_) : memory_; }
-    bool StartsAsZip(const char* buffer, int64_t count) const {
-        std::string head = memory_.Data().substr(0, 2);
-        head.append(buffer, static_cast<size_t>(std::min<int64_t>(count, 2 - static_cast<int64_t>(head.size()))));
-        return head == "PK";
-    }
     void Spill() {
         file_ = std::make_unique<TFileStream>(spillFile_, TFileStream::Mode::Create);
         const int64_t position = memory_.Position();
@@ -53,12 +44,12 @@ private:
 
     const std::string spillFile_;
     const int64_t memoryLimit_;
-    const int64_t expectedSize_;
     TMemoryStream memory_;
     std::unique_ptr<TFileStream> file_;
-    bool heldWhole_ = false;
 };
 
+// Packages up to this size are received into memory: most packages of a release are small, and each of them then
+// costs no file of its own. With a few connections at once, it keeps a run's memory to a few megabytes.
 constexpr int64_t HeldInMemory = int64_t{1} << 20;
 
 TFetchedPackage TransferFailed(std::string why) {
@@ -67,13 +58,20 @@ TFetchedPackage TransferFailed(std::string why) {
     return failed;
 }
 
-// Fetches the package (into memory, a large one that is not a zip into a file), unpacks it and tests it. A busy
-// server's refusal goes to `again`.
+TFetchedPackage OutOfMemory() {
+    TFetchedPackage failed;
+    failed.OutOfMemory = true;
+    return failed;
+}
+
+// Fetches the package (into memory, a large one into a file), unpacks it and tests it. A busy server's refusal
+// goes to `again`.
 TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order, const TBusyServerAnswer& again) {
-    // A zip is expected to be no larger than the file it holds.
-    TSpillingStream body(order.Place + ".download", HeldInMemory, order.Size + HeldInMemory);
+    TSpillingStream body(order.Place + ".download", HeldInMemory);
     try {
         GetPatiently(http, order.Url, body, again);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
     } catch (const std::exception& error) {
         return TransferFailed(TransferFailureText(error, http));
     }
@@ -90,6 +88,8 @@ TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageO
         fetched.Check = CheckCandidate(fetched.Package, order.Size, order.Crc, order.Sha256);
         // A candidate to store is moved into the share as it is: its way to the device can start here.
         if (fetched.Check == TCandidateCheck::Matches) platform::StartWriteback(fetched.Package.Candidate);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
     } catch (const std::exception& error) {
         fetched.PackageFailure = error.what();
     }

@@ -37,6 +37,7 @@ struct TPackageOrder {
 struct TFetchedPackage {
     std::string TransferFailure;  // the download failed
     std::string PackageFailure;   // the package could not be unpacked
+    bool OutOfMemory = false;     // either ran out of memory: no fault of the server or the package
     TPreparedPackage Package;
     TCandidateCheck Check = TCandidateCheck::SizeDiffers;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <random>
 
 #include "OVCommon/OVCommon.h"
@@ -42,9 +43,11 @@ void AppendCopyOf(TXmlDNode* parent, const TXmlDNode* entry, std::string_view na
 }  // namespace
 
 void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
+    RemoveAbandonedWorkFolders();
     LoadFetchedCatalogue();
-    if (FindErrorElement(Catalogue.get())) Stop(ExitServerError, "the update server reports an error");
     const TXmlDNode* update = FindUpdateElement(Catalogue.get());
+    RemoveAbandonedAheadFiles(update);
+    if (FindErrorElement(Catalogue.get())) Stop(ExitServerError, "the update server reports an error");
     LoadXml(MirrorCatalogue.get(), "<xml> </xml>");
     if (update) {
         // Every package to fetch is known before the first store, so downloads run ahead of the stores, which
@@ -53,7 +56,7 @@ void TdmEM::RunMirror(const std::string& /*sharedFolder*/) {
         for (TMirrorItem& item : plan) MirrorItem(item);
     }
     downloadsAhead_.reset();
-    workFolder_.reset();
+    RemoveWorkFolder();
     // The stored files reach the device before the catalogue that points clients at them.
     MakeCopiesDurable();
     StoreSignedCatalogue();
@@ -214,6 +217,8 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
                  : listed ? ""
                           : "stored as " + Settings.MainExe + " only" + LeftOut);
         }
+    } catch (const std::bad_alloc&) {
+        StopOutOfMemory("the package of " + entry.FileName);
     } catch (const std::exception& failure) {
         Stop(ExitPackageFailed, "the package of " + entry.FileName + " failed: " + failure.what());
     }
@@ -224,6 +229,7 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
 // The entry's package, fetched, unpacked and tested ahead or now; a failed download or package stops the run.
 TFetchedPackage TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
     const TFetchedPackage fetched = aheadDownload_ ? downloadsAhead_->Take(*aheadDownload_) : FetchPackageNow(entry);
+    if (fetched.OutOfMemory) StopOutOfMemory("the package of " + entry.FileName);
     if (!fetched.TransferFailure.empty())
         Stop(ExitTransferFailed, "the download of " + entry.Download + " failed: " + fetched.TransferFailure);
     if (!fetched.PackageFailure.empty())
@@ -255,6 +261,8 @@ void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) 
     try {
         TFileStream target(fileName, TFileStream::Mode::Create);
         GetPatiently(httpMain, url, target, WaitForBusyServer);
+    } catch (const std::bad_alloc&) {
+        StopOutOfMemory("the download of " + url);
     } catch (const std::exception& failure) {
         Stop(ExitTransferFailed, "the download of " + url + " failed: " + TransferFailureText(failure, httpMain));
     }
@@ -269,7 +277,7 @@ std::string TdmEM::AheadPlace(const TUpdateElementRec& entry, std::size_t number
     if (FolderOf(entry.FileName) != Settings.SharedFolder) return WorkFolder() + "ahead/" + std::to_string(number);
     if (!aheadFiles_) {
         // A start no catalogue can know beforehand: no entry's file is ever among those removed.
-        aheadFilesStart_ = Settings.SharedFolder + ".orvane-ahead-" +
+        aheadFilesStart_ = Settings.SharedFolder + AheadFileStart +
                            std::to_string(std::random_device{}() % 1000000000u) + "-";
         aheadFiles_ = std::make_unique<platform::TemporaryPath>(aheadFilesStart_,
                                                                 platform::TemporaryPath::Kind::FilesNamedFrom);
@@ -278,14 +286,18 @@ std::string TdmEM::AheadPlace(const TUpdateElementRec& entry, std::size_t number
 }
 
 // Each run has a folder of its own for its downloads and unpacked packages, so that runs into different shared
-// folders never write into each other's files; it goes when the run ends, however it ends.
+// folders never write into each other's files; it goes when the run ends, and a later run removes it when the run
+// was killed.
 const std::string& TdmEM::WorkFolder() {
     if (!workFolder_) {
         const std::string temp = TempFolderPath();
         std::string folder;
-        for (int number = 0; !platform::CreateDirectory(folder = temp + "mirror-" + std::to_string(number) + "/");)
-            if (++number == 10000 || !platform::DirectoryExists(temp))
+        for (int number = 0;; ++number) {
+            folder = temp + WorkFolderStart + std::to_string(number) + "/";
+            if (platform::CreateDirectory(folder) && MarkWorkFolder(folder)) break;
+            if (number == 9999 || !platform::DirectoryExists(temp))
                 throw Exception("Cannot create a work folder in \"" + temp + "\".");
+        }
         workFolder_ = std::make_unique<platform::TemporaryPath>(folder, platform::TemporaryPath::Kind::Folder);
     }
     return workFolder_->Path();

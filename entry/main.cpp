@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ std::unique_ptr<platform::RunLock> LockFolderForRun(const std::string& folder) {
     TdmEM dmEM;
     const auto observer = MakeConsoleObserver(Settings.MirrorMode ? "Mirror run" : "Client run");
     dmEM.Observer = observer.get();
+    dmEM.OwnsShare = Settings.MirrorMode && lock && lock->State() == platform::RunLockState::Held;
     if (Settings.MirrorMode) {
         const bool codeAndVersion = !Settings.Code.empty() && !Settings.Version.empty();
         dmEM.QueryText = codeAndVersion ? BuildQueryText(Settings.Code, Settings.Version) : MainProgramQueryText();
@@ -82,6 +84,9 @@ int main(int argc, char** argv) {
     platform::ConnectStandardError();
     try {
         return Run(platform::ProgramArguments(argc, argv));
+    } catch (const std::bad_alloc&) {
+        platform::ReportApplicationError("Not enough memory.");
+        return 1;
     } catch (const std::exception& failure) {
         platform::ReportApplicationError(failure.what());
         return 1;

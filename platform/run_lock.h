@@ -35,4 +35,14 @@ private:
     RunLockState state_ = RunLockState::Unavailable;
 };
 
+// The file inside a run's work folder whose lock marks the folder as in use: the mark goes with the run however it
+// ends, so a later run can tell the folder of a run that ended from one still in use. A run marks a folder it has
+// just made with RunLock(folder + kInUseMark, 0 ms) before it puts anything there, and takes another folder when
+// that lock is not Held (a removal raced it).
+inline constexpr const char* kInUseMark = "in-use.lock";
+
+// Removes the folder (a path ending with a separator), with everything in it, when no process holds its
+// kInUseMark. True when it was removed.
+bool RemoveAbandonedFolder(const std::string& folder);
+
 }  // namespace platform

@@ -15,13 +15,16 @@ public:
     RawInflater(const RawInflater&) = delete;
     RawInflater& operator=(const RawInflater&) = delete;
 
-    // The compressed bytes; they must stay in place while inflating.
+    // The next compressed bytes, once the previous ones are used up (Remaining() is 0); they must stay in place
+    // while inflating. The data may come in any number of pieces.
     void SetInput(std::string_view input);
     // Fills up to room bytes at output (at most 4 GiB - 1 a call, more than any zip member holds) and adds what
-    // it wrote to made. True when it filled the room before the data ended: more may follow. False once the data
-    // has ended or the input ran out. Raises ECompressionError on bad data.
-    bool Inflate(char* output, size_t room, size_t& made);
-    size_t Consumed() const;
+    // it wrote to made; stops short when the data has ended or the input ran out. Raises ECompressionError on bad
+    // data.
+    void Inflate(char* output, size_t room, size_t& made);
+    // True once the end of the deflate data was reached.
+    bool Ended() const;
+    // The bytes of the last input not yet used.
     size_t Remaining() const;
 
 private:

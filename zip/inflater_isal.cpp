@@ -16,7 +16,6 @@ constexpr size_t kLargestRoom = std::numeric_limits<uint32_t>::max();
 
 struct RawInflater::State {
     inflate_state stream;
-    size_t inputLength = 0;
 };
 
 RawInflater::RawInflater() : state_(std::make_unique<State>()) {
@@ -30,21 +29,18 @@ void RawInflater::SetInput(std::string_view input) {
     // A zip member's compressed size is a 32-bit field, so its data always fits.
     state_->stream.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(input.data()));
     state_->stream.avail_in = static_cast<uint32_t>(std::min<size_t>(input.size(), kLargestRoom));
-    state_->inputLength = state_->stream.avail_in;
 }
 
-bool RawInflater::Inflate(char* output, size_t room, size_t& made) {
+void RawInflater::Inflate(char* output, size_t room, size_t& made) {
     inflate_state& stream = state_->stream;
     stream.next_out = reinterpret_cast<uint8_t*>(output);
     stream.avail_out = static_cast<uint32_t>(std::min(room, kLargestRoom));
     const uint32_t offered = stream.avail_out;
     if (isal_inflate(&stream) != ISAL_DECOMP_OK) throw ECompressionError();
     made += offered - stream.avail_out;
-    // Short of its room without reaching the end, every input byte is used up.
-    return stream.block_state != ISAL_BLOCK_FINISH && stream.avail_out == 0;
 }
 
-size_t RawInflater::Consumed() const { return state_->inputLength - state_->stream.avail_in; }
+bool RawInflater::Ended() const { return state_->stream.block_state == ISAL_BLOCK_FINISH; }
 
 size_t RawInflater::Remaining() const { return state_->stream.avail_in; }
 

@@ -15,7 +15,7 @@ constexpr size_t kLargestRoom = std::numeric_limits<uInt>::max();
 
 struct RawInflater::State {
     z_stream stream{};
-    size_t inputLength = 0;
+    bool ended = false;
 };
 
 RawInflater::RawInflater() : state_(std::make_unique<State>()) {
@@ -28,10 +28,9 @@ void RawInflater::SetInput(std::string_view input) {
     // A zip member's compressed size is a 32-bit field, so its data always fits.
     state_->stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
     state_->stream.avail_in = static_cast<uInt>(std::min<size_t>(input.size(), kLargestRoom));
-    state_->inputLength = state_->stream.avail_in;
 }
 
-bool RawInflater::Inflate(char* output, size_t room, size_t& made) {
+void RawInflater::Inflate(char* output, size_t room, size_t& made) {
     z_stream& stream = state_->stream;
     stream.next_out = reinterpret_cast<Bytef*>(output);
     stream.avail_out = static_cast<uInt>(std::min(room, kLargestRoom));
@@ -39,11 +38,10 @@ bool RawInflater::Inflate(char* output, size_t room, size_t& made) {
     const int status = inflate(&stream, Z_NO_FLUSH);
     if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) throw ECompressionError();
     made += offered - stream.avail_out;
-    // zlib goes on until the room is full or the input is used up.
-    return status != Z_STREAM_END && stream.avail_out == 0;
+    state_->ended = status == Z_STREAM_END;
 }
 
-size_t RawInflater::Consumed() const { return state_->stream.total_in; }
+bool RawInflater::Ended() const { return state_->ended; }
 
 size_t RawInflater::Remaining() const { return state_->stream.avail_in; }
 

@@ -3,18 +3,31 @@
 #include <algorithm>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "platform/stream.h"
 #include "zip/inflater.h"
 
+// The archive's bytes by position: an archive in memory hands out views of itself, one in a file reads them.
+class TZipFile::Source {
+public:
+    virtual ~Source() = default;
+    virtual uint64_t Size() const = 0;
+    // Up to length bytes from offset, fewer only at the end; a file source reads them into buffer.
+    virtual std::string_view Read(uint64_t offset, size_t length, std::string& buffer) const = 0;
+};
+
 namespace {
 
 constexpr std::string_view kLocalHeaderSignature("PK\x03\x04", 4);
+constexpr size_t kFixedHeader = 30;
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
-// Reads of the archive file: large enough that a package is read in a few calls.
-constexpr int64_t kFileReadBlock = int64_t{64} << 20;
+// A member's data is read from its file in blocks of this size as it is inflated, and the first header is looked
+// for in blocks of it: big enough to cost few reads, small beside a database.
+constexpr size_t kFileReadBlock = size_t{1} << 20;
 constexpr size_t kFirstOutput = size_t{64} << 10;
 constexpr double kMaxGrowth = 16.0;
 // The slices of a member written to a stream.
@@ -22,82 +35,110 @@ constexpr size_t kStreamSlice = size_t{1} << 20;
 // Slices from this size on are written on a helper thread while the next one is inflated.
 constexpr size_t kBackgroundSlice = size_t{1} << 20;
 
-// The whole file. The size the file reports only bounds each read; the bytes that really arrive decide.
-std::string ReadWholeFile(const std::string& fileName) {
-    TFileStream file(fileName, TFileStream::Mode::OpenRead);
-    const int64_t expected = file.Size();
-    std::string bytes;
-    for (;;) {
-        const int64_t block = std::clamp<int64_t>(expected - static_cast<int64_t>(bytes.size()), 1, kFileReadBlock);
-        const size_t start = bytes.size();
-        bytes.resize(start + static_cast<size_t>(block) + 1);  // one spare byte notices a file that grew
-        const int64_t got = file.Read(bytes.data() + start, block + 1);
-        bytes.resize(start + static_cast<size_t>(got));
-        if (got <= block) return bytes;
-    }
-}
-
-// Little-endian fields read from a position; bytes beyond the end read as zero and mark the read as cut.
-class FieldReader {
+class MemorySource : public TZipFile::Source {
 public:
-    FieldReader(const std::string& bytes, size_t position) : bytes_(bytes), position_(position) {}
-
-    uint16_t U16() {
-        const unsigned low = Byte();
-        return static_cast<uint16_t>(low | Byte() << 8);
+    explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    std::string_view Read(uint64_t offset, size_t length, std::string&) const override {
+        return std::string_view(bytes_).substr(static_cast<size_t>(std::min<uint64_t>(offset, bytes_.size())), length);
     }
-    uint32_t U32() {
-        const uint32_t low = U16();
-        return low | static_cast<uint32_t>(U16()) << 16;
-    }
-    // Moves past a variable part and returns where it starts.
-    size_t Skip(size_t length) {
-        const size_t start = position_;
-        const size_t available = bytes_.size() - std::min(position_, bytes_.size());
-        cut_ = cut_ || length > available;
-        position_ += std::min(length, available);
-        return start;
-    }
-    size_t Position() const { return position_; }
-    bool Cut() const { return cut_; }
 
 private:
-    unsigned Byte() {
-        if (position_ >= bytes_.size()) {
-            cut_ = true;
-            return 0;
-        }
-        return static_cast<unsigned char>(bytes_[position_++]);
-    }
-
-    const std::string& bytes_;
-    size_t position_;
-    bool cut_ = false;
+    const std::string bytes_;
 };
 
-bool LocalHeaderAt(const std::string& bytes, size_t position) {
-    return std::string_view(bytes).substr(std::min(position, bytes.size()), 4) == kLocalHeaderSignature;
+// The file stays open while the archive is in use; reads from several threads take turns at its one position.
+class FileSource : public TZipFile::Source {
+public:
+    explicit FileSource(const std::string& fileName)
+        : file_(fileName, TFileStream::Mode::OpenRead), size_(static_cast<uint64_t>(file_.Size())) {}
+    uint64_t Size() const override { return size_; }
+    std::string_view Read(uint64_t offset, size_t length, std::string& buffer) const override {
+        buffer.resize(static_cast<size_t>(std::min<uint64_t>(length, size_ - std::min(offset, size_))));
+        if (buffer.empty()) return {};
+        std::lock_guard guard(lock_);
+        file_.SetPosition(static_cast<int64_t>(offset));
+        buffer.resize(static_cast<size_t>(file_.Read(buffer.data(), static_cast<int64_t>(buffer.size()))));
+        return buffer;
+    }
+
+private:
+    mutable std::mutex lock_;
+    mutable TFileStream file_;
+    const uint64_t size_;
+};
+
+uint16_t U16(std::string_view bytes, size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+uint32_t U32(std::string_view bytes, size_t at) { return U16(bytes, at) | static_cast<uint32_t>(U16(bytes, at + 2)) << 16; }
+
+// Where the first local header starts: bytes before it (a self-extractor's program, say) are skipped.
+std::optional<uint64_t> FirstHeader(const TZipFile::Source& source) {
+    std::string buffer;
+    const size_t overlap = kLocalHeaderSignature.size() - 1;
+    for (uint64_t offset = 0; offset < source.Size(); offset += kFileReadBlock - overlap) {
+        const std::string_view block = source.Read(offset, kFileReadBlock, buffer);
+        const size_t found = block.find(kLocalHeaderSignature);
+        if (found != std::string_view::npos) return offset + found;
+        if (block.size() < kFileReadBlock) break;
+    }
+    return std::nullopt;
 }
 
-// Reads the header that starts at position (after its signature was seen) and returns where the next one starts.
-size_t ReadLocalFile(const std::string& bytes, size_t position, TLocalFile& entry) {
-    FieldReader reader(bytes, position + kLocalHeaderSignature.size());
-    entry.VersionNeeded = reader.U16();
-    entry.Flags = reader.U16();
-    entry.CompressionMethod = reader.U16();
-    entry.LastModTime = reader.U16();
-    entry.LastModDate = reader.U16();
-    entry.Crc32 = reader.U32();
-    entry.CompressedSize = reader.U32();
-    entry.UncompressedSize = reader.U32();
-    entry.FileNameLength = reader.U16();
-    entry.ExtraFieldLength = reader.U16();
-    entry.NameOffset = reader.Skip(entry.FileNameLength);
-    entry.ExtraOffset = reader.Skip(entry.ExtraFieldLength);
-    entry.DataOffset = reader.Skip(entry.CompressedSize);
-    entry.Truncated = reader.Cut();
-    return reader.Position();
+bool LocalHeaderAt(const TZipFile::Source& source, uint64_t position) {
+    std::string buffer;
+    return source.Read(position, kLocalHeaderSignature.size(), buffer) == kLocalHeaderSignature;
 }
+
+// Reads the header that starts at position (after its signature was seen), and its name; returns where the next
+// header starts. Fields beyond the end of the archive read as zero and mark the member as cut short.
+uint64_t ReadLocalFile(const TZipFile::Source& source, uint64_t position, TLocalFile& entry, std::string& name) {
+    std::string buffer;
+    std::string fixed(source.Read(position, kFixedHeader, buffer));
+    const bool headerCut = fixed.size() < kFixedHeader;
+    fixed.resize(kFixedHeader, '\0');
+    entry.VersionNeeded = U16(fixed, 4);
+    entry.Flags = U16(fixed, 6);
+    entry.CompressionMethod = U16(fixed, 8);
+    entry.LastModTime = U16(fixed, 10);
+    entry.LastModDate = U16(fixed, 12);
+    entry.Crc32 = U32(fixed, 14);
+    entry.CompressedSize = U32(fixed, 18);
+    entry.UncompressedSize = U32(fixed, 22);
+    entry.FileNameLength = U16(fixed, 26);
+    entry.ExtraFieldLength = U16(fixed, 28);
+    entry.NameOffset = position + kFixedHeader;
+    entry.ExtraOffset = entry.NameOffset + entry.FileNameLength;
+    entry.DataOffset = entry.ExtraOffset + entry.ExtraFieldLength;
+    name = source.Read(entry.NameOffset, entry.FileNameLength, buffer);
+    const uint64_t end = entry.DataOffset + entry.CompressedSize;
+    entry.Truncated = headerCut || end > source.Size();
+    return std::min(end, source.Size());
+}
+
+// A member's compressed data a block at a time: views of an archive in memory, reads of one in its file.
+class DataPieces {
+public:
+    DataPieces(const TZipFile::Source& source, const TLocalFile& entry)
+        : source_(source), next_(entry.DataOffset), end_(entry.DataOffset + entry.CompressedSize) {}
+
+    // Empty once the data is used up.
+    std::string_view Next() {
+        const auto length = static_cast<size_t>(std::min<uint64_t>(end_ - next_, kFileReadBlock));
+        const std::string_view piece = source_.Read(next_, length, buffer_);
+        next_ += piece.size();
+        return piece;
+    }
+    // The bytes not yet handed out.
+    uint64_t Left() const { return end_ - next_; }
+
+private:
+    const TZipFile::Source& source_;
+    uint64_t next_;
+    const uint64_t end_;
+    std::string buffer_;
+};
 
 // The next size of a full output buffer: the output so far extrapolated over the input still to come, with a
 // margin, at least twice and at most kMaxGrowth times the output that really arrived, and never beyond the
@@ -149,67 +190,123 @@ private:
     std::future<void> pending_;
 };
 
-// Raw deflate into a string that grows as output really arrives, never beyond the stated size, or into a stream.
-// Raises ECompressionError on data the inflater rejects.
-class MemberInflater {
+// A member's uncompressed bytes, a room at a time: deflated data inflated, stored data copied, its data taken
+// piece by piece as it is used. Raises ECompressionError for another method and on data the inflater rejects.
+class MemberReader {
 public:
-    explicit MemberInflater(std::string_view input) { inflater_.SetInput(input); }
-
-    // The output and its CRC-32; the empty string when the data ends before the stated size.
-    std::string Inflate(size_t wanted, uint32_t& crc) {
-        std::string output(std::min(wanted, kFirstOutput), '\0');
-        size_t produced = 0;
-        crc = 0;
-        for (;;) {
-            const size_t start = produced;
-            const bool more = inflater_.Inflate(output.data() + produced, output.size() - produced, produced);
-            crc = zipinflate::Crc32Update(crc, output.data() + start, produced - start);
-            if (!more || produced == wanted) break;
-            output.resize(NextOutputSize(produced, wanted, inflater_.Consumed(), inflater_.Remaining()));
-        }
-        if (produced < wanted) {
-            crc = 0;
-            return {};
-        }
-        return output;
+    MemberReader(const TZipFile::Source& source, const TLocalFile& entry)
+        : pieces_(source, entry), compressedSize_(entry.CompressedSize) {
+        if (entry.CompressionMethod == kMethodDeflated) inflater_.emplace();
+        else if (entry.CompressionMethod != kMethodStored) throw ECompressionError();
+        // A stored member whose sizes disagree gives nothing.
+        ended_ = !inflater_ && entry.CompressedSize != entry.UncompressedSize;
     }
 
-    // The output written to the stream a slice at a time; the CRC-32 of what was written, or 0 when the data ended
-    // before the stated size.
-    uint32_t InflateTo(size_t wanted, TStream& output) {
-        const std::unique_ptr<char[]> slices(new char[2 * kStreamSlice]);
-        SliceWriter writer(output);  // after the slices: its helper is done before they go away
-        size_t produced = 0;
-        for (size_t turn = 0; produced < wanted; turn ^= 1) {
-            char* slice = slices.get() + turn * kStreamSlice;
-            size_t made = 0;
-            const bool more = inflater_.Inflate(slice, std::min(kStreamSlice, wanted - produced), made);
-            writer.Add(slice, made);  // waits for the other slice first, so that it can be refilled next
-            produced += made;
-            if (!more) break;
+    // Fills up to room bytes at output; fewer only once the data has ended.
+    size_t Fill(char* output, size_t room) {
+        size_t made = 0;
+        while (made < room && !ended_) {
+            if (input_.empty() && !exhausted_) TakeNextPiece();
+            if (inflater_) Inflate(output, room, made);
+            else if (exhausted_) ended_ = true;  // the data ends before the member does
+            else Copy(output, room, made);
         }
-        const uint32_t crc = writer.Crc();
-        return produced < wanted ? 0 : crc;
+        return made;
     }
+    uint64_t Consumed() const { return compressedSize_ - InputLeft(); }
+    uint64_t InputLeft() const { return pieces_.Left() + input_.size(); }
 
 private:
-    zipinflate::RawInflater inflater_;
+    void TakeNextPiece() {
+        input_ = pieces_.Next();
+        exhausted_ = input_.empty();
+        if (inflater_ && !exhausted_) inflater_->SetInput(input_);
+    }
+    // Once the input is used up, the inflater may still hold output that did not fit before.
+    void Inflate(char* output, size_t room, size_t& made) {
+        const size_t before = made;
+        const size_t left = input_.size();
+        inflater_->Inflate(output + made, room - made, made);
+        input_.remove_prefix(left - inflater_->Remaining());
+        // Data that neither ends nor moves would hold the loop for ever: cut short, or damaged.
+        ended_ = inflater_->Ended() || (made == before && input_.size() == left);
+    }
+    void Copy(char* output, size_t room, size_t& made) {
+        const size_t count = std::min(room - made, input_.size());
+        std::copy_n(input_.data(), count, output + made);
+        input_.remove_prefix(count);
+        made += count;
+    }
+
+    DataPieces pieces_;
+    const uint64_t compressedSize_;
+    std::optional<zipinflate::RawInflater> inflater_;
+    std::string_view input_;
+    bool exhausted_ = false;  // every piece of the data was handed out
+    bool ended_ = false;
 };
+
+// The member whole in memory, in a string that grows as output really arrives, never beyond the stated size; the
+// empty string when the data ends before it. Its CRC-32 is taken slice by slice while the slice is fresh.
+std::string ReadWhole(MemberReader& reader, size_t wanted, uint32_t& crc) {
+    std::string output(std::min(wanted, kFirstOutput), '\0');
+    size_t produced = 0;
+    crc = 0;
+    for (;;) {
+        const size_t made = reader.Fill(output.data() + produced, output.size() - produced);
+        crc = zipinflate::Crc32Update(crc, output.data() + produced, made);
+        produced += made;
+        if (produced < output.size() || produced == wanted) break;
+        output.resize(NextOutputSize(produced, wanted, static_cast<size_t>(reader.Consumed()),
+                                     static_cast<size_t>(reader.InputLeft())));
+    }
+    if (produced < wanted) {
+        crc = 0;
+        return {};
+    }
+    return output;
+}
+
+// The member written to the stream a slice at a time; the CRC-32 of what was written, or 0 when the data ended
+// before the stated size.
+uint32_t WriteInSlices(MemberReader& reader, size_t wanted, TStream& output) {
+    const std::unique_ptr<char[]> slices(new char[2 * kStreamSlice]);
+    SliceWriter writer(output);  // after the slices: its helper is done before they go away
+    size_t produced = 0;
+    for (size_t turn = 0; produced < wanted; turn ^= 1) {
+        char* slice = slices.get() + turn * kStreamSlice;
+        const size_t room = std::min(kStreamSlice, wanted - produced);
+        const size_t made = reader.Fill(slice, room);
+        writer.Add(slice, made);  // waits for the other slice first, so that it can be refilled next
+        produced += made;
+        if (made < room) break;
+    }
+    const uint32_t crc = writer.Crc();
+    return produced < wanted ? 0 : crc;
+}
 
 }  // namespace
 
-void TZipFile::LoadFromFile(const std::string& fileName) { LoadFromBytes(ReadWholeFile(fileName)); }
+void TZipFile::LoadFromFile(const std::string& fileName) { ReadEntries(std::make_shared<FileSource>(fileName)); }
 
-void TZipFile::LoadFromBytes(std::string archive) {
+void TZipFile::LoadFromBytes(std::string archive) { ReadEntries(std::make_shared<MemorySource>(std::move(archive))); }
+
+void TZipFile::ReadEntries(std::shared_ptr<const Source> source) {
     std::vector<TLocalFile> entries;
-    // Bytes before the first header (a self-extractor's program, for instance) are skipped.
-    size_t position = std::string_view(archive).find(kLocalHeaderSignature);
-    while (position != std::string_view::npos && LocalHeaderAt(archive, position)) {
-        position = ReadLocalFile(archive, position, entries.emplace_back());
-    }
+    std::vector<std::string> names;
+    std::optional<uint64_t> position = FirstHeader(*source);
+    while (position && LocalHeaderAt(*source, *position))
+        position = ReadLocalFile(*source, *position, entries.emplace_back(), names.emplace_back());
     // What follows the members (central directory, end record) is not needed to extract them.
-    archive_ = std::move(archive);
+    source_ = std::move(source);
     entries_ = std::move(entries);
+    names_ = std::move(names);
+}
+
+void TZipFile::Close() {
+    source_.reset();
+    entries_.clear();
+    names_.clear();
 }
 
 const TLocalFile& TZipFile::Entry(int index) const {
@@ -217,17 +314,9 @@ const TLocalFile& TZipFile::Entry(int index) const {
     return entries_[static_cast<size_t>(index)];
 }
 
-std::string TZipFile::Bytes(size_t offset, size_t length) const {
-    return archive_.substr(std::min(offset, archive_.size()), length);
-}
-
 std::string TZipFile::MemberName(int index) const {
-    const TLocalFile& entry = Entry(index);
-    return Bytes(entry.NameOffset, entry.FileNameLength);
-}
-
-std::string_view TZipFile::MemberData(const TLocalFile& entry) const {
-    return std::string_view(archive_).substr(entry.DataOffset, entry.CompressedSize);
+    Entry(index);
+    return names_[static_cast<size_t>(index)];
 }
 
 std::string TZipFile::Extract(int index) const {
@@ -235,15 +324,8 @@ std::string TZipFile::Extract(int index) const {
     uint32_t crc = 0;
     std::string result;
     if (!entry.Truncated && entry.UncompressedSize > 0) {
-        const std::string_view data = MemberData(entry);
-        if (entry.CompressionMethod == kMethodDeflated) {
-            result = MemberInflater(data).Inflate(entry.UncompressedSize, crc);
-        } else if (entry.CompressionMethod == kMethodStored) {
-            result = data.size() == entry.UncompressedSize ? std::string(data) : std::string();
-            crc = ZipCrc32(result);
-        } else {
-            throw ECompressionError();
-        }
+        MemberReader reader(*source_, entry);
+        result = ReadWhole(reader, entry.UncompressedSize, crc);
     }
     if (entry.Truncated || crc != entry.Crc32) throw EZipFileCRCError(MemberName(index));
     return result;
@@ -253,17 +335,8 @@ void TZipFile::ExtractTo(int index, TStream& output) const {
     const TLocalFile& entry = Entry(index);
     uint32_t crc = 0;
     if (!entry.Truncated && entry.UncompressedSize > 0) {
-        const std::string_view data = MemberData(entry);
-        if (entry.CompressionMethod == kMethodDeflated) {
-            crc = MemberInflater(data).InflateTo(entry.UncompressedSize, output);
-        } else if (entry.CompressionMethod == kMethodStored) {
-            // A stored member whose sizes disagree gives nothing, as Extract gives it.
-            const std::string_view stored = data.size() == entry.UncompressedSize ? data : std::string_view();
-            output.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
-            crc = zipinflate::Crc32Update(0, stored.data(), stored.size());
-        } else {
-            throw ECompressionError();
-        }
+        MemberReader reader(*source_, entry);
+        crc = WriteInSlices(reader, entry.UncompressedSize, output);
     }
     if (entry.Truncated || crc != entry.Crc32) throw EZipFileCRCError(MemberName(index));
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -278,20 +279,33 @@ bool MakeWritable(const std::string& path) {
     return ::chmod(path.c_str(), (status.st_mode & 07777) | S_IWUSR) == 0;
 }
 
-bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
-    entries.clear();
+namespace {
+
+// Hands the folder's descriptor and each entry's name ("." and ".." left out) to `visit`.
+bool ForEachName(const std::string& folder, const std::function<void(int folderFd, const char* name)>& visit) {
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) return false;
-    const int folderFd = ::dirfd(directory);
-    while (const dirent* item = ::readdir(directory)) {
-        const std::string name = item->d_name;
-        if (name == "." || name == "..") continue;
-        struct stat status {};
-        if (::fstatat(folderFd, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
-        entries.push_back({name, S_ISDIR(status.st_mode), S_ISLNK(status.st_mode)});
-    }
+    while (const dirent* item = ::readdir(directory))
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            visit(::dirfd(directory), item->d_name);
     ::closedir(directory);
     return true;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    return ForEachName(folder, [&](int folderFd, const char* name) {
+        struct stat status {};
+        if (::fstatat(folderFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return;  // gone meanwhile
+        entries.push_back({name, S_ISDIR(status.st_mode), S_ISLNK(status.st_mode)});
+    });
+}
+
+bool ListFolderNames(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    return ForEachName(folder, [&](int, const char* name) { names.emplace_back(name); });
 }
 
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability durability) {

@@ -5,6 +5,8 @@
 #include <sys/file.h>
 #include <utility>
 
+#include "platform/common/temporary_paths_internal.h"
+
 namespace platform {
 
 namespace {
@@ -31,6 +33,15 @@ RunLockState RunLock::TryLock(const std::string& path) {
         return errno == EWOULDBLOCK || errno == EINTR ? RunLockState::Busy : RunLockState::Unavailable;
     file_ = std::move(file);
     return RunLockState::Held;
+}
+
+// Removed while the mark is held: a run that has just made this folder and tries its mark now finds it taken, or
+// gone, and takes another folder.
+bool RemoveAbandonedFolder(const std::string& folder) {
+    const RunLock mark(folder + kInUseMark, std::chrono::milliseconds(0));
+    if (mark.State() != RunLockState::Held) return false;
+    RemoveTemporary(folder.c_str(), TemporaryPath::Kind::Folder);
+    return !DirectoryExists(folder);
 }
 
 }  // namespace platform

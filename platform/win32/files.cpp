@@ -300,6 +300,15 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     return true;
 }
 
+// The search hands out each entry's kind with its name: there is nothing to save.
+bool ListFolderNames(const std::string& folder, std::vector<std::string>& names) {
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(folder, entries)) return false;
+    names.clear();
+    for (FolderEntry& entry : entries) names.push_back(std::move(entry.name));
+    return true;
+}
+
 // Windows gives an ordinary user no flush of a whole volume, so a deferred file is flushed here all the same, before
 // its rename: DurableFiles then has nothing left to force.
 bool ReplaceFile(const std::string& target, const std::function<bool(File& output)>& writer, Durability) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "platform/common/temporary_paths_internal.h"
 #include "platform/win32/text.h"
 
 namespace platform {
@@ -24,6 +25,14 @@ RunLockState RunLock::TryLock(const std::string& path) {
     }
     file_ = File(descriptor);
     return RunLockState::Held;
+}
+
+// A file that is open cannot be deleted here, so the mark is let go of first. A run that takes it in between (one
+// that has just made this folder) keeps its mark, and with it the folder, which holds nothing else of its yet.
+bool RemoveAbandonedFolder(const std::string& folder) {
+    if (RunLock(folder + kInUseMark, std::chrono::milliseconds(0)).State() != RunLockState::Held) return false;
+    RemoveTemporary(folder.c_str(), TemporaryPath::Kind::Folder);
+    return !DirectoryExists(folder);
 }
 
 }  // namespace platform

@@ -188,29 +188,67 @@ TEST(ZipFile, Crc32IsTheZipChecksum) {
     EXPECT_EQ(ZipCrc32(""), 0u);
 }
 
-// Extracting into a stream gives the bytes Extract gives, across slice boundaries, and the same failures.
+// Extracting into a stream gives the bytes Extract gives, across slice boundaries and the blocks in which an
+// archive's file is read, and the same failures, whether the archive is in memory or in its file.
 TEST(ZipFile, ExtractToWritesWhatExtractReturnsAndFailsAlike) {
     TempDir dir;
+    // Lines of pseudo-random numbers: they deflate to about half, so the data spans several blocks.
     std::string large;
-    for (int i = 0; large.size() < (size_t{5} << 20) + 123; ++i) large += "record " + std::to_string(i * 7919LL) + "\n";
+    for (uint64_t state = 1; large.size() < (size_t{5} << 20) + 123;) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        large += "record " + std::to_string(state >> 20) + "\n";
+    }
     const std::string stored = "kept as it is";
     const uint32_t storedSize = static_cast<uint32_t>(stored.size());
-    WriteFile(dir / "t.zip", testsupport::DeflatedMember("large.txt", large) +
-                                 LocalHeader("stored.txt", 0, ZipCrc32(stored), stored, storedSize) +
-                                 testsupport::DeflatedMember("empty.txt", "") +
-                                 LocalHeader("wrong.txt", 8, 1234, RawDeflate("not what the CRC says"), 21) +
-                                 LocalHeader("short.txt", 8, ZipCrc32(large), RawDeflate(large).substr(0, 1000),
-                                             static_cast<uint32_t>(large.size())));
-    const TZipFile zip = Load(dir / "t.zip");
-    ASSERT_EQ(zip.Count(), 5);
-    for (int index = 0; index < 3; ++index) {
-        TMemoryStream streamed;
-        zip.ExtractTo(index, streamed);
-        EXPECT_EQ(streamed.Data(), zip.Extract(index)) << zip.MemberName(index);
+    const uint32_t largeSize = static_cast<uint32_t>(large.size());
+    const std::string deflatedLarge = RawDeflate(large);
+    ASSERT_GT(deflatedLarge.size(), size_t{3} << 19);  // more than one of the blocks a file is read in
+    std::string damagedLarge = deflatedLarge;
+    damagedLarge[(size_t{5} << 18) + 7] ^= 0x21;  // in a later block than the first
+    const std::string archive = testsupport::DeflatedMember("large.txt", large) +
+                                LocalHeader("stored.txt", 0, ZipCrc32(stored), stored, storedSize) +
+                                LocalHeader("bigstored.txt", 0, ZipCrc32(large), large, largeSize) +
+                                testsupport::DeflatedMember("empty.txt", "") +
+                                LocalHeader("wrong.txt", 8, 1234, RawDeflate("not what the CRC says"), 21) +
+                                LocalHeader("short.txt", 8, ZipCrc32(large), deflatedLarge.substr(0, 1000), largeSize) +
+                                LocalHeader("damaged.txt", 8, ZipCrc32(large), damagedLarge, largeSize) +
+                                LocalHeader("cut.txt", 8, ZipCrc32(large), deflatedLarge, largeSize);
+    // The last member's data is cut off by the end of the file, in its second block.
+    WriteFile(dir / "t.zip", archive.substr(0, archive.size() - deflatedLarge.size() + (size_t{3} << 19)));
+    TZipFile fromBytes;
+    fromBytes.LoadFromBytes(ReadFile(dir / "t.zip"));
+    for (const TZipFile& zip : {Load(dir / "t.zip"), fromBytes}) {
+        ASSERT_EQ(zip.Count(), 8);
+        for (int index = 0; index < 4; ++index) {
+            TMemoryStream streamed;
+            zip.ExtractTo(index, streamed);
+            EXPECT_EQ(streamed.Data(), zip.Extract(index)) << zip.MemberName(index);
+        }
+        EXPECT_EQ(zip.Extract(0), large);
+        EXPECT_EQ(zip.Extract(2), large);
+        for (int index : {4, 5, 6, 7}) {
+            TMemoryStream streamed;
+            try {
+                zip.ExtractTo(index, streamed);
+                ADD_FAILURE() << zip.MemberName(index) << " was extracted";
+            } catch (const ECompressionError&) {
+                EXPECT_EQ(zip.MemberName(index), "damaged.txt");  // a damaged stream may fail either way
+            } catch (const EZipFileCRCError& e) {
+                EXPECT_EQ(e.Message(), "CRC Error in \"" + zip.MemberName(index) + "\".");
+            }
+            EXPECT_ANY_THROW(zip.Extract(index)) << zip.MemberName(index);
+        }
+        EXPECT_TRUE(zip.Entries()[7].Truncated);
     }
-    for (int index : {3, 4}) {
-        TMemoryStream streamed;
-        EXPECT_THROW(zip.Extract(index), EZipFileCRCError) << zip.MemberName(index);
-        EXPECT_THROW(zip.ExtractTo(index, streamed), EZipFileCRCError) << zip.MemberName(index);
-    }
+}
+
+// An archive read from its file keeps it open only while it is in use: once closed, it can be replaced.
+TEST(ZipFile, CloseLetsGoOfTheFile) {
+    TempDir dir;
+    WriteFile(dir / "t.zip", ZipArchive({{"a.txt", kTextA}}));
+    TZipFile zip = Load(dir / "t.zip");
+    zip.Close();
+    EXPECT_EQ(zip.Count(), 0);
+    WriteFile(dir / "t.zip", ZipArchive({{"b.txt", kTextB}}));
+    EXPECT_EQ(Load(dir / "t.zip").Extract(0), kTextB);
 }
