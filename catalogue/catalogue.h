@@ -197,6 +197,30 @@ void DiscardPreparedPackage(const TPreparedPackage& package);
 // making and removing a folder for each costs the file system more than the packages' own files.
 void EmptyUnpackFolder(const TPreparedPackage& package);
 
+// --- Differences ---
+
+// A difference the catalogue offers beside an entry's package: it rebuilds the entry's file from an older
+// version of it, the base.
+struct TDeltaRef {
+    int64_t BaseSize = 0;
+    std::string BaseSha256;  // lower-case hex
+    int32_t Size = 0;        // of the difference, as fetched
+    std::string Sha256;      // of the difference; empty when the catalogue gives none
+    std::string Download;
+};
+// The entry's `delta` children with a usable base size, base SHA-256, size and `download`; any other is skipped.
+std::vector<TDeltaRef> ReadDeltas(const TXmlDNode* entry);
+// The offered difference whose base the local file is: sizes are compared first, and the file's SHA-256 is read
+// only when one matches. Nothing when the file is missing, unreadable or another version.
+std::optional<TDeltaRef> DeltaForLocalFile(const std::vector<TDeltaRef>& deltas, const std::string& localFile);
+// Rebuilds the entry's file from its base and a fetched difference into candidateFile, ready for its test as an
+// unpacked package is: its CRC-32, and for a verifying installation its SHA-256, taken as it is written. The
+// difference must have the offered size and, when the catalogue gives one, SHA-256; a verifying installation
+// takes none without a SHA-256, since only a hashed difference is covered by the catalogue's signature. Raises
+// EDeltaError, which names what failed.
+TPreparedPackage RebuildFromDelta(const TDeltaRef& delta, const std::string& baseFile, const std::string& deltaFile,
+                                  const std::string& candidateFile, int32_t entrySize, bool verifying);
+
 // --- Requests to the update server ---
 
 // Host names (with an optional ":port") of the update server and of the demonstration server: build settings,
