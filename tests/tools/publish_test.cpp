@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
+#include "delta/delta.h"
 #include "signing/signing.h"
 #include "tests/e2e/windowless_sandbox.h"
 #include "tests/tools/publish_support.h"
@@ -204,7 +206,9 @@ TEST_F(Publisher, SameFolderGivesTheSameBytesAndANewReleaseReplacesTheWholeWebRo
     ASSERT_EQ(run.Publish(Target("fresh"), kBaseUrl).status, 0);
     EXPECT_EQ(FilesBelow(Target()), FilesBelow(Target("fresh")));
     EXPECT_FALSE(FileExists(Target() + "packages/tools/scan.sh.zip"));
-    EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www", "again", "fresh"}));
+    // Each target keeps the history of its releases beside it.
+    EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www", "again", "fresh", "www.history",
+                                                                "again.history", "fresh.history"}));
 
     // A folder that holds something else is never replaced.
     run.Source("../mine/letter.txt", "keep me\n");
@@ -225,7 +229,7 @@ TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
         EXPECT_NE(refused.errorOutput.find(reason), std::string::npos) << refused.errorOutput;
         EXPECT_EQ(std::count(refused.errorOutput.begin(), refused.errorOutput.end(), '\n'), 1) << refused.errorOutput;
         EXPECT_EQ(FilesBelow(Target()), before);
-        EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www"}));
+        EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www", "www.history"}));
     };
 
     const std::string source = run.source();
@@ -292,6 +296,91 @@ TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
     EXPECT_EQ(run.Run({"keygen", "--out", keys / "half"}).status, 1);
     EXPECT_EQ(ReadFile(keys / "half.pub"), "mine\n");
     EXPECT_FALSE(fs::exists(keys / "half.key"));
+}
+
+// Fixed-size records with a serial number and random bytes, like the product's databases.
+std::string Record(std::mt19937& random, size_t serial) {
+    std::string record = std::to_string(serial) + ":";
+    while (record.size() < 100) record += static_cast<char>('a' + random() % 26);
+    return record;
+}
+
+TEST_F(Publisher, DifferencesFromTheKeptVersionsRebuildTheNewFileAndTheHistoryStaysBounded) {
+    const TempDir keys;
+    ASSERT_EQ(run.Run({"keygen", "--out", keys / "k"}).status, 0);
+    const std::string history = run.dir() / "www.history/";
+    // Publishes signed and reads back each entry's offered differences, as the programs read them.
+    const auto publish = [&](const std::vector<std::string>& extra) {
+        std::vector<std::string> arguments{"--product", "Brel", "--version", "5", "--code", "a", "--sign",
+                                           keys / "k.key"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        const auto published = run.Publish(Target(), kBaseUrl, arguments);
+        EXPECT_EQ(published.status, 0) << published.errorOutput;
+        const std::string text = WebFile(kQueryCatalogue);
+        EXPECT_NO_THROW(VerifyCatalogueSignature(text, {BytesFromHex(ReadFile(keys / "k.pub"), 32, "key")}));
+        const auto catalogue = Load(text);
+        std::map<std::string, std::vector<TDeltaRef>> offered;
+        ForEachEntryCandidate(FindUpdateElement(catalogue.get()), [&](TXmlDNode* entry, TUpdateKind) {
+            offered[ChildText(entry, "filename").value_or("")] = ReadDeltas(entry);
+        });
+        return std::pair(offered, Records(catalogue.get()));
+    };
+
+    // Three releases of a 200 KB database, each changing ten records, inserting one and deleting one.
+    std::mt19937 random(29);
+    std::vector<std::string> records;
+    for (size_t i = 0; i < 2000; ++i) records.push_back(Record(random, i));
+    std::vector<std::string> versions;
+    const TempDir work;
+    for (size_t release = 0; release < 3; ++release) {
+        SCOPED_TRACE(release);
+        for (int changed = 0; release > 0 && changed < 10; ++changed) records[random() % records.size()] = Record(random, 0);
+        if (release > 0) {
+            records.insert(records.begin() + static_cast<std::ptrdiff_t>(random() % records.size()), Record(random, 1));
+            records.erase(records.begin() + static_cast<std::ptrdiff_t>(random() % records.size()));
+        }
+        std::string large;
+        for (const std::string& record : records) large += record;
+        versions.push_back(large);
+        run.Source("large.db", large);
+        run.Source("small.db", std::string(10 * 1024, static_cast<char>('a' + release)));
+        const auto [offered, entries] = publish({"--deltas", "2"});
+        EXPECT_TRUE(offered.at("small.db").empty());  // below 64 KB
+        // The entry reads as before for programs that know nothing of differences.
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[0].Size, static_cast<int32_t>(large.size()));
+        EXPECT_TRUE(entries[0].Download.ends_with("/packages/database/large.db.zip"));
+        // One difference from each kept version: none at first, then the first, then the first two.
+        const std::vector<TDeltaRef>& deltas = offered.at("large.db");
+        ASSERT_EQ(deltas.size(), release);
+        for (size_t base = 0; base < release; ++base) {
+            const TDeltaRef& delta = deltas[base];
+            EXPECT_EQ(delta.BaseSize, static_cast<int64_t>(versions[base].size()));
+            EXPECT_EQ(delta.BaseSha256, Sha256Hex(versions[base]));
+            ASSERT_TRUE(delta.Download.starts_with(kBaseUrl + "/deltas/database/large.db."));
+            const std::string deltaFile = Target() + UrlDecoded(delta.Download.substr(kBaseUrl.size() + 1));
+            const std::string bytes = ReadFile(deltaFile);
+            EXPECT_EQ(delta.Size, static_cast<int32_t>(bytes.size()));
+            EXPECT_EQ(delta.Sha256, Sha256Hex(bytes));
+            EXPECT_LT(bytes.size(), large.size() / 20);
+            WriteFile(work / "base", versions[base]);
+            ApplyDelta(work / "base", deltaFile, work / "rebuilt", static_cast<int64_t>(large.size()), {});
+            EXPECT_EQ(ReadFile(work / "rebuilt"), large);
+        }
+    }
+    // The history holds the last two versions of each file, and only these.
+    EXPECT_EQ(FilesBelow(history).size(), 1 + 2 * 3u);  // its mark; per file, its name and two versions
+
+    // Published again unchanged, without the small file: no difference, and the small file's history goes.
+    fs::remove(run.source() + "small.db");
+    EXPECT_TRUE(publish({"--deltas", "2"}).first.at("large.db").empty());
+    EXPECT_EQ(FilesBelow(history).size(), 1 + 3u);
+
+    // --deltas 0: none offered, and no history kept.
+    run.Source("large.db", versions[0]);
+    EXPECT_TRUE(publish({"--deltas", "0"}).first.at("large.db").empty());
+    EXPECT_FALSE(fs::exists(Target() + "deltas"));
+    EXPECT_FALSE(fs::exists(history));
 }
 
 }  // namespace

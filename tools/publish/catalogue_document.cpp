@@ -95,8 +95,17 @@ void AddFileEntry(TXmlDNode* group, const TPublishedFile& published, const TPubl
     AddField(entry, "size", std::to_string(package.Size));
     AddField(entry, "downloadsize", std::to_string(package.DownloadSize));
     AddField(entry, "download", options.BaseUrl + UrlPath(package.Path));
-    if (!package.Sha256.empty()) AddField(entry, "sha256", package.Sha256);
+    if (!options.SigningKey.empty()) AddField(entry, "sha256", package.Sha256);
     AddWizardFields(entry, published.File, options);
+    // After the entry's other children: programs that know nothing of differences read the entry as before.
+    for (const TPublishedDelta& delta : published.Deltas) {
+        TXmlDElement* element = AddElement(entry, "delta");
+        AddField(element, "basesize", std::to_string(delta.BaseSize));
+        AddField(element, "basesha256", delta.BaseSha256);
+        AddField(element, "size", std::to_string(delta.Size));
+        AddField(element, "sha256", delta.Sha256);
+        AddField(element, "download", options.BaseUrl + UrlPath(delta.Path));
+    }
 }
 
 void AddGroup(TXmlDNode* update, const TCatalogueGroup& group, const std::vector<TPublishedFile>& files,

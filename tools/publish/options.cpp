@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -76,13 +77,27 @@ std::string CheckedBaseUrl(const std::string& url) {
     return url.ends_with('/') ? url : url + "/";
 }
 
-uint64_t ParseSerial(const std::string& value) {
-    uint64_t serial = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), serial);
-    if (value.empty() || error != std::errc() || end != value.data() + value.size() || serial == 0)
-        Usage("--serial takes a positive whole number, not \"" + value + "\"");
-    return serial;
+// A whole number from `least` to `most`; `form` says which in the message.
+template <typename Number>
+Number ParseNumber(const std::string& option, const std::string& value, Number least, Number most,
+                   const std::string& form) {
+    Number number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || number < least ||
+        number > most)
+        Usage(option + " takes " + form + ", not \"" + value + "\"");
+    return number;
 }
+
+uint64_t ParseSerial(const std::string& value) {
+    return ParseNumber<uint64_t>("--serial", value, 1, std::numeric_limits<uint64_t>::max(),
+                                 "a positive whole number");
+}
+
+// Each kept version costs a difference to make at every release and a copy of the file in the history.
+constexpr int kMostKeptVersions = 100;
+// libzstd's levels; above 19 they need far more memory for little gain.
+constexpr int kMostDeltaLevel = 22;
 
 int64_t ParseExpiry(const std::string& value) {
     try {
@@ -133,6 +148,17 @@ std::map<std::string, ValueHandler> ValuedOptions(TPublishOptions& o) {
         {"--serial", [&o](const std::string& v) { o.Serial = ParseSerial(v); }},
         {"--expires", [&o](const std::string& v) { o.Expires = ParseExpiry(v); }},
         {"--required", [&o](const std::string& v) { o.Required.insert(Slashes(v)); }},
+        {"--deltas",
+         [&o](const std::string& v) {
+             o.KeptVersions = ParseNumber("--deltas", v, 0, kMostKeptVersions,
+                                          "a count from 0 to " + std::to_string(kMostKeptVersions));
+         }},
+        {"--delta-level",
+         [&o](const std::string& v) {
+             o.DeltaLevel = ParseNumber("--delta-level", v, 1, kMostDeltaLevel,
+                                        "a level from 1 to " + std::to_string(kMostDeltaLevel));
+         }},
+        {"--history", [&o](const std::string& v) { o.HistoryFolder = v; }},
         {"--destination",
          [&o](const std::string& v) {
              const auto [file, folder] = SplitPair("--destination", v, '=', "FILE=FOLDER");
@@ -170,7 +196,9 @@ TPublishOptions ParsePublishArguments(const std::vector<std::string>& arguments)
         if (!value && ++i == arguments.size()) Usage(name + " needs a value");
         handler->second(value ? *value : arguments[i]);
     }
-    if (!options.Help) CheckComplete(options);
+    if (options.Help) return options;
+    CheckComplete(options);
+    if (options.HistoryFolder.empty()) options.HistoryFolder = DefaultHistoryFolder(options.Target);
     return options;
 }
 
@@ -186,6 +214,8 @@ Sub-folders below these stay sub-folders of the entry's file name. The web root 
   orvane/update/product/P/version/V/code/C/index.html    the catalogue, for the product request
   packages/<kind>/<file>.zip                             a deflated zip holding the file under its own name
   packages/<kind>/<file>                                 the file itself, when published plain
+  deltas/<kind>/<file>.<base>.<new>.zst                  a difference that rebuilds <file> from an older version
+                                                         (<base>, <new>: the first 16 hex digits of the SHA-256s)
 Serve brellium/orvane.php as a static file whatever its query string, e.g. in an nginx server block:
   location = /brellium/orvane.php { default_type text/xml; }
 The web root is built beside the target and swapped in at the end, so a server never serves half a release.
@@ -220,6 +250,11 @@ Options (FILE is a file's path below DIR, '/' between folders; --opt VALUE and -
   --serial N                the release's serial (default: one more than the target's last signed release)
   --expires TIME            when the signed catalogue stops being accepted, a UTC time like
                             2030-01-31T12:00:00Z (default: 7 days from now)
+  --deltas N                keep the last N published versions of each file (default 3) and offer, for every
+                            changed file of at least 64 KB, a difference from each of them; 0: none, no history
+  --history DIR             where those versions are kept between runs (default: TARGET.history, beside the
+                            target, never served); it must be empty or a history kept before
+  --delta-level L           the compression level of the differences, 1 to 22 (default 9)
   --help                    this text
 
        orvane-publish keygen --out NAME

@@ -56,7 +56,10 @@ bool WantedPlain(const TReleaseFile& file, const TPublishOptions& options) {
     });
 }
 
-std::string ReadReleaseFile(const TReleaseFile& file, const std::string& path) {
+}  // namespace
+
+std::string ReadReleaseFile(const TReleaseFile& file, const TPublishOptions& options) {
+    const std::string path = (std::filesystem::path(options.Source) / file.SourcePath).string();
     std::string content;
     if (!platform::ReadWholeFile(path, content))
         throw EPublishError("cannot read " + path + ": " + std::strerror(errno));
@@ -67,6 +70,8 @@ std::string ReadReleaseFile(const TReleaseFile& file, const std::string& path) {
         throw EPublishError(file.SourcePath + ": larger than the 2 GB a catalogue size can state");
     return content;
 }
+
+namespace {
 
 // Into the fresh web root: a path already taken means two files of the release share a package path.
 void WriteNewFile(const std::string& webRoot, const std::string& path, const std::string& bytes) {
@@ -96,16 +101,15 @@ std::string ZipArchive(const std::string& memberName, const std::string& content
     return archive;
 }
 
-TPackage WritePackage(const TReleaseFile& file, const TPublishOptions& options, const std::string& webRoot) {
-    const std::string source = (std::filesystem::path(options.Source) / file.SourcePath).string();
-    const std::string content = ReadReleaseFile(file, source);
+TPackage WritePackage(const TReleaseFile& file, const std::string& content, const TPublishOptions& options,
+                      const std::string& webRoot) {
     // The program takes any download that starts with "PK" for a zip archive, so such a file goes zipped.
-    const bool plain = WantedPlain(file, options) && !IsZipFile(source);
+    const bool plain = WantedPlain(file, options) && !content.starts_with("PK");
     TPackage package;
     package.Path = "packages/" + KindName(file.Kind) + "/" + file.FileName + (plain ? "" : ".zip");
     package.Size = static_cast<int32_t>(content.size());
     package.Crc = CrcUpdate(0, content.data(), content.size());
-    if (!options.SigningKey.empty()) package.Sha256 = Sha256Hex(content);
+    package.Sha256 = Sha256Hex(content);
     // The program unpacks flat and tests the member named like the entry's file.
     const std::string bytes = plain ? content : ZipArchive(FileNamePart(file.FileName), content);
     WriteNewFile(webRoot, package.Path, bytes);

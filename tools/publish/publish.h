@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "delta/delta.h"
 #include "platform/exception.h"
 
 // A release that cannot be published; the message is one line for the user.
@@ -62,6 +63,12 @@ struct TPublishOptions {
     std::string SigningKey;
     std::optional<uint64_t> Serial;
     std::optional<int64_t> Expires;
+    // Differences: how many published versions of each file are kept to make them from (0: none are made and no
+    // history is kept), where that history lives between runs (by default beside the target, as TARGET.history),
+    // and the compression level they are made at.
+    int KeptVersions = 3;
+    std::string HistoryFolder;
+    int DeltaLevel = DefaultDeltaLevel;
 };
 
 // "keygen --out NAME": writes NAME.key (the secret, mode 0600) and NAME.pub; returns the report lines.

@@ -26,18 +26,82 @@ struct TPackage {
     int32_t Size = 0;
     uint32_t Crc = 0;
     int64_t DownloadSize = 0;
-    std::string Sha256;  // of the file as installed
+    std::string Sha256;  // of the file as installed; in the catalogue only when it is signed
 };
+// The file's content; raises when it cannot be read or is empty or too large for a catalogue to describe.
+std::string ReadReleaseFile(const TReleaseFile& file, const TPublishOptions& options);
 // Writes the file's package below the web root: a zip archive, or the file itself when it is to go plain.
-TPackage WritePackage(const TReleaseFile& file, const TPublishOptions& options, const std::string& webRoot);
+TPackage WritePackage(const TReleaseFile& file, const std::string& content, const TPublishOptions& options,
+                      const std::string& webRoot);
 // A zip archive holding the content deflated as its one member, with fixed time stamps, so the same content
 // always gives the same bytes.
 std::string ZipArchive(const std::string& memberName, const std::string& content);
 
+// A difference that rebuilds the file from a version published before.
+struct TPublishedDelta {
+    int64_t BaseSize = 0;
+    std::string BaseSha256;
+    std::string Path;  // below the web root
+    int64_t Size = 0;
+    std::string Sha256;
+};
+
 struct TPublishedFile {
     TReleaseFile File;
     TPackage Package;
+    std::vector<TPublishedDelta> Deltas;
 };
+
+// A smaller file costs little to fetch whole, and its difference would save next to nothing.
+constexpr int64_t kSmallestFileWithDeltas = 64 * 1024;
+
+// A published version of a file, kept in the history.
+struct THistoryVersion {
+    std::string Path;
+    int64_t Size = 0;
+    std::string Sha256;
+};
+
+// The last versions the publisher published of each file, kept between runs to make differences from. A
+// publication stages the new versions; they join the history only once the release is live, and then the oldest
+// beyond the limit, and every file the release no longer holds, go.
+class TPublishHistory {
+public:
+    // Raises unless the folder is missing, empty or a history kept before, and lies apart from source and target.
+    explicit TPublishHistory(const TPublishOptions& options);
+    ~TPublishHistory();
+    TPublishHistory(const TPublishHistory&) = delete;
+    TPublishHistory& operator=(const TPublishHistory&) = delete;
+
+    bool Keeps() const { return kept_ > 0; }
+    // Oldest first.
+    std::vector<THistoryVersion> Versions(const TReleaseFile& file) const;
+    // Puts the content aside as the file's next version; returns where it can be read.
+    std::string Stage(const TReleaseFile& file, const std::string& content, const std::string& sha256);
+    // The release went live holding these files.
+    void Commit(const std::vector<TReleaseFile>& files);
+
+private:
+    void Create();
+    std::string FileFolder(const TReleaseFile& file) const;
+    void RemoveStaleStaging(const std::string& fileFolder) const;
+    void KeepStaged(const std::string& fileFolder, const std::string& sha256) const;
+
+    std::string folder_;  // with a trailing '/'
+    int kept_ = 0;
+    bool created_ = false;  // by this publication, which has not gone live yet
+    std::vector<std::pair<std::string, std::string>> staged_;  // the file's folder, the SHA-256 of its new version
+};
+// TARGET.history, beside the target: it survives the swap of the web root and is never served.
+std::string DefaultHistoryFolder(const std::string& target);
+// True when `inner` is `outer` or lies below it, links resolved.
+bool PathWithin(const std::string& inner, const std::string& outer);
+
+// The differences of a changed file from each kept version into the web root, its new version staged in the
+// history. None for an unchanged or small file, and none that would cost as much as the package itself.
+std::vector<TPublishedDelta> WriteDeltas(const TReleaseFile& file, const std::string& content,
+                                         const TPackage& package, TPublishHistory& history,
+                                         const TPublishOptions& options, const std::string& webRoot);
 // With a signing key, entries carry `sha256` and the document element the release stamp.
 TRef<TXmlDDocument> BuildCatalogue(const std::vector<TPublishedFile>& files, const TPublishOptions& options,
                                    const TReleaseStamp* stamp = nullptr);

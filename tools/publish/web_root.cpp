@@ -61,6 +61,10 @@ void CheckSourceAndTarget(const std::string& source, const std::string& target) 
     if (IsWithin(from, to)) throw EPublishError("the source folder " + source + " lies inside the target " + target);
 }
 
+std::string DefaultHistoryFolder(const std::string& target) { return WithoutTrailingSlashes(target) + ".history"; }
+
+bool PathWithin(const std::string& inner, const std::string& outer) { return IsWithin(Resolved(inner), Resolved(outer)); }
+
 TStagedWebRoot::TStagedWebRoot(const std::string& target) : target_(WithoutTrailingSlashes(target)) {
     CheckReplaceable(target_);
     if (!platform::ForceDirectories(fs::absolute(target_).parent_path().string()))
