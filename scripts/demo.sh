@@ -2,7 +2,9 @@
 # The demo: builds Orvane, publishes a sample release with orvane-publish, serves it with nginx on a free
 # loopback port, and updates from it three ways: the mirror mode into a shared folder, the shared-folder client
 # mode into a program folder, and the scheduled wizard into a second program folder. Then it publishes a second
-# release (one file changed, one removed) and shows the next mirror and client runs moving only those. Every
+# release (two files changed, one of them an 8 MB database with 1% of its records rewritten, one removed) and shows
+# the next mirror and client runs moving only those, and the bytes the mirror fetched against what the full
+# packages cost. Every
 # release is signed and every program folder trusts its key; a third release has one package forged on the
 # shared folder (same size and CRC-32), which the client refuses.
 # With --windows it then cross-builds the Windows program and runs its three modes under Wine on an Xvfb screen
@@ -53,9 +55,54 @@ make_release() {
   for i in $(seq 1 300); do printf 'record %d: signature %08x\n' "$i" $((i * 2654435761 % 4294967296)); done \
     >"$r/records.db"
   printf 'engine rules, first release\n' >"$r/engine.db"
+  database "$r/daily.db"
   printf '#!/bin/sh\necho "scanner: nothing found"\n' >"$r/Tools/scanner.sh"
   printf 'Brellium demo settings\n' >"$r/Custom/settings.txt"
   cp "$bin/brellium.exe" "$r/"   # the stand-in main program
+}
+
+database() {  # database FILE [PERCENT]: 8 MB of 64-byte random records; with PERCENT, that share of the
+  # records of the existing FILE rewritten at random places, as a day's update of a signature database does
+  python3 - "$@" <<'PY'
+import random, sys
+path, record, size = sys.argv[1], 64, 8 << 20
+rng = random.Random(len(sys.argv))
+if len(sys.argv) == 2:
+    data = bytearray(rng.randbytes(size))
+else:
+    data = bytearray(open(path, "rb").read())
+    count = len(data) // record
+    for i in rng.sample(range(count), count * int(sys.argv[2]) // 100):
+        data[i * record:(i + 1) * record] = rng.randbytes(record)
+open(path, "wb").write(data)
+PY
+}
+
+fetched() {  # fetched LINE: what the requests after that line of nginx's access log fetched, and what the full
+  # packages of the files rebuilt from differences would have cost (their sizes from the web root)
+  python3 - "$work/nginx/access.log" "$1" "$work/www" <<'PY'
+import os, re, sys
+log, start, www = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+deltas = packages = replaced = 0
+for line in open(log).readlines()[start:]:
+    m = re.search(r'"GET (\S+) HTTP/[\d.]+" 200 (\d+)', line)
+    if not m:
+        continue
+    path, size = m.group(1), int(m.group(2))
+    if path.startswith("/deltas/"):
+        deltas += size
+        package = os.path.join(www, "packages", re.sub(r"\.[0-9a-f]{16}\.[0-9a-f]{16}\.zst$", "", path[8:]))
+        replaced += os.path.getsize(package + ".zip" if os.path.exists(package + ".zip") else package)
+    elif path.startswith("/packages/"):
+        packages += size
+def text(n):
+    return f"{n / 1048576:.1f} MB" if n >= 1048576 else f"{(n + 1023) // 1024} KB"
+if deltas:
+    others = f", and {text(packages)} of other packages" if packages else ""
+    print(f"      fetched {text(deltas)} (differences) instead of {text(replaced)} (full packages){others}")
+else:
+    print(f"      fetched {text(packages)} (full packages; no difference was used)")
+PY
 }
 
 publish() {  # publish [options]: the release folder into the web root
@@ -169,18 +216,22 @@ mkdir "$work/wizard/Tools"
 echo
 echo "== Release 1: published and served at http://$server/"
 publish
-summary+=("Release 1 (records.db, engine.db, Tools/scanner.sh, Custom/settings.txt, brellium.exe):")
+summary+=("Release 1 (records.db, engine.db, daily.db (8 MB), Tools/scanner.sh, Custom/settings.txt, brellium.exe):")
 run_mode "mirror /ENTS into share/" "$work/mirror" "$work/share" /ENTS "SFLD=$work/share" "${product[@]}"
 run_mode "client /ENTC from share/ into client/" "$work/client" "$work/client" /ENTC "SFLD=$work/share"
 run_wizard
 
 echo
-echo "== Release 2: records.db changed, Tools/scanner.sh removed"
+echo "== Release 2: records.db changed, 1% of daily.db's records changed, Tools/scanner.sh removed"
 printf 'record 301: signature 00c0ffee\n' >>"$work/release/records.db"
+database "$work/release/daily.db" 1
 rm "$work/release/Tools/scanner.sh"
+# The publisher offers daily.db's difference from the version it published first.
 publish --remove tools:scanner.sh
-summary+=("Release 2 (records.db changed, Tools/scanner.sh removed):")
+summary+=("Release 2 (records.db changed, 1% of daily.db's records changed, Tools/scanner.sh removed):")
+requests_before=$(wc -l <"$work/nginx/access.log")
 run_mode "mirror /ENTS into share/" "$work/mirror" "$work/share" /ENTS "SFLD=$work/share" "${product[@]}"
+summary+=("$(fetched "$requests_before")")
 run_mode "client /ENTC from share/ into client/" "$work/client" "$work/client" /ENTC "SFLD=$work/share"
 
 echo
@@ -200,7 +251,8 @@ run_log="wizard/OVLog.txt the wizard's run log (the windowless modes write one o
   run_log="wizard/OVLog.txt absent: only the wizard keeps a run log, and it did not run"
 cat <<EOF
 Files, all below $work:
-  release/         the product files published     www/     the web root nginx served
+  release/         the product files published     www/     the web root nginx served (deltas/: differences)
+  www.history/     the versions the publisher published last, which it makes differences from
   keys/            the release key: release.key signs, release.pub is in each program folder's OvKeys/
   share/           the mirror's shared folder, with latest.xml and the server's catalogue.signed.xml
   client/          the client's program folder     wizard/  the wizard's program folder
