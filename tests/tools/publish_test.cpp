@@ -223,12 +223,14 @@ TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
     run.Source("Custom/rules.txt", "rules\n");
     ASSERT_EQ(run.Publish(Target(), kBaseUrl).status, 0);
     const auto before = FilesBelow(Target());
+    const auto historyBefore = FilesBelow(run.dir() / "www.history");
     const auto expectRefused = [&](const ProgramRun& refused, int status, const std::string& reason) {
         EXPECT_EQ(refused.status, status);
         EXPECT_TRUE(refused.errorOutput.starts_with("orvane-publish: ")) << refused.errorOutput;
         EXPECT_NE(refused.errorOutput.find(reason), std::string::npos) << refused.errorOutput;
         EXPECT_EQ(std::count(refused.errorOutput.begin(), refused.errorOutput.end(), '\n'), 1) << refused.errorOutput;
         EXPECT_EQ(FilesBelow(Target()), before);
+        EXPECT_EQ(FilesBelow(run.dir() / "www.history"), historyBefore);
         EXPECT_EQ(Listing(run.dir().path()), (std::set<std::string>{"src", "www", "www.history"}));
     };
 
@@ -253,6 +255,7 @@ TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
     run.Source("empty.db", "");
     expectRefused(run.Publish(target, kBaseUrl), 1, "empty.db: an empty file cannot be published");
     fs::remove(source + "empty.db");
+    run.Source("records.db", "changed records\n");  // its new version is put aside, then dropped with the rest
     // Reading this file fails whoever runs the test: the publisher's own memory at address 0.
     fs::create_symlink("/proc/self/mem", source + "unreadable.db");
     expectRefused(run.Publish(target, kBaseUrl), 1, "cannot read " + source + "unreadable.db");

@@ -31,12 +31,22 @@ bool IsVersionName(const std::string& name) {
            AllHex(name.substr(kSequenceDigits + 1));
 }
 
-// The file's versions' names, oldest first.
-std::vector<std::string> VersionNames(const std::string& fileFolder) {
+// The names in a folder of the history; none when it is missing.
+std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fileFolder, error))
-        if (const std::string name = entry.path().filename().string(); IsVersionName(name)) names.push_back(name);
+    if (!fs::exists(folder, error)) return names;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
+        names.push_back(entry->path().filename().string());
+    if (error) throw EPublishError("cannot read the history folder " + folder + ": " + error.message());
+    return names;
+}
+
+// The file's versions' names, oldest first.
+std::vector<std::string> VersionNames(const std::string& fileFolder) {
+    std::vector<std::string> names = Names(fileFolder);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return !IsVersionName(name); }),
+                names.end());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -114,7 +124,10 @@ std::vector<THistoryVersion> TPublishHistory::Versions(const TReleaseFile& file)
     std::vector<THistoryVersion> versions;
     if (!Keeps()) return versions;
     const std::string fileFolder = FileFolder(file);
-    for (const std::string& name : VersionNames(fileFolder)) {
+    const std::vector<std::string> names = VersionNames(fileFolder);
+    // A history kept with a larger count keeps more until this file changes again.
+    const size_t first = names.size() - std::min(names.size(), static_cast<size_t>(kept_));
+    for (const std::string& name : std::vector(names.begin() + static_cast<std::ptrdiff_t>(first), names.end())) {
         std::error_code error;
         const auto size = fs::file_size(fileFolder + name, error);
         if (error) throw EPublishError("cannot read " + fileFolder + name + ": " + error.message());
@@ -142,40 +155,34 @@ void TPublishHistory::Commit(const std::vector<TReleaseFile>& files) {
         return;
     }
     created_ = false;
-    if (!fs::exists(folder_, error)) return;
     std::vector<std::string> held;
     for (const TReleaseFile& file : files) held.push_back(FileFolder(file));
-    for (const auto& entry : fs::directory_iterator(folder_, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != kFolderDigits || !AllHex(name)) continue;
-        if (std::find(held.begin(), held.end(), folder_ + name + "/") == held.end())
-            Remove(entry.path());
-        else
-            RemoveStaleStaging(folder_ + name + "/");
-    }
-    for (const auto& [fileFolder, sha256] : staged_) KeepStaged(fileFolder, sha256);
+    for (const std::string& name : Names(folder_))
+        if (name.size() == kFolderDigits && AllHex(name) &&
+            std::find(held.begin(), held.end(), folder_ + name + "/") == held.end())
+            Remove(folder_ + name);
+    for (const std::string& fileFolder : held) Tidy(fileFolder);
     staged_.clear();
 }
 
-// What a publication that never finished staged.
-void TPublishHistory::RemoveStaleStaging(const std::string& fileFolder) const {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fileFolder, error)) {
-        const std::string name = entry.path().filename().string();
-        const bool ours = std::any_of(staged_.begin(), staged_.end(), [&](const auto& staged) {
-            return staged.first == fileFolder && kStagedPrefix + staged.second == name;
-        });
-        if (name.starts_with(kStagedPrefix) && !ours) Remove(entry.path());
-    }
+// The staged version becomes the newest, what a publication that never finished staged goes, and so do the
+// oldest versions beyond the count.
+void TPublishHistory::Tidy(const std::string& fileFolder) const {
+    const auto staged = std::find_if(staged_.begin(), staged_.end(),
+                                     [&](const auto& version) { return version.first == fileFolder; });
+    for (const std::string& name : Names(fileFolder))
+        if (name.starts_with(kStagedPrefix) && (staged == staged_.end() || name != kStagedPrefix + staged->second))
+            Remove(fileFolder + name);
+    if (staged != staged_.end()) KeepStaged(fileFolder, staged->second);
+    const std::vector<std::string> names = VersionNames(fileFolder);
+    for (size_t drop = 0; drop + static_cast<size_t>(kept_) < names.size(); ++drop) Remove(fileFolder + names[drop]);
 }
 
 void TPublishHistory::KeepStaged(const std::string& fileFolder, const std::string& sha256) const {
-    std::vector<std::string> names = VersionNames(fileFolder);
+    const std::vector<std::string> names = VersionNames(fileFolder);
     // A file that went back to an older version keeps that version once, as its newest.
     for (const std::string& name : names)
         if (ShaOf(name) == sha256) Remove(fileFolder + name);
     const std::string newest = fileFolder + NextVersionName(names, sha256);
     if (!platform::RenameFile(fileFolder + kStagedPrefix + sha256, newest)) HistoryFailure("cannot keep", newest);
-    names = VersionNames(fileFolder);
-    for (size_t drop = 0; drop + static_cast<size_t>(kept_) < names.size(); ++drop) Remove(fileFolder + names[drop]);
 }

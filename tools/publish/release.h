@@ -84,7 +84,7 @@ public:
 private:
     void Create();
     std::string FileFolder(const TReleaseFile& file) const;
-    void RemoveStaleStaging(const std::string& fileFolder) const;
+    void Tidy(const std::string& fileFolder) const;
     void KeepStaged(const std::string& fileFolder, const std::string& sha256) const;
 
     std::string folder_;  // with a trailing '/'
