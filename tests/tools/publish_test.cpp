@@ -251,6 +251,10 @@ TEST_F(Publisher, RefusedInputsLeaveTheWebRootAsItWas) {
                   "--code may hold only");
     expectRefused(run.Publish(target, kBaseUrl, {"--killtask", "records.db=Indexer"}), 2, "--killtask takes");
     expectRefused(run.Publish(target, kBaseUrl, {"--zip"}), 2, "unknown option");
+    expectRefused(run.Publish(target, kBaseUrl, {"--deltas", "-1"}), 2, "--deltas takes a count from 0 to 100");
+    expectRefused(run.Publish(target, kBaseUrl, {"--delta-level", "23"}), 2, "--delta-level takes a level");
+    // A history inside the target would go with the next swap of the web root.
+    expectRefused(run.Publish(target, kBaseUrl, {"--history", target + "history"}), 1, "must lie apart");
 
     run.Source("empty.db", "");
     expectRefused(run.Publish(target, kBaseUrl), 1, "empty.db: an empty file cannot be published");
