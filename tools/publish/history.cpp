@@ -79,8 +79,7 @@ void CheckOurs(const std::string& folder) {
         throw EPublishError("the history " + folder + " is neither empty nor a history kept before");
 }
 
-// Files of the history go with the web root's: not inside it, where its swap would lose them, nor in the source,
-// whose files are published.
+// The history lies apart from the target, whose swap would lose it, and from the source, whose files are published.
 void CheckApart(const TPublishOptions& options) {
     const std::string& history = options.HistoryFolder;
     for (const auto& [name, path] : {std::pair{"target", options.Target}, std::pair{"source folder", options.Source}})
@@ -125,7 +124,7 @@ std::vector<THistoryVersion> TPublishHistory::Versions(const TReleaseFile& file)
     if (!Keeps()) return versions;
     const std::string fileFolder = FileFolder(file);
     const std::vector<std::string> names = VersionNames(fileFolder);
-    // A history kept with a larger count keeps more until this file changes again.
+    // A history kept with a larger count holds more until this publication trims it.
     const size_t first = names.size() - std::min(names.size(), static_cast<size_t>(kept_));
     for (const std::string& name : std::vector(names.begin() + static_cast<std::ptrdiff_t>(first), names.end())) {
         std::error_code error;
