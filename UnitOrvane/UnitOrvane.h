@@ -26,13 +26,20 @@ enum TRowImage { riDatabase = 0, riProgram = 1, riTools = 2, riDone = 3, riFaile
 
 class TFormOrvane;
 
+// The bytes the install run fetches for an entry: its difference's when one fits the installed file, else its
+// package's.
+inline int32_t BytesToFetch(const TUpdateElement& entry) {
+    return entry.Delta ? entry.Delta->Size : entry.DownloadSize;
+}
+
 // One package download on its own thread, with the form's HTTP client.
 class TDownloadThread {
 public:
     // The thread shares the target file's ownership: a download that a cancel leaves running still writes to it,
-    // and it is removed only once the thread and the install run are both done with it.
+    // and it is removed only once the thread and the install run are both done with it. A quiet download keeps
+    // its failure in Failure for the caller, neither logged nor shown.
     TDownloadThread(TFormOrvane& form, std::string url, std::shared_ptr<const platform::TemporaryPath> target,
-                    bool scheduled);
+                    bool scheduled, bool quiet = false);
     // Waits for the thread's end.
     ~TDownloadThread();
     TDownloadThread(const TDownloadThread&) = delete;
@@ -41,9 +48,13 @@ public:
     std::string Url;
     std::string TargetFile;
     bool Scheduled;
+    bool Quiet;
+    // The client error that ended the transfer; written before the thread's end is signalled.
+    std::string Failure;
 
     void Start();
-    // The thread body: the GET into the target file; a client error is logged and, unless scheduled, shown.
+    // The thread body: the GET into the target file; a client error is kept and, unless quiet, logged and,
+    // unless scheduled, shown.
     void Execute();
     // Set by the thread when its body has ended.
     bool Terminated() const { return terminated_.load(); }
@@ -52,6 +63,8 @@ public:
     void WaitFor();
 
 private:
+    void ReportFailure();
+
     TFormOrvane& form_;
     std::shared_ptr<const platform::TemporaryPath> target_;
     std::atomic<bool> terminated_{false};
@@ -130,7 +143,10 @@ public:
 
     // --- Transfers ---
     bool getListOfUpdates(std::string& catalogueText);
-    bool DownloadPackage(const std::string& url, std::shared_ptr<const platform::TemporaryPath> target);
+    // Fetches the URL into the target on a download thread while the window handles its messages. A failure is
+    // logged and shown there; given `failure`, it is only written into it, for the caller to handle.
+    void DownloadPackage(const std::string& url, std::shared_ptr<const platform::TemporaryPath> target,
+                         std::string* failure = nullptr);
     // Why a verifying installation refuses the catalogue text; empty when it accepts it or does not verify.
     std::string SignedCatalogueRefusal(const std::string& catalogueText);
     // The message that tells the user why the catalogue was refused.
@@ -154,6 +170,11 @@ private:
     void EndAbandonedDownload();
     bool TakeProgramFolderLock();
     bool PlaceByKind(const TUpdateElement& entry, const std::string& candidate);
+    void StartRowTransfer(int32_t bytes);
+    bool InstallFromPackage(TUpdateElement& entry);
+    std::optional<bool> InstallFromDelta(TUpdateElement& entry);
+    bool RebuildAndPlace(const TUpdateElement& entry, const std::string& deltaFile);
+    void FallBackToPackage(TUpdateElement& entry, const std::string& reason);
 
     TTranslatableComponent& translatable_;
     std::vector<std::string> arguments_;

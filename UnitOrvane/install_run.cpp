@@ -2,10 +2,13 @@
 // and the main product started again.
 #include <algorithm>
 #include <climits>
+#include <iostream>
 
 #include "OVCommon/OVCommon.h"
 #include "UnitOrvane/UnitOrvane.h"
+#include "delta/delta.h"
 #include "http/header_list.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -16,6 +19,13 @@ namespace {
 // A progress bar counts in int: larger byte counts stop at its end instead of wrapping.
 int ProgressValue(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, 0, INT_MAX)); }
 
+std::string RebuiltFileFault(TCandidateCheck check) {
+    const char* what = check == TCandidateCheck::SizeDiffers  ? "size"
+                       : check == TCandidateCheck::CrcDiffers ? "CRC-32"
+                                                              : "SHA-256";
+    return std::string("the rebuilt file has the wrong ") + what;
+}
+
 }  // namespace
 
 void TFormOrvane::InstallSelected() {
@@ -24,7 +34,7 @@ void TFormOrvane::InstallSelected() {
     TListViewControl& list = *Controls.ListViewItems;
     int64_t range = 1;
     for (int row = 0; row < list.RowCount(); ++row)
-        if (list.Checked(row)) range += int64_t{Entries[row]->DownloadSize} + 1;
+        if (list.Checked(row)) range += int64_t{BytesToFetch(*Entries[row])} + 1;
     Controls.ProgressBar->SetRange(0, ProgressValue(range));
     Controls.ProgressBar->SetPosition(0);
     Controls.ProgressBar->SetVisible(true);
@@ -43,7 +53,7 @@ void TFormOrvane::InstallSelected() {
             TUpdateElement& entry = *Entries[row];
             const bool done = entry.Size != 0 ? InstallEntry(entry) : RemoveEntryFile(entry);
             list.SetImageIndex(row, done ? riDone : riFailed);
-            ProcessedBytes += entry.DownloadSize;
+            ProcessedBytes += BytesToFetch(entry);
             Controls.ProgressBar->SetPosition(ProgressValue(ProcessedBytes));
         } else {
             list.SetImageIndex(row, riDone);
@@ -72,13 +82,23 @@ void TFormOrvane::WaitForProcessEnd(const std::string& exeName) {
 }
 
 bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
+    if (entry.Delta)
+        if (const std::optional<bool> installed = InstallFromDelta(entry)) return *installed;
+    return InstallFromPackage(entry);
+}
+
+void TFormOrvane::StartRowTransfer(int32_t bytes) {
+    CurrentDownloadSize = bytes;
+    ApplyWork(0);
+}
+
+bool TFormOrvane::InstallFromPackage(TUpdateElement& entry) {
     // The download and the unpacked members go on every way out of this entry (a failed test, an error, a
     // cancel, a closed console) but a kill; a download a cancel left running goes when its thread ends.
     const auto download =
         std::make_shared<const platform::TemporaryPath>(TempFileName(), platform::TemporaryPath::Kind::File);
     const platform::TemporaryPath unpacked(TempFolderPath() + "BR/", platform::TemporaryPath::Kind::Folder);
-    CurrentDownloadSize = entry.DownloadSize;
-    ApplyWork(0);
+    StartRowTransfer(entry.DownloadSize);
     DownloadPackage(entry.Download, download);
     const std::optional<std::string> sha256 = ExpectedSha256(entry);
     const TPreparedPackage package =
@@ -99,6 +119,49 @@ bool TFormOrvane::InstallEntry(TUpdateElement& entry) {
             break;
     }
     return installed;
+}
+
+// Nothing when the difference failed and the package is to be fetched instead; a cancel ends the entry here.
+std::optional<bool> TFormOrvane::InstallFromDelta(TUpdateElement& entry) {
+    // Removed on every way out, as a package's download is.
+    const auto download =
+        std::make_shared<const platform::TemporaryPath>(TempFileName(), platform::TemporaryPath::Kind::File);
+    StartRowTransfer(entry.Delta->Size);
+    std::string failure;
+    DownloadPackage(entry.Delta->Download, download, &failure);
+    if (Cancelled) return false;
+    try {
+        if (!failure.empty()) throw EDeltaError(failure);
+        return RebuildAndPlace(entry, download->Path());
+    } catch (const Exception& reason) {
+        FallBackToPackage(entry, reason.Message());
+        return std::nullopt;
+    }
+}
+
+// Raises when the difference does not rebuild the entry's file; false when the rebuilt file could not be placed.
+bool TFormOrvane::RebuildAndPlace(const TUpdateElement& entry, const std::string& deltaFile) {
+    // Named once the difference's file exists, so that the two names differ.
+    const platform::TemporaryPath candidate(TempFileName(), platform::TemporaryPath::Kind::File);
+    const TPreparedPackage rebuilt =
+        RebuildFromDelta(*entry.Delta, entry.FileName, deltaFile, candidate.Path(), entry.Size, Verifying);
+    const TCandidateCheck check = CheckCandidate(rebuilt, entry.Size, entry.Crc, ExpectedSha256(entry));
+    if (check != TCandidateCheck::Matches) throw EDeltaError(RebuiltFileFault(check));
+    Controls.ListViewItems->SetStatus(CurrentRow, Message("MsgOV9"));
+    return PlaceByKind(entry, rebuilt.Candidate);
+}
+
+// The entry goes on with its package as if no difference had been offered; the difference's bytes stay counted
+// as fetched, and the progress makes room for the package's.
+void TFormOrvane::FallBackToPackage(TUpdateElement& entry, const std::string& reason) {
+    const std::string line =
+        "The difference for " + entry.FileName + " was not used (" + reason + "); the full package is fetched.";
+    AppendToRunLog(line);
+    if (platform::StandardErrorIsTerminal()) std::cerr << line << std::endl;
+    ProcessedBytes += entry.Delta->Size;
+    TProgressBarControl& progress = *Controls.ProgressBar;
+    progress.SetRange(0, ProgressValue(int64_t{progress.Maximum()} + entry.DownloadSize));
+    entry.Delta.reset();
 }
 
 // The new file replaces the old one only once it is complete; the main executable that a program entry stands

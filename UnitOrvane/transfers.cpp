@@ -53,9 +53,10 @@ bool TFormOrvane::getListOfUpdates(std::string& catalogueText) {
     return received;
 }
 
-bool TFormOrvane::DownloadPackage(const std::string& url, std::shared_ptr<const platform::TemporaryPath> target) {
+void TFormOrvane::DownloadPackage(const std::string& url, std::shared_ptr<const platform::TemporaryPath> target,
+                                  std::string* failure) {
     PrepareDownloadRequest(IdHTTP1);
-    auto thread = std::make_unique<TDownloadThread>(*this, url, std::move(target), Scheduled);
+    auto thread = std::make_unique<TDownloadThread>(*this, url, std::move(target), Scheduled, failure != nullptr);
     // A display still queued from the previous download runs during this one: it must not show that
     // download's count on this row.
     pendingWork_ = 0;
@@ -79,11 +80,11 @@ bool TFormOrvane::DownloadPackage(const std::string& url, std::shared_ptr<const 
         throw;
     }
     workAttached_ = false;
-    if (Cancelled)
+    if (Cancelled) {
         abandoned_ = std::move(thread);
-    else
-        thread.reset();
-    return true;
+        return;
+    }
+    if (failure) *failure = thread->Failure;
 }
 
 void TFormOrvane::IdHTTP1Work(TWorkMode /*mode*/, int64_t count) {
@@ -121,8 +122,9 @@ void TFormOrvane::ShowDownloadError(const std::string& message) {
 }
 
 TDownloadThread::TDownloadThread(TFormOrvane& form, std::string url,
-                                 std::shared_ptr<const platform::TemporaryPath> target, bool scheduled)
-    : Url(std::move(url)), TargetFile(target->Path()), Scheduled(scheduled), form_(form), target_(std::move(target)) {}
+                                 std::shared_ptr<const platform::TemporaryPath> target, bool scheduled, bool quiet)
+    : Url(std::move(url)), TargetFile(target->Path()), Scheduled(scheduled), Quiet(quiet), form_(form),
+      target_(std::move(target)) {}
 
 TDownloadThread::~TDownloadThread() { WaitFor(); }
 
@@ -142,18 +144,25 @@ void TDownloadThread::WaitFor() {
 void TDownloadThread::Execute() {
     try {
         TFileStream target(TargetFile, TFileStream::Mode::Create);
-        try {
-            // A line that breaks mid-way costs the rest of the package, not all of it again.
-            form_.IdHTTP1.GetResuming(Url, target);
-        } catch (const EIdException& failure) {
-            AppendToRunLog("TDownloadThread.Execute ERROR: " + failure.Message());
-            if (!Scheduled) form_.ShowDownloadError(failure.Message());
-        }
-    } catch (const std::exception&) {
-        // A file that cannot be made or written, or a log that cannot be written: the thread just ends, and the
-        // install step finds the file wrong.
+        // A line that breaks mid-way costs the rest of the package, not all of it again.
+        form_.IdHTTP1.GetResuming(Url, target);
+    } catch (const EIdException& failure) {
+        Failure = failure.Message();
+        if (!Quiet) ReportFailure();
+    } catch (const std::exception& failure) {
+        // A file that cannot be made or written: the thread just ends, and the install step finds the file wrong.
+        Failure = failure.what();
     }
     std::lock_guard lock(endLock_);
     terminated_ = true;
     ended_.notify_all();
+}
+
+void TDownloadThread::ReportFailure() {
+    try {
+        AppendToRunLog("TDownloadThread.Execute ERROR: " + Failure);
+        if (!Scheduled) form_.ShowDownloadError(Failure);
+    } catch (const std::exception&) {
+        // A log that cannot be written: the install step still finds the file wrong and says so on its row.
+    }
 }

@@ -58,13 +58,15 @@ void TFormOrvane::BuildUpdateRow(const TXmlDNode* entry, TUpdateKind kind) {
     // The entry comes before its row: whatever raises while the row is filled (a status text that does not fit
     // its translation, say), every row has its entry for the install run.
     Entries.push_back(std::move(built.Element));
-    const TUpdateElement& element = *Entries.back();
+    TUpdateElement& element = *Entries.back();
+    // The installed file may be the base of an offered difference: then the difference is what is fetched.
+    if (element.Size != 0) element.Delta = DeltaForLocalFile(element.Deltas, element.FileName);
     TListViewControl& list = *Controls.ListViewItems;
     const int row = list.AddRow(element.Name);
     // The check mark comes first: the change guard refuses every change of a row that shows the required image.
     list.SetChecked(row, true);
     list.SetImageIndex(row, built.Required ? riRequired : KindImage(kind));
-    list.SetStatus(row, element.Size != 0 ? SizeText(element.DownloadSize) : Message("MsgOV17"));
+    list.SetStatus(row, element.Size != 0 ? SizeText(BytesToFetch(element)) : Message("MsgOV17"));
 }
 
 void TFormOrvane::CloseKilltaskPrograms(const std::string& entryName, const TXmlDNode* killTask) {

@@ -23,6 +23,16 @@ class File;
 
 enum TUpdateKind : std::uint8_t { ukDatabase = 0, ukProgram = 1, ukTools = 2, ukCustom = 3 };
 
+// A difference the catalogue offers beside an entry's package: it rebuilds the entry's file from an older
+// version of it, the base.
+struct TDeltaRef {
+    int64_t BaseSize = 0;
+    std::string BaseSha256;  // lower-case hex
+    int32_t Size = 0;        // of the difference, as fetched
+    std::string Sha256;      // of the difference; empty when the catalogue gives none
+    std::string Download;
+};
+
 // One catalogue entry as the wizard holds it. FileName becomes the full local path while the entry is built.
 class TUpdateElement {
 public:
@@ -36,6 +46,8 @@ public:
     int32_t DownloadSize = 0;
     std::string Destination;
     std::string Sha256;  // of the installed file, in hex: what a verifying installation checks
+    std::vector<TDeltaRef> Deltas;   // offered beside the package
+    std::optional<TDeltaRef> Delta;  // the offered one whose base the installed file is, when the wizard found one
 };
 
 // One catalogue entry as the windowless modes hold it, filled afresh for each entry element.
@@ -199,15 +211,6 @@ void EmptyUnpackFolder(const TPreparedPackage& package);
 
 // --- Differences ---
 
-// A difference the catalogue offers beside an entry's package: it rebuilds the entry's file from an older
-// version of it, the base.
-struct TDeltaRef {
-    int64_t BaseSize = 0;
-    std::string BaseSha256;  // lower-case hex
-    int32_t Size = 0;        // of the difference, as fetched
-    std::string Sha256;      // of the difference; empty when the catalogue gives none
-    std::string Download;
-};
 // The entry's `delta` children with a usable base size, base SHA-256, size and `download`; any other is skipped.
 std::vector<TDeltaRef> ReadDeltas(const TXmlDNode* entry);
 // The offered difference whose base the local file is: sizes are compared first, and the file's SHA-256 is read

@@ -161,6 +161,7 @@ TBuiltEntry BuildUpdateElement(const TXmlDNode* entry, TUpdateKind kind, const s
     element->Action = ChildText(entry, "action").value_or("");
     element->Destination = ChildText(entry, "destination").value_or("");
     element->Sha256 = ChildText(entry, "sha256").value_or("");
+    element->Deltas = ReadDeltas(entry);
     const std::string folder =
         kind == ukCustom ? ResolveDestinationFolder(element->Destination, programFolder) : programFolder;
     element->FileName = EntryPath(folder, kind, element->FileName);

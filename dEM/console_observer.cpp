@@ -8,8 +8,6 @@
 #include "dEM/dEM.h"
 #include "platform/console.h"
 
-namespace {
-
 std::string ByteCount(int64_t bytes) {
     if (bytes < 1024) return std::to_string(bytes) + " bytes";
     char text[32];
@@ -18,6 +16,8 @@ std::string ByteCount(int64_t bytes) {
                   megabytes ? "MB" : "KB");
     return text;
 }
+
+namespace {
 
 // Failure texts may hold line breaks (a socket error's does); a log keeps the reason as one line.
 std::string OneLine(std::string text) {
@@ -66,6 +66,10 @@ public:
         std::fputs(OverProgress(line).c_str(), output_.stream);
         std::fflush(output_.stream);
         progressWidth_ = line.size();
+    }
+
+    void Remark(const std::string& line) override {
+        if (output_.terminal) WriteLine(OneLine(line));
     }
 
     void RunEnded(int exitCode, const std::string& reason) override {

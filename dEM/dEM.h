@@ -42,6 +42,8 @@ public:
     virtual void EntryDone(TEntryOutcome outcome, const std::string& path, const std::string& detail) = 0;
     // Bytes of the current download so far, and its stated length (-1 when unknown).
     virtual void DownloadProgress(const std::string& url, int64_t received, int64_t total) = 0;
+    // A line for a person watching, about nothing anyone must act on (a difference given up for its package).
+    virtual void Remark(const std::string& line) = 0;
     // The run ends here: with exit code 0 and no reason after a complete run, else with the code and why.
     virtual void RunEnded(int exitCode, const std::string& reason) = 0;
 };
@@ -55,6 +57,8 @@ struct TConsoleOutput {
     bool controlSequences = false;  // the progress line may be rewritten with the terminal's erase sequence
 };
 std::unique_ptr<TRunObserver> MakeConsoleObserver(const std::string& modeName, const TConsoleOutput& output);
+// A count of bytes as the console shows it: "512 bytes", "3.5 KB", "1.2 MB".
+std::string ByteCount(int64_t bytes);
 
 class TdmEM {
 public:
@@ -129,6 +133,7 @@ private:
         TUpdateElementRec record;
         bool isEntry = false;
         bool needsWork = false;
+        std::vector<TDeltaRef> deltas;  // offered for a file that needs its package
         std::optional<std::size_t> download;
     };
 
@@ -148,11 +153,12 @@ private:
     std::vector<TMirrorItem> PlanMirror(const TXmlDNode* update);
     // The item's copy in "latest.xml" and its work, when its turn comes.
     void MirrorItem(TMirrorItem& item);
-    // Queues the package ahead of the stores; nothing when the run fetches one package at a time.
-    std::optional<std::size_t> DownloadAhead(const TUpdateElementRec& entry);
-    // What a worker needs to fetch, unpack and test the entry's package.
-    TPackageOrder PackageOrder(const TUpdateElementRec& entry, const std::string& place,
-                               const std::string& unpackFolder) const;
+    // Queues the package, or the difference offered for the shared copy, ahead of the stores; nothing when the
+    // run fetches one package at a time.
+    std::optional<std::size_t> DownloadAhead(const TUpdateElementRec& entry, const std::vector<TDeltaRef>& deltas);
+    // What a worker needs to fetch, unpack and test the entry's package, or to rebuild it from a difference.
+    TPackageOrder PackageOrder(const TUpdateElementRec& entry, const std::vector<TDeltaRef>& deltas,
+                               const std::string& place, const std::string& unpackFolder) const;
     void SetUpWorker(TIdHTTP& http, TIdCookieManager& cookies);
     int MirrorConnections();
     // Waits for a package ahead that is no longer needed and deletes its files.
@@ -161,13 +167,18 @@ private:
     // download failed or it could not be unpacked.
     TFetchedPackage ReceivePackage(const TUpdateElementRec& entry);
     TFetchedPackage FetchPackageNow(const TUpdateElementRec& entry);
+    // A GET on the run's own connection, told as progress; returns why it failed, empty when it did not.
+    std::string GetOnRunThread(const std::string& url, TStream& target);
+    void TellDeltaNotUsed(const std::string& file, const std::string& reason);
+    // The stored line's detail for a file rebuilt from a difference: what it fetched and what it saved.
+    static std::string DeltaSaving(const TUpdateElementRec& entry, int64_t fetched);
     // Where the package ahead with the number makes its candidate.
     std::string AheadPlace(const TUpdateElementRec& entry, std::size_t number);
     static std::string FoldedPath(std::string path);
     void NoteChanged(const std::string& path);
     bool MayHaveChanged(const std::string& path);
-    // Downloads into the run's work folder; the file's path.
-    std::string DownloadToWorkFolder(const std::string& url);
+    // The run's work folder; stops the run as a failed download of the URL when it cannot be made.
+    std::string WorkFolderFor(const std::string& url);
     const std::string& WorkFolder();
     // Marks a folder just made as the run's work folder; false when another run's removal got to it first.
     bool MarkWorkFolder(const std::string& folder);
@@ -230,6 +241,7 @@ private:
     std::unique_ptr<TDownloadsAhead> downloadsAhead_;
     std::size_t aheadCount_ = 0;
     std::optional<std::size_t> aheadDownload_;  // the package ahead of the entry being stored
+    std::vector<TDeltaRef> deltas_;              // the differences offered for the entry being stored
     // Observers are told from the run's own thread and from download workers: one at a time.
     std::mutex observerLock_;
 };

@@ -4,6 +4,7 @@
 #include <new>
 #include <thread>
 
+#include "delta/delta.h"
 #include "platform/files.h"
 #include "platform/stream.h"
 
@@ -64,18 +65,67 @@ TFetchedPackage OutOfMemory() {
     return failed;
 }
 
-// Fetches the package (into memory, a large one into a file), unpacks it and tests it. A busy server's refusal
-// goes to `again`.
-TFetchedPackage FetchPackage(TIdHTTP& http, const TPackageOrder& order, const TBusyServerAnswer& again) {
+// Fetches the package (into memory, a large one into a file), unpacks it and tests it.
+TFetchedPackage FetchPackage(const TPackageOrder& order, const TGetInto& get) {
     TSpillingStream body(order.Place + ".download", HeldInMemory);
+    std::string failure;
     try {
-        GetPatiently(http, order.Url, body, again);
+        failure = get(order.Url, body);
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
-    } catch (const std::exception& error) {
-        return TransferFailed(TransferFailureText(error, http));
     }
+    if (!failure.empty()) return TransferFailed(std::move(failure));
     return PrepareFetchedPackage(body.Received(), order);
+}
+
+// The candidate's test; a candidate to store is moved into the share as it is: its way to the device can start
+// here.
+void TestCandidate(TFetchedPackage& fetched, const TPackageOrder& order) {
+    fetched.Check = CheckCandidate(fetched.Package, order.Size, order.Crc, order.Sha256);
+    if (fetched.Check == TCandidateCheck::Matches) platform::StartWriteback(fetched.Package.Candidate);
+}
+
+// The difference is fetched beside the candidate and deleted once applied, whatever came of it.
+class TDeltaDownload {
+public:
+    explicit TDeltaDownload(const TPackageOrder& order) : file_(order.Place + ".delta") {}
+    ~TDeltaDownload() { platform::DeleteFile(file_); }
+    TDeltaDownload(const TDeltaDownload&) = delete;
+    TDeltaDownload& operator=(const TDeltaDownload&) = delete;
+
+    // Raises EDeltaError when the download fails.
+    const std::string& Fetch(const std::string& url, const TGetInto& get) {
+        std::string failure;
+        {
+            TFileStream target(file_, TFileStream::Mode::Create);
+            failure = get(url, target);
+        }
+        if (!failure.empty()) throw EDeltaError("its download failed: " + failure);
+        return file_;
+    }
+
+private:
+    const std::string file_;
+};
+
+// The entry's file rebuilt from the difference and tested; raises what fetching and applying it raise.
+TFetchedPackage RebuildEntryFile(const TPackageOrder& order, const TDeltaRef& delta, const TGetInto& get) {
+    TDeltaDownload download(order);
+    const std::string& deltaFile = download.Fetch(delta.Download, get);
+    TFetchedPackage fetched;
+    fetched.Package =
+        RebuildFromDelta(delta, order.EntryFileName, deltaFile, order.Place, order.Size, order.Sha256.has_value());
+    fetched.FromDelta = delta.Size;
+    TestCandidate(fetched, order);
+    return fetched;
+}
+
+std::string RebuiltFileFault(TCandidateCheck check) {
+    switch (check) {
+        case TCandidateCheck::SizeDiffers: return "the rebuilt file has the wrong size";
+        case TCandidateCheck::CrcDiffers: return "the rebuilt file has the wrong CRC";
+        default: return "the rebuilt file has the wrong SHA-256";
+    }
 }
 
 }  // namespace
@@ -85,15 +135,54 @@ TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageO
     try {
         fetched.Package = PrepareReceivedPackage(std::move(received), order.EntryFileName, order.Place,
                                                  order.UnpackFolder, order.Sha256.has_value());
-        fetched.Check = CheckCandidate(fetched.Package, order.Size, order.Crc, order.Sha256);
-        // A candidate to store is moved into the share as it is: its way to the device can start here.
-        if (fetched.Check == TCandidateCheck::Matches) platform::StartWriteback(fetched.Package.Candidate);
+        TestCandidate(fetched, order);
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     } catch (const std::exception& error) {
         fetched.PackageFailure = error.what();
     }
     return fetched;
+}
+
+std::string GetInto(TIdHTTP& http, const std::string& url, TStream& target, const TBusyServerAnswer& again) {
+    try {
+        GetPatiently(http, url, target, again);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        return TransferFailureText(error, http);
+    }
+    return "";
+}
+
+TFetchedPackage FetchDeltaElsePackage(const TPackageOrder& order, const TGetInto& get, const TDeltaFallback& fallback,
+                                      const std::function<TFetchedPackage()>& fetchPackage) {
+    if (order.Deltas.empty()) return fetchPackage();
+    std::optional<std::string> fault;
+    try {
+        // The local file's SHA-256 is read here, on the thread that fetches.
+        if (const std::optional<TDeltaRef> delta = DeltaForLocalFile(order.Deltas, order.EntryFileName)) {
+            TFetchedPackage rebuilt = RebuildEntryFile(order, *delta, get);
+            if (rebuilt.Check == TCandidateCheck::Matches) return rebuilt;
+            DiscardPreparedPackage(rebuilt.Package);
+            fault = RebuiltFileFault(rebuilt.Check);
+        }
+    } catch (const std::bad_alloc&) {
+        fault = "not enough memory";
+    } catch (const std::exception& error) {
+        fault = error.what();
+    }
+    if (fault) fallback(order.EntryFileName, *fault);
+    return fetchPackage();
+}
+
+int64_t LikelyFetchSize(const TPackageOrder& order) {
+    platform::File file;
+    std::int64_t size = -1;
+    if (order.Deltas.empty() || !file.OpenRead(order.EntryFileName, size)) return order.Size;
+    for (const TDeltaRef& delta : order.Deltas)
+        if (delta.BaseSize == size) return delta.Size;
+    return order.Size;
 }
 
 struct TDownloadsAhead::Worker {
@@ -104,12 +193,14 @@ struct TDownloadsAhead::Worker {
     std::thread thread;
 };
 
-TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress)
+TDownloadsAhead::TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress,
+                                 TDeltaFallback fallback)
     : connections_(static_cast<std::size_t>(std::max(connections, 1))),
       initialConnections_(connections_),
       bytesAhead_(bytesAhead),
       configure_(std::move(configure)),
-      progress_(std::move(progress)) {}
+      progress_(std::move(progress)),
+      fallback_(std::move(fallback)) {}
 
 TDownloadsAhead::~TDownloadsAhead() { Cancel(); }
 
@@ -119,7 +210,9 @@ std::size_t TDownloadsAhead::Add(TPackageOrder order) {
     {
         std::lock_guard guard(lock_);
         number = jobs_.size();
-        jobs_.emplace_back().order = std::move(order);
+        Job& job = jobs_.emplace_back();
+        job.bytes = LikelyFetchSize(order);
+        job.order = std::move(order);
         oneMore = working_ < connections_;
     }
     // A worker is started per package until there are as many as connections: a run with little to fetch
@@ -156,11 +249,23 @@ void TDownloadsAhead::Work(Worker& worker) {
     std::unique_lock lock(lock_);
     for (std::size_t number = 0; NextJob(lock, number);) {
         const TPackageOrder order = jobs_[number].order;
-        worker.url = order.Url;
         lock.unlock();
-        TFetchedPackage fetched = FetchPackage(worker.http, order, [this, &worker](auto pause, int attempt) {
-            return AnswerBusyServer(worker, pause, attempt);
-        });
+        // The progress of each download names its own URL: the difference's, then perhaps the package's.
+        const TGetInto get = [this, &worker](const std::string& url, TStream& target) {
+            // Once turned away, the worker asks nothing more: the job goes back to the queue whole.
+            if (worker.leaving) return std::string("the busy server turned the connection away");
+            worker.url = url;
+            const auto again = [this, &worker](auto pause, int attempt) {
+                return AnswerBusyServer(worker, pause, attempt);
+            };
+            return GetInto(worker.http, url, target, again);
+        };
+        // A worker turned away, or a cancelled run, gives up the whole package: no fallback is worth a line.
+        const TDeltaFallback fallback = [this, &worker](const std::string& file, const std::string& reason) {
+            if (!worker.leaving && !cancelled_) fallback_(file, reason);
+        };
+        TFetchedPackage fetched =
+            FetchDeltaElsePackage(order, get, fallback, [&] { return FetchPackage(order, get); });
         lock.lock();
         if (worker.leaving) {
             Requeue(number);
@@ -186,7 +291,7 @@ bool TDownloadsAhead::NextJob(std::unique_lock<std::mutex>& lock, std::size_t& n
         number = *requeued_.begin();
         requeued_.erase(requeued_.begin());
     }
-    startedBytes_ += jobs_[number].order.Size;
+    startedBytes_ += jobs_[number].bytes;
     return true;
 }
 
@@ -207,7 +312,7 @@ bool TDownloadsAhead::AnswerBusyServer(Worker& worker, std::chrono::milliseconds
 // The package goes back to the queue ahead of those not started, and the worker's connection closes.
 void TDownloadsAhead::Requeue(std::size_t number) {
     requeued_.insert(number);
-    startedBytes_ -= jobs_[number].order.Size;
+    startedBytes_ -= jobs_[number].bytes;
     toStart_.notify_all();
 }
 
@@ -215,8 +320,8 @@ void TDownloadsAhead::Requeue(std::size_t number) {
 // while the others go on. The others start only while the bytes started ahead of it stay within the limit.
 bool TDownloadsAhead::MayStart(std::size_t number) const {
     if (number <= taken_) return true;
-    const int64_t waitedFor = jobs_[taken_].order.Size;  // started, as a later one is about to
-    return startedBytes_ - waitedFor + jobs_[number].order.Size <= bytesAhead_;
+    const int64_t waitedFor = jobs_[taken_].bytes;  // started, as a later one is about to
+    return startedBytes_ - waitedFor + jobs_[number].bytes <= bytesAhead_;
 }
 
 TFetchedPackage TDownloadsAhead::Take(std::size_t number) {
@@ -228,7 +333,7 @@ TFetchedPackage TDownloadsAhead::Take(std::size_t number) {
         job.fetched.TransferFailure += "; " + std::to_string(connections_) + " of the run's " +
                                        std::to_string(initialConnections_) + " connections were left";
     taken_ = number + 1;
-    startedBytes_ -= job.order.Size;
+    startedBytes_ -= job.bytes;
     // Room ahead was freed, and the next package may be the one waited for.
     if (next_ < jobs_.size()) toStart_.notify_all();
     return std::move(job.fetched);

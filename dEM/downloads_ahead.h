@@ -31,6 +31,9 @@ struct TPackageOrder {
     std::string Place;
     // Where a zip of several members is unpacked.
     std::string UnpackFolder;
+    // Differences the catalogue offers for the entry: the one whose base is the file at EntryFileName (the shared
+    // copy) is fetched instead of the package.
+    std::vector<TDeltaRef> Deltas;
 };
 
 // A fetched package ready for its store, or why there is none.
@@ -40,10 +43,28 @@ struct TFetchedPackage {
     bool OutOfMemory = false;     // either ran out of memory: no fault of the server or the package
     TPreparedPackage Package;
     TCandidateCheck Check = TCandidateCheck::SizeDiffers;
+    // The bytes of the difference the candidate was rebuilt from; nothing when it came from the package.
+    std::optional<int64_t> FromDelta;
 };
 
 // Unpacks a package already received and tests its candidate.
 TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order);
+
+// Writes the body of a GET into the stream, asking again while a busy server turns it away and `again` says so.
+// Returns why it failed, empty when it did not; raises only std::bad_alloc.
+std::string GetInto(TIdHTTP& http, const std::string& url, TStream& target, const TBusyServerAnswer& again);
+// A download as the caller makes it (with its own client, progress and busy-server answer), as GetInto does.
+using TGetInto = std::function<std::string(const std::string& url, TStream& target)>;
+// Told when a difference that fits the entry's file failed and its package is fetched instead: the file and why.
+using TDeltaFallback = std::function<void(const std::string& entryFileName, const std::string& reason)>;
+// The entry's file rebuilt from the difference whose base is the local file, and tested as a package is; when
+// none fits, the package `fetchPackage` fetches. A difference that fails in any way is told to `fallback` and
+// the package is fetched all the same: a difference only ever saves bytes.
+TFetchedPackage FetchDeltaElsePackage(const TPackageOrder& order, const TGetInto& get, const TDeltaFallback& fallback,
+                                      const std::function<TFetchedPackage()>& fetchPackage);
+// The bytes the order is likely to fetch: a difference whose base has the local file's size (whether it really
+// is the base takes a read, done when the order is fetched), else the entry's size.
+int64_t LikelyFetchSize(const TPackageOrder& order);
 
 class TDownloadsAhead {
 public:
@@ -53,12 +74,13 @@ public:
     // A worker's progress on a download, called on the worker's thread.
     using TProgress = std::function<void(const std::string& url, int64_t received, int64_t total)>;
 
-    TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress);
+    TDownloadsAhead(int connections, int64_t bytesAhead, TConfigure configure, TProgress progress,
+                    TDeltaFallback fallback);
     ~TDownloadsAhead();
     TDownloadsAhead(const TDownloadsAhead&) = delete;
     TDownloadsAhead& operator=(const TDownloadsAhead&) = delete;
 
-    // Queues the package; its entry's size is what it is expected to take. Returns its number.
+    // Queues the package; what it is likely to fetch is what it is expected to take. Returns its number.
     std::size_t Add(TPackageOrder order);
     // Waits for the package with the number, which must be the next one not taken; its files are then the
     // caller's.
@@ -70,6 +92,7 @@ public:
 private:
     struct Job {
         TPackageOrder order;
+        int64_t bytes = 0;  // likely to be fetched
         bool done = false;
         TFetchedPackage fetched;
     };
@@ -89,6 +112,7 @@ private:
     const int64_t bytesAhead_;
     const TConfigure configure_;
     const TProgress progress_;
+    const TDeltaFallback fallback_;
 
     std::mutex lock_;
     std::condition_variable toStart_;  // workers wait here for a package they may start
@@ -98,7 +122,7 @@ private:
     std::set<std::size_t> requeued_;  // jobs a busy server turned away, started again before any new one
     std::size_t next_ = 0;      // the first job no worker has started
     std::size_t taken_ = 0;     // the first job the caller has not taken
-    int64_t startedBytes_ = 0;  // the expected sizes of the jobs started and not taken
+    int64_t startedBytes_ = 0;  // the likely fetches of the jobs started and not taken
     std::atomic<bool> cancelled_{false};
     std::vector<std::unique_ptr<Worker>> workers_;
 };

@@ -82,21 +82,25 @@ std::vector<TdmEM::TMirrorItem> TdmEM::PlanMirror(const TXmlDNode* update) {
             if (!item.isEntry) continue;
             item.record.FileName = EntryPath(Settings.SharedFolder, kind, item.record.FileName);
             item.needsWork = SharedCopyNeedsUpdate(item.record);
-            if (item.needsWork && item.record.Size != 0) item.download = DownloadAhead(item.record);
+            if (!item.needsWork || item.record.Size == 0) continue;
+            item.deltas = ReadDeltas(item.entry);
+            item.download = DownloadAhead(item.record, item.deltas);
         }
     });
     return plan;
 }
 
 // With one connection nothing runs ahead: each package is fetched when its turn comes, as the stores need it.
-std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) {
+std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry,
+                                                const std::vector<TDeltaRef>& deltas) {
     const int connections = MirrorConnections();
     if (connections == 1) return std::nullopt;
     const std::size_t number = aheadCount_;
     TPackageOrder order;
     try {
         // Folders are made here, on the run's own thread.
-        order = PackageOrder(entry, AheadPlace(entry, number), WorkFolder() + "unpack-" + std::to_string(number) + "/");
+        order = PackageOrder(entry, deltas, AheadPlace(entry, number),
+                             WorkFolder() + "unpack-" + std::to_string(number) + "/");
         if (!platform::ForceDirectories(FolderOf(order.Place))) return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;  // the package's own turn reports it, after the entries before it are done
@@ -106,15 +110,16 @@ std::optional<std::size_t> TdmEM::DownloadAhead(const TUpdateElementRec& entry) 
         httpMain.CloseConnection();
         downloadsAhead_ = std::make_unique<TDownloadsAhead>(
             connections, BytesAhead, [this](TIdHTTP& http, TIdCookieManager& cookies) { SetUpWorker(http, cookies); },
-            [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); });
+            [this](const std::string& url, int64_t received, int64_t total) { TellProgress(url, received, total); },
+            [this](const std::string& file, const std::string& reason) { TellDeltaNotUsed(file, reason); });
     }
     ++aheadCount_;
     return downloadsAhead_->Add(std::move(order));
 }
 
-TPackageOrder TdmEM::PackageOrder(const TUpdateElementRec& entry, const std::string& place,
-                                  const std::string& unpackFolder) const {
-    return {entry.Download, entry.FileName, entry.Size, entry.Crc, ExpectedSha256(entry), place, unpackFolder};
+TPackageOrder TdmEM::PackageOrder(const TUpdateElementRec& entry, const std::vector<TDeltaRef>& deltas,
+                                  const std::string& place, const std::string& unpackFolder) const {
+    return {entry.Download, entry.FileName, entry.Size, entry.Crc, ExpectedSha256(entry), place, unpackFolder, deltas};
 }
 
 // A worker's requests go as the run's own do: through the same proxy, with the same headers and the cookies the
@@ -142,6 +147,7 @@ void TdmEM::MirrorItem(TMirrorItem& item) {
         if (MayHaveChanged(item.record.FileName)) item.needsWork = SharedCopyNeedsUpdate(item.record);
         if (item.download && !item.needsWork) DiscardDownloadAhead(*item.download);
         aheadDownload_ = item.needsWork ? item.download : std::nullopt;
+        deltas_ = item.deltas;
         const bool listed = BringUpToDate(item.record, item.needsWork, &TdmEM::MirrorPackage);
         if (item.needsWork) NoteChanged(item.record.FileName);
         if (!listed) return;
@@ -181,6 +187,8 @@ std::string TdmEM::FetchCatalogue() {
     }
 }
 
+// Named children only: whatever else the server's entry holds (its differences, which name the server's files and
+// bases the clients do not hold) stays out of "latest.xml".
 void TdmEM::AppendMirrorFields(const TXmlDNode* entry, TXmlDNode* entryCopy, const TUpdateElementRec& record,
                                bool isEntry) {
     AppendCopyOf(entryCopy, entry, "name");
@@ -213,9 +221,10 @@ bool TdmEM::MirrorPackage(const TUpdateElementRec& entry) {
             // A program entry is stored under the main program's name; clients look for it under its own.
             listed = stored && (entry.Kind != ukProgram || !NeedsUpdate(entry));
             Tell(stored ? TEntryOutcome::Stored : TEntryOutcome::Failed, entry.FileName,
-                 !stored  ? std::string("cannot write the shared copy") + LeftOut
-                 : listed ? ""
-                          : "stored as " + Settings.MainExe + " only" + LeftOut);
+                 !stored             ? std::string("cannot write the shared copy") + LeftOut
+                 : !listed           ? "stored as " + Settings.MainExe + " only" + LeftOut
+                 : fetched.FromDelta ? DeltaSaving(entry, *fetched.FromDelta)
+                                     : "");
         }
     } catch (const std::bad_alloc&) {
         StopOutOfMemory("the package of " + entry.FileName);
@@ -237,36 +246,60 @@ TFetchedPackage TdmEM::ReceivePackage(const TUpdateElementRec& entry) {
     return fetched;
 }
 
-// Downloaded into a file of the work folder, as a run of one connection always has.
+// The difference or the package, downloaded into a file of the work folder, as a run of one connection always
+// has.
 TFetchedPackage TdmEM::FetchPackageNow(const TUpdateElementRec& entry) {
-    const std::string download = DownloadToWorkFolder(entry.Download);
-    return PrepareFetchedPackage({"", download},
-                                 PackageOrder(entry, WorkFolder() + "package", WorkFolder() + "package.d/"));
+    const std::string folder = WorkFolderFor(entry.Download);
+    const TPackageOrder order = PackageOrder(entry, deltas_, folder + "package", folder + "package.d/");
+    return FetchDeltaElsePackage(
+        order, [this](const std::string& url, TStream& target) { return GetOnRunThread(url, target); },
+        [this](const std::string& file, const std::string& reason) { TellDeltaNotUsed(file, reason); },
+        [&] {
+            DownloadToFile(entry.Download, folder + "download");
+            return PrepareFetchedPackage({"", folder + "download"}, order);
+        });
 }
 
-std::string TdmEM::DownloadToWorkFolder(const std::string& url) {
-    std::string download;
+std::string TdmEM::WorkFolderFor(const std::string& url) {
     try {
-        download = WorkFolder() + "download";
+        return WorkFolder();
     } catch (const std::exception& failure) {
         Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure.what());
     }
-    DownloadToFile(url, download);
-    return download;
 }
 
 void TdmEM::DownloadToFile(const std::string& url, const std::string& fileName) {
-    PrepareDownloadRequest(httpMain);
-    downloadUrl_ = url;
+    std::string failure;
     try {
         TFileStream target(fileName, TFileStream::Mode::Create);
-        GetPatiently(httpMain, url, target, WaitForBusyServer);
+        failure = GetOnRunThread(url, target);
     } catch (const std::bad_alloc&) {
         StopOutOfMemory("the download of " + url);
-    } catch (const std::exception& failure) {
-        Stop(ExitTransferFailed, "the download of " + url + " failed: " + TransferFailureText(failure, httpMain));
+    } catch (const std::exception& error) {
+        failure = TransferFailureText(error, httpMain);
     }
+    if (!failure.empty()) Stop(ExitTransferFailed, "the download of " + url + " failed: " + failure);
+}
+
+std::string TdmEM::GetOnRunThread(const std::string& url, TStream& target) {
+    PrepareDownloadRequest(httpMain);
+    downloadUrl_ = url;
+    std::string failure = GetInto(httpMain, url, target, WaitForBusyServer);
     downloadUrl_.clear();
+    return failure;
+}
+
+void TdmEM::TellDeltaNotUsed(const std::string& file, const std::string& reason) {
+    std::lock_guard guard(observerLock_);
+    if (Observer) Observer->Remark("difference of " + file + " not used (" + reason + "); fetching its package");
+}
+
+// Set against the package the entry names (its download size, else the file's size when the catalogue gives
+// none).
+std::string TdmEM::DeltaSaving(const TUpdateElementRec& entry, int64_t fetched) {
+    const int64_t package = entry.DownloadSize > 0 ? entry.DownloadSize : entry.Size;
+    return "from a difference, " + ByteCount(fetched) + " fetched instead of " + ByteCount(package) + " (" +
+           std::to_string((package - fetched) * 100 / package) + "% saved)";
 }
 
 // A package whose file goes into the shared folder itself is made there, under a name of the run's own, and its

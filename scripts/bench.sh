@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in a release build folder and runs them:
-# scripts/bench.sh [xml|zip|crc|http|windowless|memory|wizard ...] (all of them when none is named). Each prints its own
+# scripts/bench.sh [xml|zip|crc|http|windowless|memory|wizard|delta ...] (all of them when none is named). Each prints its own
 # figures against the reference it is measured with in the same run; at the end one table gathers every ratio.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,9 +16,10 @@ declare -A programs=(
   [windowless]=bench/dEM/windowless_compare
   [memory]=bench/dEM/mirror_memory
   [wizard]=bench/qt/wizard_download_bench
+  [delta]=bench/dEM/delta_compare
 )
 selected=("$@")
-((${#selected[@]})) || selected=(xml zip crc http windowless memory wizard)
+((${#selected[@]})) || selected=(xml zip crc http windowless memory wizard delta)
 rows=$(mktemp)
 output=$(mktemp)
 trap 'rm -f "$rows" "$output"' EXIT

@@ -76,10 +76,19 @@ Usage RunMeasured(const Command& command, const std::string& scratchFolder) {
     std::istringstream line(FileText(report));
     int status = -1;
     Usage usage;
-    line >> status >> usage.wallSeconds >> usage.cpuSeconds >> usage.maxRssKiB;
+    line >> status >> usage.wallSeconds >> usage.cpuSeconds >> usage.maxRssKiB >> usage.peakAnonymousKiB;
     if (meterStatus != 0 || !line || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error(command.arguments[0] + " failed: " + FileText(errors));
     return usage;
+}
+
+int RunReportingFailure(const char* benchmark, int (*run)()) {
+    try {
+        return run();
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s benchmark: %s\n", benchmark, failure.what());
+        return 1;
+    }
 }
 
 }  // namespace windowless_bench

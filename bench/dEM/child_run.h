@@ -17,6 +17,8 @@ struct Usage {
     double wallSeconds = 0;
     double cpuSeconds = 0;
     long maxRssKiB = 0;
+    // Sampled every few milliseconds: the memory the kernel cannot drop, unlike the pages of mapped files.
+    long peakAnonymousKiB = 0;
 };
 
 // Runs the command with standard input and output on /dev/null and standard error into a file (not a
@@ -24,5 +26,8 @@ struct Usage {
 // std::runtime_error, with what the program wrote to standard error, when it cannot start or does not exit
 // with 0.
 Usage RunMeasured(const Command& command, const std::string& scratchFolder);
+
+// A benchmark's main: runs it and turns an exception into a line naming the benchmark and status 1.
+int RunReportingFailure(const char* benchmark, int (*run)());
 
 }  // namespace windowless_bench

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <stdexcept>
@@ -67,9 +68,36 @@ void ReadInto(int from, DelayedPipe& pipe, std::chrono::milliseconds delay) {
     pipe.Push("", Clock::now() + delay);
 }
 
-void WriteFrom(DelayedPipe& pipe, int to) {
+}  // namespace
+
+// A line of limited bandwidth that the connections take turns on: each chunk leaves once the line has carried
+// the chunks before it.
+class DelayForwarder::Line {
+public:
+    explicit Line(std::int64_t bytesPerSecond) : bytesPerSecond_(bytesPerSecond) {}
+    void Carry(std::size_t bytes) {
+        if (bytesPerSecond_ <= 0) return;
+        Clock::time_point due;
+        {
+            std::lock_guard guard(lock_);
+            due = std::max(Clock::now(), free_);
+            free_ = due + std::chrono::nanoseconds(static_cast<std::int64_t>(bytes) * 1'000'000'000 / bytesPerSecond_);
+        }
+        std::this_thread::sleep_until(due);
+    }
+
+private:
+    const std::int64_t bytesPerSecond_;
+    std::mutex lock_;
+    Clock::time_point free_{};
+};
+
+namespace {
+
+void WriteFrom(DelayedPipe& pipe, int to, DelayForwarder::Line* line = nullptr) {
     std::string bytes;
     while (pipe.Pop(bytes)) {
+        if (line) line->Carry(bytes.size());
         for (size_t sent = 0; sent < bytes.size();) {
             const ssize_t put = ::send(to, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (put <= 0) return;
@@ -93,8 +121,11 @@ struct DelayForwarder::Link {
     }
 };
 
-DelayForwarder::DelayForwarder(int targetPort, std::chrono::milliseconds oneWayDelay)
-    : targetPort_(targetPort), delay_(oneWayDelay), listener_(LoopbackSocket()) {
+DelayForwarder::DelayForwarder(int targetPort, std::chrono::milliseconds oneWayDelay, std::int64_t bytesPerSecond)
+    : targetPort_(targetPort),
+      delay_(oneWayDelay),
+      downLine_(std::make_shared<Line>(bytesPerSecond)),
+      listener_(LoopbackSocket()) {
     sockaddr_in address = testsupport::LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 64) != 0 ||
@@ -138,7 +169,7 @@ void DelayForwarder::Forward(int client) {
     threads_.emplace_back([&l, this] { ReadInto(l.client, l.up, delay_); });
     threads_.emplace_back([&l] { WriteFrom(l.up, l.server); });
     threads_.emplace_back([&l, this] { ReadInto(l.server, l.down, delay_); });
-    threads_.emplace_back([&l] { WriteFrom(l.down, l.client); });
+    threads_.emplace_back([&l, this] { WriteFrom(l.down, l.client, downLine_.get()); });
 }
 
 }  // namespace windowless_bench

@@ -115,7 +115,7 @@ ReleaseFile WritePackage(const std::string& path, const std::string& url) {
     const std::string header = Header(0x04034B50, false, crc, packedSize, size);
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
-    return {kMemberName, static_cast<std::int64_t>(kDatabaseSize), catalogueCrc, url, ""};
+    return {kMemberName, static_cast<std::int64_t>(kDatabaseSize), catalogueCrc, url, "", {}};
 }
 
 void ExpectStored(const std::string& file, const ReleaseFile& database) {
@@ -171,11 +171,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-    try {
-        return Run();
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "memory benchmark: %s\n", failure.what());
-        return 1;
-    }
-}
+int main() { return windowless_bench::RunReportingFailure("memory", Run); }

@@ -31,7 +31,7 @@ std::string FileContent(std::uint32_t seed, std::size_t size) {
 
 ReleaseFile DescribeFile(const std::string& fileName, const std::string& content, const std::string& download) {
     return {fileName, static_cast<std::int64_t>(content.size()), CrcUpdate(0, content.data(), content.size()),
-            download, Sha256Hex(content)};
+            download, Sha256Hex(content), {}};
 }
 
 std::string CatalogueText(const std::string& documentElement, const std::vector<ReleaseFile>& files,
@@ -40,7 +40,12 @@ std::string CatalogueText(const std::string& documentElement, const std::vector<
     for (const ReleaseFile& file : files) {
         text += "  <file><name>" + file.fileName + "</name><filename>" + file.fileName + "</filename><crc>" +
                 CrcText(file.crc) + "</crc><size>" + std::to_string(file.size) + "</size><download>" +
-                file.download + "</download>" + (keys ? "<sha256>" + file.sha256 + "</sha256>" : "") + "</file>\r\n";
+                file.download + "</download>" + (keys ? "<sha256>" + file.sha256 + "</sha256>" : "");
+        for (const TDeltaRef& delta : file.deltas)
+            text += "<delta><basesize>" + std::to_string(delta.BaseSize) + "</basesize><basesha256>" +
+                    delta.BaseSha256 + "</basesha256><size>" + std::to_string(delta.Size) + "</size><sha256>" +
+                    delta.Sha256 + "</sha256><download>" + delta.Download + "</download></delta>";
+        text += "</file>\r\n";
     }
     text += "</database>\r\n</update>\r\n";
     if (keys)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "signing/signing.h"
 
 namespace windowless_bench {
@@ -17,6 +18,7 @@ struct ReleaseFile {
     std::uint32_t crc = 0;  // the catalogue's CRC of the content
     std::string download;  // the package URL, or the shared-folder path in "latest.xml"
     std::string sha256;    // of the content, for signed catalogues
+    std::vector<TDeltaRef> deltas;  // offered beside the package
 };
 
 // Bytes over a 16-letter alphabet, a different sequence for every seed: they deflate to about half, as

@@ -1,16 +1,20 @@
 // The install run: rows installed, removed or skipped, the progress of the run, the download thread, the main
-// program closed and started again, and the programs started around the install.
+// program closed and started again, the programs started around the install, and differences fetched for an
+// installed base with the package as their fallback.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <sstream>
 
 #include "OVCommon/OVCommon.h"
+#include "delta/delta.h"
 #include "platform/process.h"
+#include "signing/signing.h"
 #include "tests/UnitOrvane/wizard_fixture.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/zip_writer.h"
@@ -42,6 +46,19 @@ std::vector<std::string> Lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+// Fixed-size records with hard-to-compress bodies; each release changes every 40th record, so that a
+// difference is a small part of the package.
+std::string Database(int release) {
+    std::mt19937 random(7);
+    std::string data;
+    for (int record = 0; record < 3000; ++record) {
+        std::string body(24, ' ');
+        for (char& c : body) c = static_cast<char>('a' + random() % 26);
+        data += body + std::to_string(record % 40 == 0 ? release : 0) + "\n";
+    }
+    return data;
 }
 
 template <class T>
@@ -155,6 +172,91 @@ TEST_F(InstallRunTest, EachEntryIsPlacedByItsKindAndEveryRowReportsItsOutcome) {
     const std::vector<int> positions(window.ProgressBar.PositionHistory().begin() + checkingPositions,
                                      window.ProgressBar.PositionHistory().end());
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << ::testing::PrintToString(positions);
+}
+
+TEST_F(InstallRunTest, AnInstalledBaseTakesItsDifferenceAndAnyFailureOfItTakesThePackage) {
+    const std::string base = Database(1), next = Database(2);
+    std::string wrong = next, otherVersion = base;
+    wrong[wrong.size() / 2] ^= 1;  // rebuilt at the right size, but not the entry's bytes
+    otherVersion[10] ^= 1;         // the base's size, another SHA-256
+    const TempDir work;
+    const auto deltaTo = [&](const std::string& target) {
+        WriteFile(work / "base", base);
+        WriteFile(work / "target", target);
+        MakeDelta(work / "base", work / "target", work / "delta");
+        return ReadFile(work / "delta");
+    };
+    const std::string delta = deltaTo(next);
+    std::string damaged = delta;
+    damaged[damaged.size() / 2] ^= 0x55;
+    const struct {
+        std::string name, installed;
+        std::string served;    // the difference offered; empty: offered but not served
+        const char* fallback;  // the reason in the run log; nullptr: no difference failed
+    } cases[] = {
+        {"Base", base, delta, nullptr},
+        {"Other", otherVersion, delta, nullptr},
+        {"Damaged", base, damaged, "the difference cannot be applied"},
+        {"Wrong", base, deltaTo(wrong), "the rebuilt file has the wrong CRC-32"},
+        {"Missing", base, "", "404"},
+    };
+    std::vector<EntryFields> entries;
+    for (const auto& c : cases) {
+        WriteFile(programDir / c.name, c.installed);
+        const std::string offered = c.served.empty() ? delta : c.served;
+        // The damaged one has no SHA-256, so that its frame fails rather than its digest.
+        const std::string sha256 = offered == damaged ? "" : "<sha256>" + Sha256Hex(offered) + "</sha256>";
+        const std::string url = c.served.empty() ? server.Url("/none") : ServePackage(c.name + ".delta", c.served);
+        entries.push_back(Entry(c.name, c.name, next, next,
+                                "<delta><basesize>" + std::to_string(base.size()) + "</basesize><basesha256>" +
+                                    Sha256Hex(base) + "</basesha256><size>" + std::to_string(offered.size()) +
+                                    "</size>" + sha256 + "<download>" + url + "</download></delta>"));
+    }
+    OpenListPage(CatalogueXml(GroupXml("database", entries)));
+    const size_t checkingPositions = window.ProgressBar.PositionHistory().size();
+    Next();
+    ASSERT_TRUE(window.Window.Exceptions().empty()) << window.Window.Exceptions().front();
+    EXPECT_TRUE(window.Window.Boxes().empty());
+
+    const std::vector<std::string> requests = Lines(server.AccessLog());
+    const auto fetches = [&](const std::string& path) -> int {
+        return std::count_if(requests.begin(), requests.end(),
+                             [&](const std::string& line) { return line.find(path + " HTTP/") != std::string::npos; });
+    };
+    const int32_t packageSize = static_cast<int32_t>(next.size());
+    int64_t fetched = 0, range = 1;
+    for (int row = 0; row < static_cast<int>(std::size(cases)); ++row) {
+        const auto& c = cases[row];
+        const std::string& offered = c.served.empty() ? delta : c.served;
+        const int32_t deltaSize = c.name == "Other" ? 0 : static_cast<int32_t>(offered.size());
+        const int32_t firstFetch = deltaSize != 0 ? deltaSize : packageSize;
+        const bool packageFetched = deltaSize == 0 || c.fallback;
+        ASSERT_LT(deltaSize * 10, packageSize);
+        EXPECT_EQ(ReadFile(programDir / c.name), next) << c.name;
+        EXPECT_EQ(window.ListViewItems.ImageIndex(row), riDone) << c.name;
+        // The list and the first download count what is fetched first; a fallback then counts the package.
+        const std::vector<std::string>& statuses = window.ListViewItems.Row(row).statuses;
+        ASSERT_GE(statuses.size(), 2u) << c.name;
+        EXPECT_EQ(statuses[0], form->SizeText(firstFetch)) << c.name;
+        EXPECT_EQ(statuses[1], Downloading(firstFetch)) << c.name;
+        EXPECT_EQ(Contains(statuses, Downloading(packageSize)), packageFetched) << c.name;
+        EXPECT_EQ(fetches("/packages/" + c.name + ".delta"), deltaSize != 0 && !c.served.empty() ? 1 : 0) << c.name;
+        EXPECT_EQ(fetches("/packages/" + c.name), packageFetched ? 1 : 0) << c.name;
+        const size_t logged = RunLog().find("The difference for " + (programDir / c.name) + " was not used (");
+        ASSERT_EQ(logged != std::string::npos, c.fallback != nullptr) << c.name << "\n" << RunLog();
+        if (c.fallback) {
+            EXPECT_NE(RunLog().find(c.fallback, logged), std::string::npos) << c.name << "\n" << RunLog();
+        }
+        fetched += deltaSize + (packageFetched ? packageSize : 0);
+        range += firstFetch + 1 + (c.fallback ? packageSize : 0);
+    }
+    // A failed difference's bytes stay counted, and the package's come after them.
+    EXPECT_EQ(window.ProgressBar.Position(), fetched);
+    EXPECT_EQ(window.ProgressBar.Maximum(), range);
+    const std::vector<int> positions(window.ProgressBar.PositionHistory().begin() + checkingPositions,
+                                     window.ProgressBar.PositionHistory().end());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << ::testing::PrintToString(positions);
+    EXPECT_EQ(LeftInTemp(), std::vector<std::string>{});
 }
 
 TEST_F(InstallRunTest, DownloadProgressFollowsEachRowsOwnTransfer) {

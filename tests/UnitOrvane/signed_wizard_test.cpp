@@ -1,13 +1,16 @@
 // The wizard of a verifying installation (a public key in OvKeys/), reaching the server through a proxy that
 // rewrites bodies: catalogues that are not signed by that key, older than the last one accepted or expired fail
 // as a catalogue request does, with the reason in the run log; a package without the SHA-256 of its signed entry
-// fails its row and keeps the old file.
+// fails its row and keeps the old file, and a difference not vouched for by its signed SHA-256 gives way to the
+// package.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 
+#include "delta/delta.h"
 #include "signing/signing.h"
 #include "tests/UnitOrvane/wizard_fixture.h"
 #include "tests/support/crc_forgery.h"
@@ -37,20 +40,26 @@ protected:
         const size_t close = catalogue.rfind("</");
         return SignCatalogueText(catalogue.substr(0, close) + stamp + catalogue.substr(close), by);
     }
-    EntryFields Entry(const std::string& name, const std::string& content, const std::string& package,
-                      const std::string& sha256) {
-        std::string url = ServePackage(name, package);
+    // Serves the file; its URL leads through the proxy.
+    std::string ServeProxied(const std::string& name, const std::string& body) {
+        std::string url = ServePackage(name, body);
         const std::string port = ":" + std::to_string(server.port());
-        url.replace(url.find(port), port.size(), ":" + std::to_string(proxy->port()));
-        return {.name = name, .fileName = name + ".dat", .content = content, .download = url,
-                .extra = sha256.empty() ? "" : "<sha256>" + sha256 + "</sha256>"};
+        return url.replace(url.find(port), port.size(), ":" + std::to_string(proxy->port()));
     }
-    // The man in the middle answers requests whose target starts with the prefix with this body.
-    void Tamper(const std::string& prefix, const std::string& body) {
-        proxy->SetRewrite([prefix, body](const std::string& target, std::string real) {
-            return target.starts_with(prefix) ? body : real;
+    EntryFields Entry(const std::string& name, const std::string& content, const std::string& package,
+                      const std::string& sha256, const std::string& extra = "") {
+        return {.name = name, .fileName = name + ".dat", .content = content, .download = ServeProxied(name, package),
+                .extra = (sha256.empty() ? "" : "<sha256>" + sha256 + "</sha256>") + extra};
+    }
+    // The man in the middle answers requests whose target starts with a prefix with that prefix's body.
+    void Tamper(const std::map<std::string, std::string>& bodies) {
+        proxy->SetRewrite([bodies](const std::string& target, std::string real) {
+            for (const auto& [prefix, body] : bodies)
+                if (target.starts_with(prefix)) return body;
+            return real;
         });
     }
+    void Tamper(const std::string& prefix, const std::string& body) { Tamper({{prefix, body}}); }
 
     const TKeyPair key = GenerateKeyPair();
     std::unique_ptr<TamperingProxy> proxy;
@@ -95,17 +104,36 @@ TEST_F(SignedWizardTest, RefusedCataloguesAreFailedRequestsThatSayWhyWithTheReas
 }
 
 TEST_F(SignedWizardTest, OnlyPackagesOfTheirSignedSha256AndNothingElseAreInstalled) {
-    for (const char* name : {"good", "forged", "unhashed", "planted"})
-        WriteFile(programDir / (std::string(name) + ".dat"), "old");
+    const char* const names[] = {"good", "forged", "unhashed", "planted", "patched", "swapped", "uncovered"};
+    for (const char* name : names) WriteFile(programDir / (std::string(name) + ".dat"), "old");
     const std::string content = "the database of this release\n";
-    Tamper("/packages/forged", ForgedSameCrc(content));
+    const TempDir work;
+    WriteFile(work / "old", "old");
+    WriteFile(work / "content", content);
+    MakeDelta(work / "old", work / "content", work / "delta");
+    const std::string delta = ReadFile(work / "delta");
+    std::string swapped = delta;
+    swapped.back() ^= 1;
+    // Differences from the installed "old": the signed one, one that the proxy swaps, one the signature does not
+    // cover since the catalogue gives no SHA-256 for it.
+    const auto deltaXml = [&](const std::string& name, bool hashed) {
+        return "<delta><basesize>3</basesize><basesha256>" + Sha256Hex("old") + "</basesha256><size>" +
+               std::to_string(delta.size()) + "</size>" + (hashed ? "<sha256>" + Sha256Hex(delta) + "</sha256>" : "") +
+               "<download>" + ServeProxied(name + ".delta", delta) + "</download></delta>";
+    };
+    Tamper({{"/packages/forged", ForgedSameCrc(content)}, {"/packages/swapped.delta", swapped}});
     const std::string planted =
         ZipArchive({{"planted.dat", content}, {Settings.MainExe, "#!/bin/sh\necho planted\n"}, {"OvState.ini", ""}});
-    OpenListPage(Signed(CatalogueXml(GroupXml("database", {Entry("good", content, content, Sha256Hex(content)),
-                                                           Entry("forged", content, content, Sha256Hex(content)),
-                                                           Entry("unhashed", content, content, ""),
-                                                           Entry("planted", content, planted, Sha256Hex(content))})),
-                        key, 6));
+    const std::string sha256 = Sha256Hex(content);
+    const std::vector<EntryFields> entries = {
+        Entry("good", content, content, sha256),
+        Entry("forged", content, content, sha256),
+        Entry("unhashed", content, content, ""),
+        Entry("planted", content, planted, sha256),
+        Entry("patched", content, content, sha256, deltaXml("patched", true)),
+        Entry("swapped", content, content, sha256, deltaXml("swapped", true)),
+        Entry("uncovered", content, content, sha256, deltaXml("uncovered", false))};
+    OpenListPage(Signed(CatalogueXml(GroupXml("database", entries)), key, 6));
     Next();
     ASSERT_TRUE(window.Window.Exceptions().empty()) << window.Window.Exceptions().front();
     const RecordingListView& list = window.ListViewItems;
@@ -118,8 +146,11 @@ TEST_F(SignedWizardTest, OnlyPackagesOfTheirSignedSha256AndNothingElseAreInstall
         {"forged.dat", Text("MsgOV18"), "old"},
         {"unhashed.dat", Text("MsgOV18"), "old"},
         {"planted.dat", Text("MsgOV18"), "old"},
+        {"patched.dat", Text("MsgOV9"), content},
+        {"swapped.dat", Text("MsgOV9"), content},
+        {"uncovered.dat", Text("MsgOV9"), content},
     };
-    for (int row = 0; row < 4; ++row) {
+    for (int row = 0; row < static_cast<int>(std::size(rows)); ++row) {
         EXPECT_EQ(list.Status(row), rows[row].status) << rows[row].file;
         EXPECT_EQ(ReadFile(programDir / rows[row].file), rows[row].after) << rows[row].file;
     }
@@ -129,6 +160,14 @@ TEST_F(SignedWizardTest, OnlyPackagesOfTheirSignedSha256AndNothingElseAreInstall
     for (const char* reason : {"forged.dat is refused: wrong SHA-256", "unhashed.dat is refused: wrong SHA-256",
                                "is refused: it holds files its signed entry does not name: " })
         EXPECT_NE(RunLog().find(reason), std::string::npos) << reason << "\n" << RunLog();
+    // A difference the signature does not vouch for is never applied: the package comes instead.
+    for (const char* reason : {"swapped.dat was not used (the difference's SHA-256 is not the catalogue's)",
+                               "uncovered.dat was not used (the difference has no SHA-256"})
+        EXPECT_NE(RunLog().find(reason), std::string::npos) << reason << "\n" << RunLog();
+    EXPECT_EQ(RunLog().find("patched.dat was not used"), std::string::npos) << RunLog();
+    const std::string accessLog = server.AccessLog();
+    EXPECT_EQ(accessLog.find("/packages/patched HTTP/"), std::string::npos) << accessLog;
+    EXPECT_NE(accessLog.find("/packages/patched.delta HTTP/"), std::string::npos) << accessLog;
 }
 
 }  // namespace

@@ -24,12 +24,13 @@ std::string Watched(const TConsoleOutput& output, const std::function<void(TRunO
     return text;
 }
 
-// A long progress line, a shorter one over it, an entry's line over that, and the run's end.
+// A long progress line, a shorter one over it, an entry's line over that, a remark, and the run's end.
 void SomeRun(TRunObserver& observer) {
     observer.DownloadProgress("http://h/a.zip", 2 * 1048576, 4 * 1048576);
     observer.DownloadProgress("http://h/a.zip", 3, 0);
     observer.EntryDone(TEntryOutcome::Copied, "/p/a.dat", "");
     observer.EntryDone(TEntryOutcome::UpToDate, "/p/b.dat", "");
+    observer.Remark("difference of /p/c.dat not used (its download failed: Socket Error\r\nreset); fetching it");
     observer.RunEnded(0, "");
 }
 
@@ -37,6 +38,9 @@ TEST(ConsoleObserver, ProgressIsRewrittenInPlaceWithOrWithoutControlSequencesAnd
     const std::string longer = "  downloading http://h/a.zip  2.0 MB of 4.0 MB (50%)";
     const std::string shorter = "  downloading http://h/a.zip  3 bytes";
     const std::string entry = "copied   /p/a.dat";
+    // A remark is one line, shown only to a person at a terminal: it is no fault.
+    const std::string remark =
+        "difference of /p/c.dat not used (its download failed: Socket Error reset); fetching it\n";
     const std::string end = "Client run finished: 1 copied, 1 up to date.\n";
     const auto blanks = [](size_t over, size_t by) { return std::string(over - by, ' '); };
     struct Case {
@@ -46,11 +50,11 @@ TEST(ConsoleObserver, ProgressIsRewrittenInPlaceWithOrWithoutControlSequencesAnd
     };
     const Case cases[] = {
         {"erase sequences", {nullptr, true, true},
-         "\r\033[K" + longer + "\r\033[K" + shorter + "\r\033[K" + entry + "\n" + end},
+         "\r\033[K" + longer + "\r\033[K" + shorter + "\r\033[K" + entry + "\n" + remark + end},
         // Blanks cover what a shorter line leaves of a longer one; no escape character is ever written.
         {"plain text", {nullptr, true, false},
          "\r" + longer + "\r" + shorter + blanks(longer.size(), shorter.size()) + "\r" + entry +
-             blanks(shorter.size(), entry.size()) + "\n" + end},
+             blanks(shorter.size(), entry.size()) + "\n" + remark + end},
         {"no terminal", {nullptr, false, false}, ""},
     };
     for (const Case& c : cases) {

@@ -120,7 +120,8 @@ std::string Release::EntryXml(const ReleaseFile& file) const {
         xml += "<crc>" + HexCrc(file.statedCrc) + "</crc><download>" + server_.Url(file.packagePath) + "</download>" +
                "<downloadsize>" + std::to_string(std::filesystem::file_size(package)) + "</downloadsize>";
     }
-    return xml + "<size>" + std::to_string(file.statedSize) + "</size><action>copy</action></file>\r\n";
+    return xml + "<size>" + std::to_string(file.statedSize) + "</size><action>copy</action>" + file.extraXml +
+           "</file>\r\n";
 }
 
 }  // namespace testsupport

@@ -26,6 +26,7 @@ struct ReleaseFile {
     std::string packagePath;  // below the web root; empty for a removal
     int64_t statedSize = 0;   // 0 for a removal
     uint32_t statedCrc = 0;
+    std::string extraXml;     // children written as given after the entry's own (its sha256, its delta children)
 };
 
 // The catalogue's CRC of some bytes, as "$XXXXXXXX".
