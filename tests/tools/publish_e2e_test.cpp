@@ -23,7 +23,10 @@ TEST(PublishedRelease, MirrorAndClientFollowTwoPublishedReleases) {
     const WindowlessSandbox sandbox(server.port());
     const PublishRun publisher;
     const std::string mainProgram = "#!/bin/sh\nexit 0\n";  // answers the client's "/U" before each entry
-    publisher.Source("records.db", "first records\n");
+    // Large enough for the next release to offer its difference.
+    std::string records;
+    for (int i = 0; records.size() < 100 * 1024; ++i) records += "record " + std::to_string(i * 7919 % 100003) + "\n";
+    publisher.Source("records.db", records);
     publisher.Source("sig nature.db", "signatures\n");
     publisher.Source("Tools/scan.sh", "#!/bin/sh\necho scan\n");
     publisher.Source("Custom/rules.txt", "rules\n");
@@ -37,14 +40,15 @@ TEST(PublishedRelease, MirrorAndClientFollowTwoPublishedReleases) {
     ASSERT_FALSE(RequestedTargets(server.AccessLog()).empty());
     EXPECT_TRUE(RequestedTargets(server.AccessLog())[0].starts_with("/brellium/orvane.php?request=update&code=abc"));
     EXPECT_TRUE(EndedQuietly(sandbox.Client(), 0));
-    std::map<std::string, std::string> expected = {{"records.db", "first records\n"},
+    std::map<std::string, std::string> expected = {{"records.db", records},
                                                    {"sig nature.db", "signatures\n"},
                                                    {"Tools/scan.sh", "#!/bin/sh\necho scan\n"},
                                                    {"rules.txt", "rules\n"},
                                                    {"brellium.exe", mainProgram}};
     EXPECT_EQ(PlacedFiles(sandbox.programFolder()), expected);
 
-    publisher.Source("records.db", "second records, longer\n");
+    records.insert(records.size() / 2, "record 100004\n");
+    publisher.Source("records.db", records);
     fs::remove(publisher.source() + "Tools/scan.sh");
     std::vector<std::string> second = product;
     second.insert(second.end(), {"--remove", "tools:scan.sh"});
@@ -53,15 +57,17 @@ TEST(PublishedRelease, MirrorAndClientFollowTwoPublishedReleases) {
     const auto untouched = StampsBelow(sandbox.programFolder(), moved);
     const size_t earlierRequests = RequestedTargets(server.AccessLog()).size();
 
-    // The product request this time; only the changed file is fetched, and the removal reaches the client.
+    // The product request this time; only the changed file is fetched, as the difference from the copy the share
+    // holds, and the removal reaches the client.
     EXPECT_TRUE(EndedQuietly(sandbox.Mirror(), 0));
     std::vector<std::string> requests = RequestedTargets(server.AccessLog());
     requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(earlierRequests));
-    EXPECT_EQ(requests, (std::vector<std::string>{"/orvane/update/product/BREL/version/5.0/code/abc/",
-                                                  "/packages/database/records.db.zip"}));
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], "/orvane/update/product/BREL/version/5.0/code/abc/");
+    EXPECT_TRUE(requests[1].starts_with("/deltas/database/records.db.") && requests[1].ends_with(".zst")) << requests[1];
     EXPECT_FALSE(FileExists(sandbox.share() + "Tools/scan.sh"));
     EXPECT_TRUE(EndedQuietly(sandbox.Client(), 0));
-    expected["records.db"] = "second records, longer\n";
+    expected["records.db"] = records;
     expected.erase("Tools/scan.sh");
     EXPECT_EQ(PlacedFiles(sandbox.programFolder()), expected);
     EXPECT_EQ(StampsBelow(sandbox.programFolder(), moved), untouched);
