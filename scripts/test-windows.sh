@@ -174,6 +174,30 @@ shipped_stripped() {  # shipped_stripped EXE: no debug information inside, all o
   grep -qF "$(basename "$1").debug" "$1" || { echo "        $1 names no debug file" >&2; return 1; }
 }
 
+fetched_in_last_run() {  # fetched_in_last_run FROM-LINE PATTERN: a request of nginx's log after FROM-LINE matches
+  tail -n "+$(($1 + 1))" "$work/nginx/access.log" | grep -qE "\"GET $2 HTTP/[0-9.]+\" 200 "
+}
+
+difference_used() {  # difference_used: a second release changes 1% of big.db; the mirror fetches its difference,
+  # not its package, and the shared copy is the new file
+  local before
+  head -c 2560 /dev/urandom | dd of="$work/release/big.db" bs=1 seek=100000 conv=notrunc 2>/dev/null
+  publish_release || return 1
+  grep -rq --include=index.html '<delta>' "$work/www" || { echo "        the catalogue offers no difference" >&2; return 1; }
+  before=$(wc -l <"$work/nginx/access.log")
+  status_is 0 "$work/mirror" /ENTS "SFLD=$share" PRODUCT=Brellium VERSION=5.1 CODE=WINE || return 1
+  same_files "$shared_folder" big.db=big.db || return 1
+  fetched_in_last_run "$before" '/deltas/big\.db\.[0-9a-f.]+\.zst' ||
+    { echo "        the difference of big.db was not fetched" >&2; return 1; }
+  ! fetched_in_last_run "$before" '/packages/big\.db[^ ]*' ||
+    { echo "        the package of big.db was fetched" >&2; return 1; }
+}
+
+publish_release() {  # publish_release: the release folder into the web root, with differences from the last one
+  "$linux/orvane-publish" --source "$work/release" --target "$work/www" --base-url "http://$server/" \
+    --product Brellium --version 5.1 --code WINE --plain 'Tools/*' >/dev/null
+}
+
 program_folder() {  # program_folder NAME: orvane.exe and its language files, as a program folder of their own
   mkdir -p "$work/$1"
   cp "$win/orvane.exe" "$work/$1/"
@@ -186,6 +210,8 @@ mkdir -p "$work"/{release/Tools,release/Custom} "$shared_folder" "$win/../screen
 for i in $(seq 1 300); do printf 'record %d: signature %08x\n' "$i" $((i * 2654435761 % 4294967296)); done \
   >"$work/release/records.db"
 printf 'engine rules\n' >"$work/release/engine.db"
+# Large enough for the publisher to offer a difference when it changes.
+head -c 262144 /dev/urandom >"$work/release/big.db"
 printf '@echo scanner: nothing found\r\n' >"$work/release/Tools/scanner.cmd"
 printf 'Brellium settings\n' >"$work/release/Custom/settings.txt"
 cp "$win/brellium.exe" "$work/release/"
@@ -193,8 +219,7 @@ cp "$win/brellium.exe" "$work/release/"
 start_nginx "$work/nginx" "$work/www"
 # Both of the program's server host names point at this nginx; Wine hands the environment to the program.
 export ORVANE_UPDATE_SERVER="$server" ORVANE_DEMO_SERVER="$server"
-"$linux/orvane-publish" --source "$work/release" --target "$work/www" --base-url "http://$server/" \
-  --product Brellium --version 5.1 --code WINE --plain 'Tools/*' >/dev/null
+publish_release
 program_folder mirror
 program_folder client
 program_folder wizard
@@ -234,6 +259,7 @@ check "the scheduled wizard closed the main program with /U and started it again
   grep -qz $'^/U\n/H\n$' "$work/brellium.log"
 check "the scheduled wizard installed every file as published" same_files "$work/wizard" records.db=records.db \
   engine.db=engine.db Tools/scanner.cmd=Tools/scanner.cmd Custom/settings.txt=settings.txt brellium.exe=brellium.exe
+check "the mirror rebuilds a changed database from its difference instead of fetching its package" difference_used
 check "stop_wine ends the prefix's Wine server" wine_stops
 
 echo "$passed passed, $failed failed"
