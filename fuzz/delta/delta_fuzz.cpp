@@ -18,6 +18,13 @@ namespace {
 
 const std::string kFolder = "/tmp/delta_fuzz_" + std::to_string(getpid()) + "_";
 
+// The run's files go when the fuzzer exits.
+struct RemovedAtExit {
+    ~RemovedAtExit() {
+        for (const char* name : {"base", "delta", "rebuilt"}) std::remove((kFolder + name).c_str());
+    }
+} removedAtExit;
+
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

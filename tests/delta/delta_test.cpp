@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <vector>
 
 #include "OVCommon/OVCommon.h"
 #include "catalogue/catalogue.h"
-#include "platform/files.h"
 #include "platform/mapped_file.h"
 #include "signing/signing.h"
 #include "tests/support/temp_dir.h"
