@@ -45,12 +45,14 @@ if ((${#missing[@]})); then
 fi
 # The Windows build compiles the same libzstd from Debian's source package (mingw-w64 has none). It is fetched
 # with a source list, state and cache of its own, so the machine's apt configuration stays as it is, into the
-# folder the build looks in by default (ORVANE_ZSTD_SOURCE in CMake). Only this version's source downloads: the
-# security update's does not, and the library's format is the same.
+# folder the build looks in by default (ORVANE_ZSTD_SOURCE in CMake). Only this version's source downloads (the
+# security update's, which Linux links, does not); both read and write the same frames.
 zstd_source=${ORVANE_ZSTD_SOURCE:-/var/cache/orvane/libzstd-1.5.4}
 if [ ! -f "$zstd_source/lib/zstd.h" ]; then
   "${sudo_cmd[@]}" mkdir -p "$(dirname "$zstd_source")"
   work=$("${sudo_cmd[@]}" mktemp -d "$zstd_source.XXXXXX")
+  # shellcheck disable=SC2064 # the folder is known now
+  trap "${sudo_cmd[*]} rm -rf '$work'" EXIT
   echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" |
     "${sudo_cmd[@]}" tee "$work/sources.list" >/dev/null
   apt_private=(-qq -o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/nonexistent
@@ -61,7 +63,6 @@ if [ ! -f "$zstd_source/lib/zstd.h" ]; then
   # Moved into place whole, so a build never sees half a tree, nor does a second bootstrap running alongside.
   "${sudo_cmd[@]}" mv -T "$work"/unpacked/libzstd-*/ "$zstd_source" 2>/dev/null ||
     [ -f "$zstd_source/lib/zstd.h" ]
-  "${sudo_cmd[@]}" rm -rf "$work"
 fi
 # The distribution's nginx and tinyproxy services are not wanted: tests start their own on free ports.
 for svc in nginx tinyproxy; do
