@@ -1,11 +1,12 @@
 # libzstd for the difference engine, as the target orvane_zstd. Linux links the distribution's library. mingw-w64
 # has none, so the Windows build compiles the same version from Debian's source package, which
 # scripts/bootstrap.sh unpacks into ORVANE_ZSTD_SOURCE, and links it statically: the program still imports
-# Windows' own DLLs only.
+# Windows' own DLLs only. The fuzz build compiles it too, so that the fuzzer sees which paths of the decoder an
+# input reaches.
 if(TARGET orvane_zstd)
   return()
 endif()
-if(NOT WIN32)
+if(NOT WIN32 AND NOT ORVANE_FUZZ)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
   add_library(orvane_zstd INTERFACE)
@@ -14,7 +15,7 @@ if(NOT WIN32)
 endif()
 
 set(ORVANE_ZSTD_SOURCE /var/cache/orvane/libzstd-1.5.4 CACHE PATH
-  "libzstd's unpacked source tree for the Windows build (scripts/bootstrap.sh fetches it)")
+  "libzstd's unpacked source tree for the Windows and fuzz builds (scripts/bootstrap.sh fetches it)")
 if(NOT EXISTS ${ORVANE_ZSTD_SOURCE}/lib/zstd.h)
   message(FATAL_ERROR "libzstd's source is not in ${ORVANE_ZSTD_SOURCE}: run scripts/bootstrap.sh, or set "
     "ORVANE_ZSTD_SOURCE to an unpacked libzstd 1.5.4 source tree")
