@@ -104,8 +104,11 @@ void ApplyDelta(const std::string& baseFile, const std::string& deltaFile, const
                                  ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound),
           "Cannot apply the difference");
     Check(ZSTD_DCtx_refPrefix(context.get(), base.Data(), base.Size()), "Cannot apply the difference");
-    const size_t made =
-        ZSTD_decompressDCtx(context.get(), output.WritableData(), output.Size(), delta.Data(), delta.Size());
+    // An empty result maps no memory, but the decoder still does arithmetic on its output pointer, which must not
+    // be null for that.
+    char none = 0;
+    char* const into = output.Size() != 0 ? output.WritableData() : &none;
+    const size_t made = ZSTD_decompressDCtx(context.get(), into, output.Size(), delta.Data(), delta.Size());
     Check(made, "the difference cannot be applied to \"" + baseFile + "\"");
     if (made != output.Size()) throw EDeltaError("the difference made fewer bytes than its frame says");
     if (seen) seen(output.Data(), output.Size());
