@@ -187,9 +187,9 @@ difference_used() {  # difference_used: a second release changes 1% of big.db; t
   before=$(wc -l <"$work/nginx/access.log")
   status_is 0 "$work/mirror" /ENTS "SFLD=$share" PRODUCT=Brellium VERSION=5.1 CODE=WINE || return 1
   same_files "$shared_folder" big.db=big.db || return 1
-  fetched_in_last_run "$before" '/deltas/big\.db\.[0-9a-f.]+\.zst' ||
+  fetched_in_last_run "$before" '/deltas/[a-z]+/big\.db\.[0-9a-f.]+\.zst' ||
     { echo "        the difference of big.db was not fetched" >&2; return 1; }
-  ! fetched_in_last_run "$before" '/packages/big\.db[^ ]*' ||
+  ! fetched_in_last_run "$before" '/packages/[a-z]+/big\.db[^ ]*' ||
     { echo "        the package of big.db was fetched" >&2; return 1; }
 }
 
