@@ -11,6 +11,24 @@ struct FreeDCtx {
     void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
 
+// The decoding and the look at its result, over mapped files that someone may cut short meanwhile.
+struct TDecoding {
+    ZSTD_DCtx* context;
+    char* into;
+    std::size_t size;
+    const platform::MappedFile* delta;
+    const TRebuiltBytes* seen;
+    std::size_t made = 0;
+};
+
+void Decode(void* job) {
+    auto& decoding = *static_cast<TDecoding*>(job);
+    decoding.made = ZSTD_decompressDCtx(decoding.context, decoding.into, decoding.size, decoding.delta->Data(),
+                                        decoding.delta->Size());
+    if (!ZSTD_isError(decoding.made) && decoding.made == decoding.size && *decoding.seen)
+        (*decoding.seen)(decoding.into, decoding.size);
+}
+
 }  // namespace
 
 void ApplyDelta(const std::string& baseFile, const std::string& deltaFile, const std::string& outputFile,
@@ -38,8 +56,9 @@ void ApplyDelta(const std::string& baseFile, const std::string& deltaFile, const
     // be null for that.
     char none = 0;
     char* const into = output.Size() != 0 ? output.WritableData() : &none;
-    const size_t made = ZSTD_decompressDCtx(context.get(), into, output.Size(), delta.Data(), delta.Size());
-    Check(made, "the difference cannot be applied to \"" + baseFile + "\"");
-    if (made != output.Size()) throw EDeltaError("the difference made fewer bytes than its frame says");
-    if (seen) seen(output.Data(), output.Size());
+    TDecoding decoding{context.get(), into, output.Size(), &delta, &seen};
+    if (!platform::RunOverMappedFiles(Decode, &decoding))
+        throw EDeltaError("a file was cut short while the difference was applied to \"" + baseFile + "\"");
+    Check(decoding.made, "the difference cannot be applied to \"" + baseFile + "\"");
+    if (decoding.made != output.Size()) throw EDeltaError("the difference made fewer bytes than its frame says");
 }

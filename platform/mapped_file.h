@@ -34,4 +34,10 @@ private:
     std::size_t size_ = 0;
 };
 
+// Runs work(context), which reads or writes mapped files, and tells whether it ran to its end: false when a
+// mapped file was cut short beneath it by someone else, which the system reports as a fault on the pages that are
+// gone. The work is left where the fault struck, so nothing in it may need cleaning up: plain code only, and
+// everything it touched is the caller's to discard. (Windows refuses to cut short a file while it is mapped.)
+bool RunOverMappedFiles(void (*work)(void* context), void* context);
+
 }  // namespace platform

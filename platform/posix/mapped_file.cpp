@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csetjmp>
+#include <csignal>
+
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 namespace platform {
@@ -24,7 +28,47 @@ bool FitsAddressSpace(std::uint64_t size, const std::string& path, std::string& 
     return false;
 }
 
+// Where a fault on a cut-short mapped file returns to, on the thread whose work met it.
+thread_local sigjmp_buf* faultReturn = nullptr;
+struct sigaction earlierBusHandler {};
+
+// A fault anywhere else is handled as it was before this handler came.
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    if (faultReturn) siglongjmp(*faultReturn, 1);
+    if (earlierBusHandler.sa_flags & SA_SIGINFO) {
+        if (earlierBusHandler.sa_sigaction) return earlierBusHandler.sa_sigaction(signal, info, context);
+    } else if (earlierBusHandler.sa_handler != SIG_DFL && earlierBusHandler.sa_handler != SIG_IGN) {
+        return earlierBusHandler.sa_handler(signal);
+    }
+    std::signal(SIGBUS, SIG_DFL);
+    std::raise(SIGBUS);
+}
+
+void HandleBusErrors() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, &earlierBusHandler);
+    });
+}
+
 }  // namespace
+
+bool RunOverMappedFiles(void (*work)(void* context), void* context) {
+    HandleBusErrors();
+    // Also when the work raises: no later fault may return here.
+    struct Unguard {
+        ~Unguard() { faultReturn = nullptr; }
+    } unguard;
+    sigjmp_buf here;
+    if (sigsetjmp(here, 1) != 0) return false;
+    faultReturn = &here;
+    work(context);
+    return true;
+}
 
 MappedFile::~MappedFile() { Unmap(); }
 

@@ -35,6 +35,11 @@ void* MapWhole(HANDLE file, std::uint64_t size, bool writable) {
 
 }  // namespace
 
+bool RunOverMappedFiles(void (*work)(void* context), void* context) {
+    work(context);
+    return true;
+}
+
 MappedFile::~MappedFile() { Unmap(); }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <vector>
@@ -166,6 +167,33 @@ TEST(MappedFile, MapsEmptyFilesAndWritesThroughMemory) {
     EXPECT_FALSE(file.MapForReading(dir / "missing", why));
     EXPECT_NE(why.find("missing"), std::string::npos) << why;
 }
+
+#ifndef _WIN32
+// Someone who cuts a file short while it is mapped makes its lost pages fault: the work stops there, the program
+// goes on, and the next work runs as usual.
+TEST(MappedFile, WorkOverAFileCutShortBeneathItStopsAndTheProgramGoesOn) {
+    TempDir dir;
+    WriteFile(dir / "base", std::string(3 * 65536, 'b'));
+    platform::MappedFile file;
+    std::string why;
+    ASSERT_TRUE(file.MapForReading(dir / "base", why)) << why;
+    struct Reading {
+        const char* at;
+        char last = 0;
+    } reading{file.Data() + file.Size() - 1};
+    const auto readLast = [](void* job) {
+        auto& r = *static_cast<Reading*>(job);
+        r.last = *static_cast<const volatile char*>(r.at);
+    };
+    ASSERT_TRUE(platform::RunOverMappedFiles(readLast, &reading));
+    EXPECT_EQ(reading.last, 'b');
+    std::filesystem::resize_file(dir / "base", 0);
+    EXPECT_FALSE(platform::RunOverMappedFiles(readLast, &reading));
+    WriteFile(dir / "base", std::string(3 * 65536, 'c'));
+    EXPECT_TRUE(platform::RunOverMappedFiles(readLast, &reading));
+    EXPECT_EQ(reading.last, 'c');
+}
+#endif
 
 TRef<TXmlDDocument> Load(const std::string& text) {
     TRef<TXmlDDocument> document(new TXmlDDocument());
