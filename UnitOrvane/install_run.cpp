@@ -19,13 +19,6 @@ namespace {
 // A progress bar counts in int: larger byte counts stop at its end instead of wrapping.
 int ProgressValue(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, 0, INT_MAX)); }
 
-std::string RebuiltFileFault(TCandidateCheck check) {
-    const char* what = check == TCandidateCheck::SizeDiffers  ? "size"
-                       : check == TCandidateCheck::CrcDiffers ? "CRC-32"
-                                                              : "SHA-256";
-    return std::string("the rebuilt file has the wrong ") + what;
-}
-
 }  // namespace
 
 void TFormOrvane::InstallSelected() {

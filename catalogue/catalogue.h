@@ -224,6 +224,9 @@ std::optional<TDeltaRef> DeltaForLocalFile(const std::vector<TDeltaRef>& deltas,
 TPreparedPackage RebuildFromDelta(const TDeltaRef& delta, const std::string& baseFile, const std::string& deltaFile,
                                   const std::string& candidateFile, int32_t entrySize, bool verifying);
 
+// Why a rebuilt file failed its test, for the line that says the package is fetched instead.
+std::string RebuiltFileFault(TCandidateCheck check);
+
 // --- Requests to the update server ---
 
 // Host names (with an optional ":port") of the update server and of the demonstration server: build settings,

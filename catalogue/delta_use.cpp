@@ -102,3 +102,10 @@ TPreparedPackage RebuildFromDelta(const TDeltaRef& delta, const std::string& bas
     if (sha256) package.CandidateSha256 = sha256->HexDigest();
     return package;
 }
+
+std::string RebuiltFileFault(TCandidateCheck check) {
+    const char* what = check == TCandidateCheck::SizeDiffers  ? "size"
+                       : check == TCandidateCheck::CrcDiffers ? "CRC-32"
+                                                              : "SHA-256";
+    return std::string("the rebuilt file has the wrong ") + what;
+}

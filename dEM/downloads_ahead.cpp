@@ -120,14 +120,6 @@ TFetchedPackage RebuildEntryFile(const TPackageOrder& order, const TDeltaRef& de
     return fetched;
 }
 
-std::string RebuiltFileFault(TCandidateCheck check) {
-    switch (check) {
-        case TCandidateCheck::SizeDiffers: return "the rebuilt file has the wrong size";
-        case TCandidateCheck::CrcDiffers: return "the rebuilt file has the wrong CRC";
-        default: return "the rebuilt file has the wrong SHA-256";
-    }
-}
-
 }  // namespace
 
 TFetchedPackage PrepareFetchedPackage(TReceivedPackage received, const TPackageOrder& order) {

@@ -92,13 +92,6 @@ void WriteDatabase(const std::string& path, const std::vector<std::uint32_t>& id
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 // The two releases of a database, the difference between them, and the second one's description.
 struct Releases {
     std::string oldFile, newFile, deltaFile;
@@ -204,7 +197,7 @@ void CompareRebuildWithUnpack(const Releases& releases, const std::string& packa
 }
 
 void WriteZipPackage(const Releases& releases, const std::string& package) {
-    const std::string zip = ZipArchive(kDatabaseName, FileBytes(releases.newFile));
+    const std::string zip = ZipArchive(kDatabaseName, testsupport::ReadFile(releases.newFile));
     std::ofstream(package, std::ios::binary).write(zip.data(), static_cast<std::streamsize>(zip.size()));
     std::printf("64 MB database: package %ju bytes, difference %d bytes\n",
                 static_cast<std::uintmax_t>(fs::file_size(package)), releases.delta.Size);

@@ -5,14 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <csignal>
-
-#include <cerrno>
 #include <cstring>
-#include <limits>
 #include <mutex>
-#include <utility>
+
+#include "platform/common/mapped_file_internal.h"
 
 namespace platform {
 
@@ -20,12 +19,6 @@ namespace {
 
 std::string Failure(const std::string& doing, const std::string& path) {
     return "Cannot " + doing + " \"" + path + "\". " + std::strerror(errno);
-}
-
-bool FitsAddressSpace(std::uint64_t size, const std::string& path, std::string& why) {
-    if (size <= std::numeric_limits<std::size_t>::max() / 2) return true;
-    why = "\"" + path + "\" is too large for this program's address space.";
-    return false;
 }
 
 // Where a fault on a cut-short mapped file returns to, on the thread whose work met it.
@@ -68,20 +61,6 @@ bool RunOverMappedFiles(void (*work)(void* context), void* context) {
     faultReturn = &here;
     work(context);
     return true;
-}
-
-MappedFile::~MappedFile() { Unmap(); }
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Unmap();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
 }
 
 void MappedFile::Unmap() {

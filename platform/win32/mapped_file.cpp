@@ -2,9 +2,7 @@
 
 #include "platform/win32/system.h"
 
-#include <limits>
-#include <utility>
-
+#include "platform/common/mapped_file_internal.h"
 #include "platform/win32/text.h"
 
 namespace platform {
@@ -15,12 +13,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 std::string Failure(const std::string& doing, const std::string& path) {
     return "Cannot " + doing + " \"" + path + "\". " + win32::SystemMessage(GetLastError());
-}
-
-bool FitsAddressSpace(std::uint64_t size, const std::string& path, std::string& why) {
-    if (size <= std::numeric_limits<std::size_t>::max() / 2) return true;
-    why = "\"" + path + "\" is too large for this program's address space.";
-    return false;
 }
 
 // Maps the open file whole; the view keeps the mapping, so both handles can be closed right after.
@@ -38,20 +30,6 @@ void* MapWhole(HANDLE file, std::uint64_t size, bool writable) {
 bool RunOverMappedFiles(void (*work)(void* context), void* context) {
     work(context);
     return true;
-}
-
-MappedFile::~MappedFile() { Unmap(); }
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Unmap();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
 }
 
 void MappedFile::Unmap() {
